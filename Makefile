@@ -1,0 +1,39 @@
+# `make run` builds and runs the benchmark; `make test` builds and tests every
+# target whose toolchain is installed.
+
+JOBS ?= 2
+RUNS ?= 5
+WARMUP ?= 1
+
+.PHONY: all run test i386 win32 sanitize bench clean
+
+all:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+	cmake --build build -j $(JOBS)
+
+run: all
+	./build/simd-mix-bench
+
+i386:
+	cmake -S . -B build-i386 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux.cmake
+	cmake --build build-i386 -j $(JOBS)
+
+win32:
+	cmake -S . -B build-win32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake
+	cmake --build build-win32 -j $(JOBS)
+
+test:
+	sh tests/all_targets.sh
+
+# The program and the native suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+sanitize:
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSIMD_MIX_BENCH_SANITIZE=ON
+	cmake --build build-sanitize -j $(JOBS)
+	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
+
+bench: all
+	python3 tools/bench.py --binary build/simd-mix-bench --runs $(RUNS) --warmup $(WARMUP)
+
+clean:
+	rm -rf build build-i386 build-win32 build-sanitize

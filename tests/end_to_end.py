@@ -1,0 +1,210 @@
+"""End-to-end checks of the built program, one case per call.
+
+Usage: end_to_end.py --program PATH --platform NAME --expected FILE
+                     [--emulator CMD] CASE
+
+The expected file is the complete output with every count replaced by "#".
+Counts are measurements: only their form is checked, never their size.
+"""
+
+import argparse
+import fcntl
+import os
+import pty
+import re
+import select
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+
+COUNT = re.compile(rb"execution time in machine cycles: (-?\d+)")
+FAILURE_PREFIX = b"simd-mix-bench: cannot write to standard output: "
+TIMEOUT = 120
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def masked(output):
+    """The output with its counts replaced by '#', after checking their form."""
+    counts = COUNT.findall(output)
+    check(len(counts) == 5, f"expected 5 counts, found {len(counts)}")
+    for match in COUNT.finditer(output):
+        follows = output[match.end():match.end() + 2]
+        check(follows in (b"", b"\r\n"), f"count followed by {follows!r}")
+    return COUNT.sub(b"execution time in machine cycles: #", output)
+
+
+def check_complete(output, expected):
+    check(all(byte < 0x80 for byte in output), "output is not ASCII")
+    check(output[-1:].isdigit(), f"output ends in {output[-20:]!r}, not in a count")
+    actual = masked(output)
+    if actual != expected:
+        at = next((i for i, (a, b) in enumerate(zip(actual, expected)) if a != b), min(len(actual), len(expected)))
+        raise Failure(f"output differs at byte {at}: {actual[at - 40:at + 40]!r} "
+                      f"instead of {expected[at - 40:at + 40]!r} ({len(actual)} bytes, {len(expected)} expected)")
+
+
+class Program:
+    def __init__(self, args):
+        self.command = (args.emulator.split() if args.emulator else []) + [args.program]
+        self.windows = args.platform == "win32"
+        self.expected = open(args.expected, "rb").read()
+
+    def run(self, arguments=(), **popen):
+        process = subprocess.Popen(self.command + list(arguments), stderr=subprocess.PIPE, **popen)
+        return process
+
+    def check_failure_line(self, stderr, reason):
+        """One line on standard error naming the reason (the system's words on Windows)."""
+        if self.windows:
+            check(re.fullmatch(re.escape(FAILURE_PREFIX) + rb"[^\r\n]+\r\n", stderr),
+                  f"standard error is {stderr!r}")
+        else:
+            check(stderr == FAILURE_PREFIX + reason + b"\n", f"standard error is {stderr!r}")
+
+
+def run_to_file(program, arguments=()):
+    with tempfile.TemporaryFile() as output:
+        process = program.run(arguments, stdout=output)
+        _, stderr = process.communicate(timeout=TIMEOUT)
+        output.seek(0)
+        return process.returncode, output.read(), stderr
+
+
+def case_complete_output(program):
+    status, output, stderr = run_to_file(program)
+    check(status == 0, f"exit status {status}")
+    check(stderr == b"", f"standard error is {stderr!r}")
+    check_complete(output, program.expected)
+
+
+def case_arguments_ignored(program):
+    status, output, stderr = run_to_file(program, ["x"] * 10000)
+    check(status == 0, f"exit status {status}")
+    check(stderr == b"", f"standard error is {stderr!r}")
+    check_complete(output, program.expected)
+
+
+def case_dev_full(program):
+    with open("/dev/full", "wb") as full:
+        process = program.run(stdout=full)
+        _, stderr = process.communicate(timeout=TIMEOUT)
+    check(process.returncode == 1, f"exit status {process.returncode}")
+    program.check_failure_line(stderr, b"No space left on device")
+
+
+def case_stdout_closed(program):
+    process = program.run(stdout=subprocess.DEVNULL, preexec_fn=lambda: os.close(1))
+    _, stderr = process.communicate(timeout=TIMEOUT)
+    check(process.returncode == 1, f"exit status {process.returncode}")
+    program.check_failure_line(stderr, b"Bad file descriptor")
+
+
+def case_reader_gone(program):
+    """The reader takes 100 bytes and leaves."""
+    process = program.run(stdout=subprocess.PIPE)
+    check(len(process.stdout.read(100)) == 100, "fewer than 100 bytes arrived")
+    process.stdout.close()
+    stderr = process.stderr.read()
+    status = process.wait(timeout=TIMEOUT)
+    if program.windows:
+        # Windows has no SIGPIPE: the write fails and is reported.
+        check(status == 1, f"exit status {status}")
+        program.check_failure_line(stderr, b"")
+    else:
+        check(status == -signal.SIGPIPE, f"exit status {status}, not killed by SIGPIPE")
+        check(stderr == b"", f"standard error is {stderr!r}")
+
+
+def case_slow_reader(program):
+    """A one-page pipe read 64 bytes at a time keeps the program waiting to write."""
+    read_end, write_end = os.pipe()
+    fcntl.fcntl(write_end, 1031, 4096)  # F_SETPIPE_SZ
+    process = program.run(stdout=write_end)
+    os.close(write_end)
+    output = b""
+    while chunk := os.read(read_end, 64):
+        output += chunk
+        time.sleep(0.002)
+    os.close(read_end)
+    stderr = process.stderr.read()
+    status = process.wait(timeout=TIMEOUT)
+    check(status == 0, f"exit status {status}")
+    check(stderr == b"", f"standard error is {stderr!r}")
+    check_complete(output, program.expected)
+
+
+def on_screen(output):
+    """What a terminal shows: no CRs, tabs at every eighth column, and the
+    cursor movements of wine's console as the blanks they stand for."""
+    output = re.sub(rb"\x1b\[\?25[lh]|\x1b\[K", b"", output)
+    output = re.sub(rb"\x1b\[(\d*)C", lambda m: b" " * int(m.group(1) or 1), output)
+    return output.replace(b"\r", b"").expandtabs(8)
+
+
+def case_terminal(program):
+    """On a terminal the Windows program writes through the console."""
+    primary, secondary = pty.openpty()
+    # Wide enough that no line wraps.
+    fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 2000, 0, 0))
+    process = program.run(stdin=secondary, stdout=secondary)
+    os.close(secondary)
+    output = b""
+    deadline = time.monotonic() + TIMEOUT
+    while time.monotonic() < deadline:
+        if not select.select([primary], [], [], 1)[0]:
+            if process.poll() is not None:
+                break
+            continue
+        try:
+            chunk = os.read(primary, 65536)
+        except OSError:  # the last writer closed the terminal
+            break
+        if not chunk:
+            break
+        output += chunk
+    os.close(primary)
+    stderr = process.stderr.read()
+    status = process.wait(timeout=TIMEOUT)
+    check(status == 0, f"exit status {status}")
+    check(stderr == b"", f"standard error is {stderr!r}")
+    screen = on_screen(output)
+    check(len(COUNT.findall(screen)) == 5, "expected 5 counts on the screen")
+    actual = COUNT.sub(b"execution time in machine cycles: #", screen)
+    expected = on_screen(program.expected)
+    check(actual == expected, f"screen shows {actual[-200:]!r}, expected {expected[-200:]!r}")
+
+
+CASES = {name[len("case_"):]: function for name, function in globals().items() if name.startswith("case_")}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--platform", required=True)
+    parser.add_argument("--expected", required=True)
+    parser.add_argument("--emulator", default="")
+    parser.add_argument("case", choices=sorted(CASES))
+    args = parser.parse_args()
+    try:
+        CASES[args.case](Program(args))
+    except (Failure, subprocess.TimeoutExpired) as failure:
+        print(f"FAILED {args.case}: {failure}")
+        return 1
+    print(f"passed {args.case}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
