@@ -4,6 +4,7 @@
 JOBS ?= 2
 RUNS ?= 5
 WARMUP ?= 1
+BINARY ?= build/simd-mix-bench
 
 .PHONY: all run test i386 win32 sanitize bench clean
 
@@ -33,7 +34,7 @@ sanitize:
 	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
 
 bench: all
-	python3 tools/bench.py --binary build/simd-mix-bench --runs $(RUNS) --warmup $(WARMUP)
+	python3 tools/bench.py --binary $(BINARY) --runs $(RUNS) --warmup $(WARMUP)
 
 clean:
 	rm -rf build build-i386 build-win32 build-sanitize
