@@ -60,8 +60,9 @@ void write_console_text(const char16_t* text, std::uint32_t count) {
     // WriteConsoleW only writes to a console. Redirected to a file or a pipe,
     // the same text goes out as UTF-8 bytes.
     if (!WriteConsoleW(output, reinterpret_cast<const wchar_t*>(text), count, nullptr, nullptr)) {
-        encode_utf8(text, count,
-                    [output](const char* bytes, std::size_t size) { return write_file_completely(output, bytes, size); });
+        encode_utf8(text, count, [output](const char* bytes, std::size_t size) {
+            return write_file_completely(output, bytes, size);
+        });
     }
     SetLastError(saved_error);
 }

@@ -63,7 +63,9 @@ TEST(Utf8Encoding, EncodesEveryLengthOfSequence) {
 
 TEST(Utf8Encoding, LoneSurrogatesBecomeReplacementCharacters) {
     const char16_t text[] = {u'a', 0xD800, u'b', 0xDC00};
-    EXPECT_EQ(encoded({text, 4}), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+    EXPECT_EQ(encoded({text, 4}),
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD");
 }
 
 TEST(Utf8Encoding, SequencesAreNeverSplitAcrossBlocks) {

@@ -51,8 +51,8 @@ TEST(Introduction, IsTheWholeTextWithCrLfLineBreaks) {
         "The programm is going to execute\r\n"
         "\t- the instruction \"read time-stamp counter\" (\"rdtsc\"), which exists since 1993 with the introduction of "
         "the Pentium processor,\r\n"
-        "\t- instructions from the instruction set \"streaming single instruction multiple data extensions\" (\"SSE\"), "
-        "which exists since 26th February 1999 with the introduction of the Pentium 3 processor, and\r\n"
+        "\t- instructions from the instruction set \"streaming single instruction multiple data extensions\" "
+        "(\"SSE\"), which exists since 26th February 1999 with the introduction of the Pentium 3 processor, and\r\n"
         "\t- instructions from the instruction set \"streaming single instruction multiple data extensions 2\" "
         "(\"SSE2\"), which exists since 20th November 2000 with the introduction of the Pentium 4 processor.\r\n"
         "Even though the requirements for running this programm is probably met by most processors, there is still a "
@@ -82,16 +82,20 @@ std::string head(std::u16string_view text, const std::string& expected) {
 }
 
 TEST(Descriptions, HeadEachTestWithItsTitleAndDataTypes) {
-    std::string expected = "\r\n\r\ntest 0\r\n------\r\n\tdata movement: integer/general purpose\r\n\tarithmetic:    integer\r\n"
-              "\r\n\tcode:\r\n\t\t/*|*/\r\n";
+    std::string expected =
+        "\r\n\r\ntest 0\r\n------\r\n\tdata movement: integer/general purpose\r\n\tarithmetic:    integer\r\n"
+        "\r\n\tcode:\r\n\t\t/*|*/\r\n";
     EXPECT_EQ(head(test_table[1].description, expected), expected);
-    expected = "\r\n\r\ntest 1\r\n------\r\n\tdata movement: floating point\r\n\tarithmetic:    integer\r\n\r\n\tcode:\r\n";
+    expected =
+        "\r\n\r\ntest 1\r\n------\r\n\tdata movement: floating point\r\n\tarithmetic:    integer\r\n\r\n\tcode:\r\n";
     EXPECT_EQ(head(test_table[2].description, expected), expected);
-    expected = "\r\n\r\ntest 2\r\n------\r\n\tdata movement: floating point\r\n\tarithmetic:    floating point\r\n"
-              "\r\n\tcode:\r\n";
+    expected =
+        "\r\n\r\ntest 2\r\n------\r\n\tdata movement: floating point\r\n\tarithmetic:    floating point\r\n"
+        "\r\n\tcode:\r\n";
     EXPECT_EQ(head(test_table[3].description, expected), expected);
-    expected = "\r\n\r\ntest 3\r\n------\r\n\tdata movement: floating point and integer\r\n"
-              "\tarithmetic:    floating point and integer\r\n\r\n\tcode:\r\n";
+    expected =
+        "\r\n\r\ntest 3\r\n------\r\n\tdata movement: floating point and integer\r\n"
+        "\tarithmetic:    floating point and integer\r\n\r\n\tcode:\r\n";
     EXPECT_EQ(head(test_table[4].description, expected), expected);
 }
 
@@ -129,8 +133,9 @@ TEST(Descriptions, MarkTheBoundaryAtBodyOffsetSixteen) {
 
 TEST(Descriptions, ListIntegerSubtractionsAsPsub) {
     const std::string test1 = narrow(test_table[2].description);
-    for (const char* line : {"\t\t# psub xmm0, xmm1\r\n\t\t66 0F FA C1\r\n", "\t\t# psub xmm0, xmm2\r\n\t\t66 0F FA C2\r\n",
-                             "\t\t# psub xmm0, xmm3\r\n\t\t66 0F FA C3\r\n"}) {
+    for (const char* line :
+         {"\t\t# psub xmm0, xmm1\r\n\t\t66 0F FA C1\r\n", "\t\t# psub xmm0, xmm2\r\n\t\t66 0F FA C2\r\n",
+          "\t\t# psub xmm0, xmm3\r\n\t\t66 0F FA C3\r\n"}) {
         EXPECT_EQ(occurrences(test1, line), 1u) << line;
     }
     EXPECT_EQ(occurrences(test1, "psubd"), 0u);

@@ -58,35 +58,42 @@ constexpr auto render() {
 constexpr void compose_introduction(TextWriter& out) {
     out.line(0, "what this programm does");
     out.line(0, "-----------------------");
-    out.line(0, "This programm is going to run several pieces of code with SIMD-instructions and measure the "
-                "execution time in machine cycles.");
+    out.line(0,
+             "This programm is going to run several pieces of code with SIMD-instructions and measure the "
+             "execution time in machine cycles.");
     out.empty_line();
-    out.line(0, "The code pieces are made to check wether processors exist which have a penality when it's about "
-                "executing SIMD-instructions with mixed data types.");
+    out.line(0,
+             "The code pieces are made to check wether processors exist which have a penality when it's about "
+             "executing SIMD-instructions with mixed data types.");
     out.empty_line();
-    out.line(0, "The programm is going to run several tests. Before executing some test code the programm will show "
-                "the code. While running a test the programm will execute the code 4,096 times in a loop. The "
-                "execution time of the loop body is included in the measurement result. The measurement result will "
-                "show the execution time of the whole loop (several tenthousand machine cycles) + a few instructions "
-                "extra to keep track of the measurement results (less than 100 machine cycles). The loop is going to "
-                "be executed many times and only the lowest execution time is going to be showed because it contains "
-                "the lowest amount of interference from other programms and the operating system.");
+    out.line(0,
+             "The programm is going to run several tests. Before executing some test code the programm will show "
+             "the code. While running a test the programm will execute the code 4,096 times in a loop. The "
+             "execution time of the loop body is included in the measurement result. The measurement result will "
+             "show the execution time of the whole loop (several tenthousand machine cycles) + a few instructions "
+             "extra to keep track of the measurement results (less than 100 machine cycles). The loop is going to "
+             "be executed many times and only the lowest execution time is going to be showed because it contains "
+             "the lowest amount of interference from other programms and the operating system.");
     out.empty_line();
     out.line(0, "possible crash warning");
     out.line(0, "----------------------");
     out.line(0, "The programm is going to execute");
-    out.line(1, "- the instruction \"read time-stamp counter\" (\"rdtsc\"), which exists since 1993 with the "
-                "introduction of the Pentium processor,");
-    out.line(1, "- instructions from the instruction set \"streaming single instruction multiple data extensions\" "
-                "(\"SSE\"), which exists since 26th February 1999 with the introduction of the Pentium 3 processor, "
-                "and");
-    out.line(1, "- instructions from the instruction set \"streaming single instruction multiple data extensions 2\" "
-                "(\"SSE2\"), which exists since 20th November 2000 with the introduction of the Pentium 4 processor.");
-    out.line(0, "Even though the requirements for running this programm is probably met by most processors, there is "
-                "still a slight chance that your processor does not support the execution of one of the "
-                "instructions, even if your processor is relatively new. This simple programm is not going to check "
-                "wether your processor meets the execution requirements and therefore might crash instead of "
-                "outputting the measurement results.");
+    out.line(1,
+             "- the instruction \"read time-stamp counter\" (\"rdtsc\"), which exists since 1993 with the "
+             "introduction of the Pentium processor,");
+    out.line(1,
+             "- instructions from the instruction set \"streaming single instruction multiple data extensions\" "
+             "(\"SSE\"), which exists since 26th February 1999 with the introduction of the Pentium 3 processor, "
+             "and");
+    out.line(1,
+             "- instructions from the instruction set \"streaming single instruction multiple data extensions 2\" "
+             "(\"SSE2\"), which exists since 20th November 2000 with the introduction of the Pentium 4 processor.");
+    out.line(0,
+             "Even though the requirements for running this programm is probably met by most processors, there is "
+             "still a slight chance that your processor does not support the execution of one of the "
+             "instructions, even if your processor is relatively new. This simple programm is not going to check "
+             "wether your processor meets the execution requirements and therefore might crash instead of "
+             "outputting the measurement results.");
 }
 
 struct DescriptionRow {
