@@ -1,18 +1,15 @@
 // The timed code is checked where it runs: the bytes are read from this
 // process's own code, so placement and relocation are those of a real build.
 #include <cstdint>
-#include <cstring>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "run/kernels.hpp"
 #include "run/measurement.hpp"
 #include "run/test_table.hpp"
+#include "tests/hex.hpp"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 const std::uint8_t* code_of(TimedRun run) { return reinterpret_cast<const std::uint8_t*>(run); }
 
@@ -95,7 +92,7 @@ TEST(TimedRoutines, HoldExactlyTheTimedSequenceAroundEachLoop) {
     for (const TestCase& test : test_table) {
         const Bytes expected = expected_routine(test);
         const Bytes actual(code_of(test.timed_run), code_of(test.timed_run) + expected.size());
-        EXPECT_EQ(actual, expected) << "test " << test.number;
+        EXPECT_EQ(hex(actual), hex(expected)) << "test " << test.number;
     }
 }
 
@@ -122,8 +119,10 @@ TEST(TimedRoutines, BodyOffsetSixteenFallsWhereTheListingsMarkIt) {
     for (const Boundary& boundary : boundaries) {
         const std::uint8_t* offset16 = loop_start(test_table[boundary.test + 1]) + 16;
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(offset16) % 64, 0u);
-        EXPECT_EQ(Bytes(offset16 - boundary.before.size(), offset16), boundary.before) << "test " << boundary.test;
-        EXPECT_EQ(Bytes(offset16, offset16 + boundary.from.size()), boundary.from) << "test " << boundary.test;
+        EXPECT_EQ(hex(Bytes(offset16 - boundary.before.size(), offset16)), hex(boundary.before))
+            << "test " << boundary.test;
+        EXPECT_EQ(hex(Bytes(offset16, offset16 + boundary.from.size())), hex(boundary.from))
+            << "test " << boundary.test;
     }
 }
 

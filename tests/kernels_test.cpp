@@ -1,14 +1,12 @@
 #include <cstdint>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "run/kernels.hpp"
 #include "run/test_table.hpp"
+#include "tests/hex.hpp"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 Bytes body_bytes(Kernel body) {
     Bytes bytes;
@@ -19,16 +17,12 @@ Bytes body_bytes(Kernel body) {
 }
 
 TEST(Kernels, BodiesAreTheDesignedInstructionSequences) {
-    EXPECT_EQ(body_bytes(integer_moves_integer_arithmetic),
-              (Bytes{0x66, 0x0F, 0x6F, 0x00, 0x66, 0x0F, 0xFA, 0xC1, 0x66, 0x0F, 0xFA, 0xC2,
-                     0x66, 0x0F, 0xFA, 0xC3, 0x66, 0x0F, 0xFA, 0xC4, 0x66, 0x0F, 0x7F, 0x00}));
-    EXPECT_EQ(body_bytes(float_moves_integer_arithmetic),
-              (Bytes{0x0F, 0x28, 0x00, 0x66, 0x0F, 0xFA, 0xC1, 0x66, 0x0F, 0xFA, 0xC2,
-                     0x66, 0x0F, 0xFA, 0xC3, 0x66, 0x0F, 0xFA, 0xC4, 0x0F, 0x29, 0x00}));
-    EXPECT_EQ(body_bytes(float_moves_float_arithmetic), (Bytes{0x0F, 0x28, 0x00, 0x0F, 0x5C, 0xC1, 0x0F, 0x5C, 0xC2,
-                                                               0x0F, 0x5C, 0xC3, 0x0F, 0x5C, 0xC4, 0x0F, 0x29, 0x00}));
-    EXPECT_EQ(body_bytes(alternating_types), (Bytes{0x0F, 0x28, 0x00, 0x0F, 0x5C, 0xC1, 0x66, 0x0F, 0xFA, 0xC2, 0x0F,
-                                                    0x5C, 0xC3, 0x66, 0x0F, 0xFA, 0xC4, 0x66, 0x0F, 0x7F, 0x00}));
+    EXPECT_EQ(hex(body_bytes(integer_moves_integer_arithmetic)),
+              "66 0F 6F 00 66 0F FA C1 66 0F FA C2 66 0F FA C3 66 0F FA C4 66 0F 7F 00");
+    EXPECT_EQ(hex(body_bytes(float_moves_integer_arithmetic)),
+              "0F 28 00 66 0F FA C1 66 0F FA C2 66 0F FA C3 66 0F FA C4 0F 29 00");
+    EXPECT_EQ(hex(body_bytes(float_moves_float_arithmetic)), "0F 28 00 0F 5C C1 0F 5C C2 0F 5C C3 0F 5C C4 0F 29 00");
+    EXPECT_EQ(hex(body_bytes(alternating_types)), "0F 28 00 0F 5C C1 66 0F FA C2 0F 5C C3 66 0F FA C4 66 0F 7F 00");
 }
 
 TEST(TestTable, RunsTheFiveTestsInOrderWithTheirRepetitions) {
