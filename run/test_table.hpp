@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 
@@ -34,3 +35,6 @@ inline constexpr TestCase test_table[] = {
     test_case<3>(0x2000,      timed_run_alternating_types),
 };
 // clang-format on
+
+// Every test makes at least one timed run: the harness counts down from it.
+static_assert(std::ranges::all_of(test_table, [](const TestCase& test) { return test.repetitions >= 1; }));
