@@ -10,6 +10,10 @@ void write_console_text(const char16_t* text, std::uint32_t count);
 // True once a text could not be written completely.
 bool console_output_failed();
 
+// Begins the one line on standard error that reports the failure; the
+// system's words for the reason follow.
+inline constexpr char output_failure_prefix[] = "simd-mix-bench: cannot write to standard output: ";
+
 // Writes the decimal digits of `value` into result_text and their number into
 // result_length: a leading "-" for negative values, no leading zeros.
 void format_decimal(std::int64_t value);

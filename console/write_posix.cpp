@@ -15,11 +15,10 @@ bool failed = false;
 
 void report_failure(int error) {
     failed = true;
-    const char* prefix = "simd-mix-bench: cannot write to standard output: ";
     const char* reason = std::strerror(error);
     char line[256];
     std::size_t length = 0;
-    for (const char* part : {prefix, reason}) {
+    for (const char* part : {output_failure_prefix, reason}) {
         for (; *part != '\0' && length < sizeof line - 1; ++part) line[length++] = *part;
     }
     line[length++] = '\n';

@@ -11,9 +11,9 @@ bool failed = false;
 
 void report_failure(DWORD error) {
     failed = true;
-    char line[512] = "simd-mix-bench: cannot write to standard output: ";
+    char line[512];
     std::size_t length = 0;
-    while (line[length] != '\0') ++length;
+    for (const char* prefix = output_failure_prefix; *prefix != '\0'; ++prefix) line[length++] = *prefix;
     DWORD reason = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
                                   line + length, static_cast<DWORD>(sizeof line - length - 2), nullptr);
     // The system's text ends in a line break of its own.
