@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // Writes `count` UTF-16 code units to standard output, in order, nothing
 // added or dropped. Once standard output has failed for good, the failure is
@@ -10,13 +12,33 @@ void write_console_text(const char16_t* text, std::uint32_t count);
 // True once a text could not be written completely.
 bool console_output_failed();
 
-// Begins the one line on standard error that reports the failure; the
-// system's words for the reason follow.
-inline constexpr char output_failure_prefix[] = "simd-mix-bench: cannot write to standard output: ";
+// Writes ASCII text the same way, one code unit per character.
+void write_console_ascii(std::string_view text);
+
+// The line break of the companion programs' plain text: the platform's own.
+#if defined(_WIN32)
+inline constexpr std::string_view line_break = "\r\n";
+#else
+inline constexpr std::string_view line_break = "\n";
+#endif
+
+// The name of the running program, which begins the one line on standard
+// error that reports an output failure: "<name>: cannot write to standard
+// output: " and the system's words for the reason. Companion programs set
+// their own before they write.
+extern const char* program_name;
+inline constexpr char output_failure_text[] = ": cannot write to standard output: ";
 
 // Writes the decimal digits of `value` into result_text and their number into
 // result_length: a leading "-" for negative values, no leading zeros.
 void format_decimal(std::int64_t value);
+
+// The same digits as a string.
+std::string decimal_text(std::int64_t value);
+
+// `value` rounded to `decimals` places after the point ("0.7026", "-1.5",
+// "3"), without exponent or grouping; "nan" or "inf" where it has no digits.
+std::string format_fixed(double value, int decimals);
 
 // "-9223372036854775808" is the longest number.
 inline constexpr std::uint32_t result_capacity = 20;

@@ -18,7 +18,7 @@ void report_failure(int error) {
     const char* reason = std::strerror(error);
     char line[256];
     std::size_t length = 0;
-    for (const char* part : {output_failure_prefix, reason}) {
+    for (const char* part : {program_name, output_failure_text, reason}) {
         for (; *part != '\0' && length < sizeof line - 1; ++part) line[length++] = *part;
     }
     line[length++] = '\n';

@@ -1,4 +1,5 @@
 #include <cstddef>
+#include <initializer_list>
 
 #include <windows.h>
 
@@ -13,7 +14,9 @@ void report_failure(DWORD error) {
     failed = true;
     char line[512];
     std::size_t length = 0;
-    for (const char* prefix = output_failure_prefix; *prefix != '\0'; ++prefix) line[length++] = *prefix;
+    for (const char* part : {program_name, output_failure_text}) {
+        for (; *part != '\0' && length < sizeof line / 2; ++part) line[length++] = *part;
+    }
     DWORD reason = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
                                   line + length, static_cast<DWORD>(sizeof line - length - 2), nullptr);
     // The system's text ends in a line break of its own.

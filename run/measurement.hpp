@@ -19,6 +19,10 @@ static_assert(offsetof(MeasurementState, end) == 8);
 
 extern "C" MeasurementState measurement_state;
 
+// The loop of every timed run repeats its body this many times: the frame
+// loads it into ECX.
+inline constexpr std::uint32_t loop_iterations = 4096;
+
 using TimedRun = void (*)();
 
 struct TestCase;
