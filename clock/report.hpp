@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+#include "clock/calibration.hpp"
+
+// The calibration as the clock program prints it: a few plain lines, each
+// ended by a line break.
+std::string calibration_report(const Calibration& calibration);
+
+// The calibration in one line, for the reports of other programs.
+std::string calibration_line(const Calibration& calibration);
+
+// The calibration as a JSON object, every raw minimum included; nested
+// objects are indented by `indent` more blanks than its opening line.
+std::string calibration_json(const Calibration& calibration, int indent = 0);
