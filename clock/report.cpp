@@ -47,12 +47,14 @@ std::string calibration_line(const Calibration& calibration) {
 }
 
 std::string calibration_json(const Calibration& calibration, int indent) {
+    // The platform's line breaks, so that the object reads like the rest.
+    const std::string next_line(line_break);
     const std::string inner(indent + 2, ' ');
     const std::string deeper(indent + 4, ' ');
     auto field = [&](std::string_view name, const std::string& value) {
-        return inner + "\"" + std::string(name) + "\": " + value + ",\n";
+        return inner + "\"" + std::string(name) + "\": " + value + "," + next_line;
     };
-    std::string json = "{\n";
+    std::string json = "{" + next_line;
     json += field("ticks_per_cycle", format_fixed(calibration.ticks_per_cycle.median, 6));
     json += field("ticks_per_cycle_lowest", format_fixed(calibration.ticks_per_cycle.lowest, 6));
     json += field("ticks_per_cycle_highest", format_fixed(calibration.ticks_per_cycle.highest, 6));
@@ -68,7 +70,7 @@ std::string calibration_json(const Calibration& calibration, int indent) {
     json += field("rounds", decimal_text(static_cast<std::int64_t>(calibration.rounds.size())));
     json += inner + "\"chains\": [";
     for (std::size_t chain = 0; chain < chain_count; ++chain) {
-        json += chain == 0 ? "\n" : ",\n";
+        json += chain == 0 ? next_line : "," + next_line;
         json += deeper + "{\"instruction\": \"" + std::string(clock_chains[chain].instruction->mnemonic) +
                 "\", \"length\": " + decimal_text(clock_chains[chain].length) + ", \"minimums\": [";
         for (std::size_t round = 0; round < calibration.rounds.size(); ++round) {
@@ -76,6 +78,6 @@ std::string calibration_json(const Calibration& calibration, int indent) {
         }
         json += "]}";
     }
-    json += "\n" + inner + "]\n" + std::string(indent, ' ') + "}";
+    json += next_line + inner + "]" + next_line + std::string(indent, ' ') + "}";
     return json;
 }

@@ -8,84 +8,29 @@
 #include "run/measurement.hpp"
 #include "run/test_table.hpp"
 #include "tests/hex.hpp"
+#include "tests/timed_frame_bytes.hpp"
 
 namespace {
-
-const std::uint8_t* code_of(TimedRun run) { return reinterpret_cast<const std::uint8_t*>(run); }
 
 // Where each loop starts relative to a 64-byte boundary: the empty loop 16
 // bytes after one, every SIMD loop 16 bytes before one.
 std::uintptr_t loop_placement(const TestCase& test) { return test.body.empty() ? 16 : 48; }
 
-// Assembles, byte for byte, what a timed routine at `entry` must hold: the
-// stores address measurement_state from wherever the routine ended up.
-class ExpectedRoutine {
-public:
-    explicit ExpectedRoutine(const std::uint8_t* entry) : entry_(entry) {}
-
-    void add(std::initializer_list<std::uint8_t> bytes) { bytes_.insert(bytes_.end(), bytes); }
-    void add32(std::uint32_t value) {
-        for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-    // mov [field], eax (lower half) and mov [field + 4], edx (upper half).
-    void store_time_stamp(const std::uint64_t& field) {
-        const auto address = reinterpret_cast<std::uintptr_t>(&field);
-#if defined(__x86_64__)
-        add({0x89, 0x05});
-        add32(static_cast<std::uint32_t>(address - (here() + 4)));
-        add({0x89, 0x15});
-        add32(static_cast<std::uint32_t>(address + 4 - (here() + 4)));
-#else
-        add({0xA3});
-        add32(static_cast<std::uint32_t>(address));
-        add({0x89, 0x15});
-        add32(static_cast<std::uint32_t>(address + 4));
-#endif
-    }
-    std::uintptr_t here() const { return reinterpret_cast<std::uintptr_t>(entry_) + bytes_.size(); }
-    const Bytes& bytes() const { return bytes_; }
-
-private:
-    const std::uint8_t* entry_;
-    Bytes bytes_;
-};
-
 Bytes expected_routine(const TestCase& test) {
     ExpectedRoutine code(code_of(test.timed_run));
-    code.add({0x0F, 0x31});  // rdtsc
-    code.store_time_stamp(measurement_state.start);
-#if defined(__x86_64__)
-    code.add({0x48, 0x89, 0xE0, 0x48, 0x83, 0xE8, 0x50});  // mov rax, rsp; sub rax, 0x50
-#else
-    code.add({0x89, 0xE0, 0x83, 0xE8, 0x50});  // mov eax, esp; sub eax, 0x50
-#endif
-    code.add({0x24, 0xE0});                    // and al, 0xE0
-    code.add({0xB9, 0x00, 0x10, 0x00, 0x00});  // mov ecx, 4096
-    // The first address after the jump with the loop's placement.
-    const std::uintptr_t after_jump = code.here() + 2;
-    const std::uintptr_t filler = (loop_placement(test) - after_jump % 64 + 64) % 64;
-    code.add({0xEB, static_cast<std::uint8_t>(filler)});
-    for (std::uintptr_t i = 0; i < filler; ++i) code.add({0x90});
+    Bytes body;
     for (const Instruction& instruction : test.body) {
-        for (std::uint8_t byte : instruction.encoding()) code.add({byte});
+        for (std::uint8_t byte : instruction.encoding()) body.push_back(byte);
     }
-    const auto loop_length = body_length(test.body) + 5;
-    code.add({0x83, 0xE9, 0x01, 0x75, static_cast<std::uint8_t>(-static_cast<int>(loop_length))});
-    code.add({0x0F, 0x31});  // rdtsc
-    code.store_time_stamp(measurement_state.end);
+    code.timed_frame(loop_placement(test), body);
     code.add({0xC3});  // ret
     return code.bytes();
 }
 
-// Follows the short jump that enters the loop.
 const std::uint8_t* loop_start(const TestCase& test) {
-#if defined(__x86_64__)
-    const std::uint8_t* jump = code_of(test.timed_run) + 28;
-#else
-    const std::uint8_t* jump = code_of(test.timed_run) + 25;
-#endif
+    const std::uint8_t* jump = code_of(test.timed_run) + loop_jump_offset;
     EXPECT_EQ(jump[0], 0xEB);
-    return jump + 2 + static_cast<std::int8_t>(jump[1]);
+    return loop_start_after(jump);
 }
 
 TEST(TimedRoutines, HoldExactlyTheTimedSequenceAroundEachLoop) {

@@ -47,6 +47,22 @@ TEST(DecimalFormat, AgreesWithToCharsOnDeterministicSample) {
     }
 }
 
+// Fixed-point figures get their digits from the decimal formatting.
+TEST(FixedFormat, RoundsToTheGivenPlacesWithOneDigitBeforeThePoint) {
+    EXPECT_EQ(format_fixed(0.70261, 4), "0.7026");
+    EXPECT_EQ(format_fixed(0.00005, 4), "0.0001");
+    EXPECT_EQ(format_fixed(1234.5678, 2), "1234.57");
+    EXPECT_EQ(format_fixed(-1.25, 1), "-1.3");
+    EXPECT_EQ(format_fixed(3, 0), "3");
+    EXPECT_EQ(format_fixed(0.5, 0), "1");
+}
+
+TEST(FixedFormat, ValuesThatRoundToZeroHaveNoSign) {
+    EXPECT_EQ(format_fixed(-0.04, 1), "0.0");
+    EXPECT_EQ(format_fixed(-0.0, 2), "0.00");
+    EXPECT_EQ(format_fixed(-0.06, 1), "-0.1");
+}
+
 std::string encoded(std::u16string_view text) {
     std::string bytes;
     encode_utf8(text.data(), static_cast<std::uint32_t>(text.size()), [&](const char* block, std::size_t size) {

@@ -1,0 +1,128 @@
+"""End-to-end checks of the built simd-mix-clock, one case per call.
+
+Usage: clock_end_to_end.py --program PATH --platform NAME [--emulator CMD] CASE
+
+The figures are measurements: only their form and their arithmetic are
+checked, never their size.
+"""
+
+import argparse
+import json
+import re
+import statistics
+import subprocess
+import sys
+
+TIMEOUT = 120
+ITERATIONS = 4096
+NUMBER = r"\d+\.\d+"
+LINES = [
+    rf"time-stamp ticks per core cycle: {NUMBER} \(median of 9 rounds, spread {NUMBER}%\)",
+    rf"cross-check: imul edx, eax takes {NUMBER} core cycles, (as expected \(3 \+- 0\.15\)|expected 3 \+- 0\.15)",
+    rf"time-stamp counter: {NUMBER} GHz, against the system clock over {NUMBER} s",
+    rf"core clock: {NUMBER} GHz",
+]
+UNTRUSTED = ("core cycles cannot be trusted on this processor: its add chain does not run at one instruction "
+             "per core cycle")
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Program:
+    def __init__(self, args):
+        self.command = (args.emulator.split() if args.emulator else []) + [args.program]
+        self.line_break = "\r\n" if args.platform == "win32" else "\n"
+
+    def run(self, *arguments):
+        result = subprocess.run(self.command + list(arguments), capture_output=True, timeout=TIMEOUT)
+        return result.returncode, result.stdout.decode("ascii"), result.stderr.decode("ascii", errors="replace")
+
+    def lines(self, output):
+        check(output.endswith(self.line_break), f"output does not end in a line break: {output[-40:]!r}")
+        lines = output[:-len(self.line_break)].split(self.line_break)
+        check(all("\r" not in line and "\n" not in line for line in lines), f"mixed line breaks in {output!r}")
+        return lines
+
+
+def trusted_by_status(status, stderr):
+    """Status 0 means trusted, 3 means the cross-check failed; nothing else."""
+    check(status in (0, 3), f"exit status {status}: {stderr}")
+    check(stderr == "", f"standard error is {stderr!r}")
+    return status == 0
+
+
+def case_plain_lines(program):
+    status, output, stderr = program.run()
+    trusted = trusted_by_status(status, stderr)
+    lines = program.lines(output)
+    expected = LINES[:2] + ([] if trusted else [re.escape(UNTRUSTED)]) + LINES[2:]
+    check(len(lines) == len(expected), f"{len(lines)} lines instead of {len(expected)}: {lines!r}")
+    for line, pattern in zip(lines, expected):
+        check(re.fullmatch(pattern, line), f"line {line!r} does not read {pattern!r}")
+    check(("as expected" in lines[1]) == trusted, f"the cross-check line disagrees with status {status}")
+
+
+def case_json(program):
+    status, output, stderr = program.run("--json")
+    trusted = trusted_by_status(status, stderr)
+    program.lines(output)
+    data = json.loads(output)
+    check(data["trusted"] is trusted, f"trusted is {data['trusted']} with status {status}")
+    chains = {(chain["instruction"], chain["length"]): chain["minimums"] for chain in data["chains"]}
+    check(sorted(chains) == [("add edx, eax", 16), ("add edx, eax", 48), ("imul edx, eax", 4), ("imul edx, eax", 8)],
+          f"chains {sorted(chains)}")
+    check(data["rounds"] == 9 and all(len(m) == 9 for m in chains.values()), "not 9 rounds of minimums")
+    check(all(isinstance(value, int) and value > 0 for m in chains.values() for value in m), "a minimum is not a count")
+    # The reported figures follow from the raw minimums.
+    rulers = [(long - short) / (32 * ITERATIONS)
+              for short, long in zip(chains[("add edx, eax", 16)], chains[("add edx, eax", 48)])]
+    median = statistics.median(rulers)
+    check(abs(data["ticks_per_cycle"] - median) < 1e-6, f"ticks_per_cycle {data['ticks_per_cycle']}, minimums say {median}")
+    check(abs(data["ticks_per_cycle_lowest"] - min(rulers)) < 1e-6, "lowest round disagrees with the minimums")
+    check(abs(data["ticks_per_cycle_highest"] - max(rulers)) < 1e-6, "highest round disagrees with the minimums")
+    spread = 100 * (max(rulers) - min(rulers)) / median
+    check(abs(data["ticks_per_cycle_spread_percent"] - spread) < 1e-4, f"spread {data['ticks_per_cycle_spread_percent']}")
+    imuls = [(long - short) / (4 * ITERATIONS) / ruler
+             for short, long, ruler in zip(chains[("imul edx, eax", 4)], chains[("imul edx, eax", 8)], rulers)]
+    check(abs(data["cross_check_cycles"] - statistics.median(imuls)) < 1e-4, "cross-check cycles disagree")
+    check((abs(data["cross_check_cycles"] - 3) <= 0.15) == trusted, "trusted disagrees with the cross-check")
+    check(abs(data["core_ghz"] * data["ticks_per_cycle"] - data["counter_ghz"]) < 1e-4, "core and counter GHz disagree")
+    check(data["interval_seconds"] >= 0.1, f"the counter was timed over {data['interval_seconds']} s")
+
+
+def case_bad_option(program):
+    status, output, stderr = program.run("--fast")
+    check(status == 2, f"exit status {status}")
+    check(output == "", f"standard output is {output!r}")
+    check(stderr.replace("\r\n", "\n").startswith("simd-mix-clock: unknown option '--fast'\nusage: simd-mix-clock [--json]\n"),
+          f"standard error is {stderr!r}")
+
+
+CASES = {name[len("case_"):]: function for name, function in globals().items() if name.startswith("case_")}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--platform", required=True)
+    parser.add_argument("--emulator", default="")
+    parser.add_argument("case", choices=sorted(CASES))
+    args = parser.parse_args()
+    try:
+        CASES[args.case](Program(args))
+    except (Failure, subprocess.TimeoutExpired, json.JSONDecodeError, KeyError, UnicodeDecodeError) as failure:
+        print(f"FAILED {args.case}: {failure!r}")
+        return 1
+    print(f"passed {args.case}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
