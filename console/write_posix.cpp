@@ -8,6 +8,7 @@
 
 #include "console/console_output.hpp"
 #include "console/utf8.hpp"
+#include "console/write_all.hpp"
 
 namespace {
 
@@ -33,26 +34,20 @@ void report_failure(int error) {
     }
 }
 
-// Writes all `size` bytes, resuming after partial writes and interruptions
-// and waiting when standard output was left non-blocking. A reader that has
-// gone ends the program through SIGPIPE before write returns.
-bool write_all(const char* bytes, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(STDOUT_FILENO, bytes, size);
-        if (written > 0) {
-            bytes += written;
-            size -= static_cast<std::size_t>(written);
-        } else if (written < 0 && errno == EINTR) {
-            continue;
-        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd ready{STDOUT_FILENO, POLLOUT, 0};
-            ::poll(&ready, 1, -1);
-        } else {
-            report_failure(written < 0 ? errno : EIO);
-            return false;
-        }
-    }
-    return true;
+ssize_t write_to_stdout(const char* bytes, std::size_t size) { return ::write(STDOUT_FILENO, bytes, size); }
+
+// Standard output may have been left non-blocking by whoever started us.
+void wait_until_stdout_writable() {
+    pollfd ready{STDOUT_FILENO, POLLOUT, 0};
+    ::poll(&ready, 1, -1);
+}
+
+// Writes all `size` bytes to standard output, or reports why it could not. A
+// reader that has gone ends the program through SIGPIPE before write returns.
+bool write_stdout_completely(const char* bytes, std::size_t size) {
+    const int error = write_all(bytes, size, write_to_stdout, wait_until_stdout_writable);
+    if (error != 0) report_failure(error);
+    return error == 0;
 }
 
 }  // namespace
@@ -61,7 +56,7 @@ void write_console_text(const char16_t* text, std::uint32_t count) {
     // After a failure the output already has a gap; writing on would hide it.
     if (failed) return;
     const int saved_errno = errno;
-    encode_utf8(text, count, write_all);
+    encode_utf8(text, count, write_stdout_completely);
     errno = saved_errno;
 }
 

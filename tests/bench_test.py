@@ -1,4 +1,5 @@
-"""Tests of tools/bench.py: the parser, the arithmetic, and one real run.
+"""Tests of tools/bench.py: the parser, the arithmetic, the figures of one
+run of a stand-in, and one real run.
 
 The end-to-end case runs the program named by SIMD_MIX_BENCH_PROGRAM.
 """
@@ -113,6 +114,33 @@ def script(body):
     handle.close()
     os.chmod(handle.name, stat.S_IRWXU)
     return handle.name
+
+
+# Touches 48 MiB, gives them back, then sleeps: the 48 MiB show in the
+# stand-in's own high-water mark, not in its resident size while it sleeps.
+STAND_IN = """\
+import sys, time
+block = bytes(range(256)) * (48 * 4096)
+del block
+time.sleep(0.5)
+sys.stdout.write("done")
+"""
+
+
+class OneRun(unittest.TestCase):
+    def test_wall_time_and_peak_memory_are_the_programs_own(self):
+        # Memory of the measuring process, which the program is forked from,
+        # must not count: it holds far more than the program does.
+        ballast = b"\xff" * (160 << 20)
+        output, wall, peak_kib = bench.run_once([sys.executable, "-c", STAND_IN])
+        del ballast
+        self.assertEqual(output, "done")
+        # The sleep and an interpreter's start, not the start alone.
+        self.assertGreaterEqual(wall, 0.5)
+        self.assertLess(wall, 1.5)
+        # The 48 MiB and an interpreter of a few MiB.
+        self.assertGreaterEqual(peak_kib, 48 * 1024)
+        self.assertLess(peak_kib, 88 * 1024)
 
 
 class Command(unittest.TestCase):

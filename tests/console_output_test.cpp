@@ -117,4 +117,18 @@ TEST(ConsoleText, WritesLongTextCompletelyAndInOrder) {
     EXPECT_FALSE(console_output_failed());
 }
 
+// Both files stay open, so the second redirection gets a handle of its own
+// rather than the first one's again.
+TEST(ConsoleText, EachTextGoesWhereStandardOutputPointsWhenItIsWritten) {
+    StdoutCapture first;
+    write_console_text(u"one ", 4);
+    StdoutCapture second;
+    write_console_text(u"two ", 4);
+    const std::string second_output = second.finish();
+    write_console_text(u"three", 5);
+    EXPECT_EQ(first.finish(), "one three");
+    EXPECT_EQ(second_output, "two ");
+    EXPECT_FALSE(console_output_failed());
+}
+
 }  // namespace

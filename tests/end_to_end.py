@@ -8,12 +8,15 @@ Counts are measurements: only their form is checked, never their size.
 """
 
 import argparse
+import array
 import fcntl
 import os
 import pty
 import re
+import resource
 import select
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -74,9 +77,9 @@ class Program:
             check(stderr == FAILURE_PREFIX + reason + b"\n", f"standard error is {stderr!r}")
 
 
-def run_to_file(program, arguments=()):
+def run_to_file(program, arguments=(), **popen):
     with tempfile.TemporaryFile() as output:
-        process = program.run(arguments, stdout=output)
+        process = program.run(arguments, stdout=output, **popen)
         _, stderr = process.communicate(timeout=TIMEOUT)
         output.seek(0)
         return process.returncode, output.read(), stderr
@@ -127,22 +130,95 @@ def case_reader_gone(program):
         check(stderr == b"", f"standard error is {stderr!r}")
 
 
-def case_slow_reader(program):
-    """A one-page pipe read 64 bytes at a time keeps the program waiting to write."""
-    read_end, write_end = os.pipe()
-    fcntl.fcntl(write_end, 1031, 4096)  # F_SETPIPE_SZ
-    process = program.run(stdout=write_end)
-    os.close(write_end)
+def case_partial_write_at_file_size_limit(program):
+    """The file size limit falls inside the last count: its write is cut short
+    and the rest of it fails as too large."""
+    # The counts' lengths vary, so a run without a limit tells where it is.
+    status, output, stderr = run_to_file(program)
+    check(status == 0, f"exit status {status} without a limit")
+    limit = len(output) - 2
+
+    def limit_file_size():
+        # Ignored, SIGXFSZ leaves the failure to write, which returns EFBIG.
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+    status, output, stderr = run_to_file(program, preexec_fn=limit_file_size)
+    check(status == 1, f"exit status {status}")
+    program.check_failure_line(stderr, b"File too large")
+    check(len(output) == limit, f"{len(output)} bytes written, the limit is {limit}")
+    # Should this run's counts be a digit longer or shorter than the first
+    # run's, the limit still falls inside the last one.
+    check(masked(output) == program.expected, f"the file does not end inside the last count: {output[-60:]!r}")
+
+
+def queued_bytes(descriptor):
+    count = array.array("i", [0])
+    fcntl.ioctl(descriptor, termios.FIONREAD, count)
+    return count[0]
+
+
+def sleeping(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rpartition(")")[2].split()[0] == "S"
+    except OSError:
+        return False
+
+
+def read_after_the_program_waits(process, reader):
+    """Reads nothing until the program has slept for a while with its output
+    pending (five samples, 0.1 s): it measures without sleeping, so it is
+    waiting for room to write. Then reads all of it. Returns the output and
+    whether the program waited."""
+    waited = False
+    steady, last = 0, 0
+    deadline = time.monotonic() + TIMEOUT
+    while not waited and process.poll() is None and time.monotonic() < deadline:
+        pending = queued_bytes(reader)
+        steady = steady + 1 if pending > 0 and pending == last and sleeping(process.pid) else 0
+        last = pending
+        waited = steady == 5
+        time.sleep(0.02)
     output = b""
-    while chunk := os.read(read_end, 64):
+    while chunk := os.read(reader, 65536):
         output += chunk
-        time.sleep(0.002)
-    os.close(read_end)
+    return output, waited
+
+
+def check_complete_after_waiting(program, process, reader):
+    output, waited = read_after_the_program_waits(process, reader)
     stderr = process.stderr.read()
     status = process.wait(timeout=TIMEOUT)
-    check(status == 0, f"exit status {status}")
+    check(status == 0, f"exit status {status}, standard error {stderr!r}")
     check(stderr == b"", f"standard error is {stderr!r}")
+    check(waited, "the program never waited for the reader")
     check_complete(output, program.expected)
+
+
+def case_waits_while_nonblocking_pipe_is_full(program):
+    """A one-page pipe left non-blocking, read only once the program waits."""
+    read_end, write_end = os.pipe()
+    fcntl.fcntl(write_end, fcntl.F_SETPIPE_SZ, 4096)
+    os.set_blocking(write_end, False)
+    process = program.run(stdout=write_end)
+    os.close(write_end)
+    try:
+        check_complete_after_waiting(program, process, read_end)
+    finally:
+        os.close(read_end)
+
+
+def case_waits_while_nonblocking_socket_is_full(program):
+    """A socket with the smallest send buffer, left non-blocking, read only once
+    the program waits."""
+    reader, writer = socket.socketpair()
+    writer.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1)
+    writer.setblocking(False)
+    process = program.run(stdout=writer.fileno())
+    writer.close()
+    with reader:
+        check_complete_after_waiting(program, process, reader.fileno())
 
 
 def on_screen(output):
