@@ -54,7 +54,8 @@ def runs_of(**columns):
     return [{number: columns[keys[number]][i] for number in keys} for i in range(length)]
 
 
-# The empty loop takes 8,192 ticks: two ticks per core cycle.
+# Two ticks per core cycle: the empty loop's 8,192 ticks are one core cycle
+# per iteration.
 RUNS = runs_of(
     m1=[8192, 8192, 8200],
     t0=[40960, 49152, 40960],
@@ -64,19 +65,46 @@ RUNS = runs_of(
 )
 
 
+def clock_figures(ticks_per_cycle, trusted=True):
+    """What simd-mix-clock --json reports, as far as the tool reads it."""
+    return {"ticks_per_cycle": ticks_per_cycle, "ticks_per_cycle_spread_percent": 0.05,
+            "counter_ghz": 2.6, "core_ghz": 2.6 / ticks_per_cycle, "trusted": trusted}
+
+
 class Statistics(unittest.TestCase):
     def test_median_range_spread_and_per_iteration_figures(self):
-        table = bench.summarize(RUNS)
+        table = bench.summarize(RUNS, 2.0)
         self.assertEqual(table[0]["median"], 40960)
         self.assertEqual((table[0]["min"], table[0]["max"]), (40960, 49152))
         self.assertAlmostEqual(table[0]["spread_percent"], 20.0)
         self.assertAlmostEqual(table[0]["ticks_per_iteration"], 10.0)
         self.assertAlmostEqual(table[0]["core_cycles_per_iteration"], 5.0)
-        self.assertAlmostEqual(table[-1]["core_cycles_per_iteration"], 1.0)
         self.assertAlmostEqual(table[2]["core_cycles_per_iteration"], 7.0)
 
+    def test_core_cycles_come_from_the_calibration_not_from_the_empty_loop(self):
+        # At 1.6 ticks per cycle the empty loop takes 1.25 cycles per
+        # iteration, and it is given like every other test.
+        table = bench.summarize(RUNS, 1.6)
+        self.assertAlmostEqual(table[-1]["core_cycles_per_iteration"], 1.25)
+        self.assertAlmostEqual(table[0]["core_cycles_per_iteration"], 6.25)
+        moves, _ = bench.penalties(table, len(RUNS), 1.6)
+        self.assertAlmostEqual(moves["core_cycles_per_iteration"], 7.5)
+        # Without a calibration to trust there are ticks only.
+        table = bench.summarize(RUNS, None)
+        self.assertIsNone(table[0]["core_cycles_per_iteration"])
+        moves, _ = bench.penalties(table, len(RUNS), None)
+        self.assertIsNone(moves["core_cycles_per_iteration"])
+        self.assertIn("+12.00 ticks per iteration", bench.verdict([moves]))
+
+    def test_spread_is_the_range_over_the_median(self):
+        # Median 110, smallest 100: the range of 30 is 27.27% of the median,
+        # not 30% of the smallest nor 26.5% of the mean.
+        self.assertAlmostEqual(bench.spread_percent([130, 110, 100, 120, 110]), 100 * 30 / 110)
+        runs = runs_of(m1=[8192] * 5, t0=[130, 110, 100, 120, 110], t1=[1] * 5, t2=[1] * 5, t3=[1] * 5)
+        self.assertAlmostEqual(bench.summarize(runs, 2.0)[0]["spread_percent"], 100 * 30 / 110)
+
     def test_penalties_in_ticks_and_core_cycles(self):
-        moves, alternating = bench.penalties(bench.summarize(RUNS), len(RUNS))
+        moves, alternating = bench.penalties(bench.summarize(RUNS, 2.0), len(RUNS), 2.0)
         # 90112 - 40960 = 49152 ticks: 12 ticks, 6 core cycles per iteration.
         self.assertAlmostEqual(moves["ticks_per_iteration"], 12.0)
         self.assertAlmostEqual(moves["core_cycles_per_iteration"], 6.0)
@@ -87,20 +115,82 @@ class Statistics(unittest.TestCase):
 
     def test_a_difference_within_the_spread_is_no_penalty(self):
         runs = runs_of(m1=[4096, 4096], t0=[40960, 41960], t1=[41900, 41900], t2=[40960, 40960], t3=[40960, 40960])
-        results = bench.penalties(bench.summarize(runs), 2)
+        results = bench.penalties(bench.summarize(runs, 1.0), 2, 1.0)
         self.assertEqual([r["measurable"] for r in results], [False, False])
         self.assertEqual(bench.verdict(results),
                          "no measurable penalty for mixing integer and floating-point SIMD instructions")
 
     def test_verdict_names_what_costs(self):
-        results = bench.penalties(bench.summarize(RUNS), len(RUNS))
+        results = bench.penalties(bench.summarize(RUNS, 2.0), len(RUNS), 2.0)
         self.assertEqual(bench.verdict(results),
                          "mixing costs: floating-point moves around integer arithmetic, +6.00 core cycles per iteration")
 
+    def test_a_negative_penalty_beyond_the_spread_is_reported_as_faster(self):
+        # Test 3 runs 2,048 ticks faster than the mean of tests 0 and 2, far
+        # beyond their spread of 26: half a tick, a quarter cycle per iteration.
+        runs = runs_of(m1=[8192] * 3, t0=[40960, 40986, 40960], t1=[40960, 40986, 40960],
+                       t2=[57344, 57344, 57370], t3=[47104, 47104, 47130])
+        before, after = clock_figures(2.0), clock_figures(2.0)
+        data = bench.report("stand-in", 3, 0, before, after, runs, 1.0, 700)
+        _, alternating = data["penalties"]
+        self.assertAlmostEqual(alternating["core_cycles_per_iteration"], -0.25)
+        self.assertTrue(alternating["measurable"])
+        self.assertEqual(data["verdict"],
+                         "mixing is faster: alternating types in one chain, -0.25 core cycles per iteration")
+        text = bench.format_report(data)
+        self.assertIn("    -0.50 ticks, -0.25 core cycles (beyond the runs' spread)\n", text)
+        self.assertIn("\nverdict: mixing is faster: alternating types in one chain, -0.25 core cycles per iteration\n",
+                      text)
+
     def test_one_run_is_not_judged(self):
-        results = bench.penalties(bench.summarize(RUNS[:1]), 1)
+        results = bench.penalties(bench.summarize(RUNS[:1], 2.0), 1, 2.0)
         self.assertEqual([r["measurable"] for r in results], [None, None])
         self.assertIn("no spread to judge by", bench.verdict(results))
+
+
+class EmptyLoopFloors(unittest.TestCase):
+    def test_runs_on_two_floors_are_told_apart(self):
+        # 1.00 and 1.50 core cycles per iteration at 0.7026 ticks per cycle.
+        counts = [2885, 4316, 2886, 4330, 2885]
+        found = bench.floors(counts, 0.7026)
+        self.assertEqual([runs for _, runs in found], [3, 2])
+        self.assertAlmostEqual(found[0][0], 1.00, places=2)
+        self.assertAlmostEqual(found[1][0], 1.50, places=2)
+        self.assertEqual(bench.floors_line(found),
+                         "test -1 fell on 2 floors: 1.00 core cycles per iteration in 3 runs, 1.50 in 2; the empty "
+                         "loop is bound by its core's front end, which a second hardware thread or the loop buffer "
+                         "can slow, while tests 0-3 are chains bound by latency and unaffected")
+        runs = runs_of(m1=counts, t0=[37206] * 5, t1=[37206] * 5, t2=[60086] * 5, t3=[48646] * 5)
+        text = bench.format_report(bench.report("stand-in", 5, 0, clock_figures(0.7026), clock_figures(0.7026),
+                                                runs, 1.0, 700))
+        self.assertEqual(text.count("\ntest -1 fell on 2 floors"), 1)
+
+    def test_runs_that_scatter_on_one_floor_are_one_floor(self):
+        found = bench.floors([2885, 2912, 2886, 2938, 2890], 0.7026)
+        self.assertEqual(len(found), 1)
+        self.assertIsNone(bench.floors_line(found))
+
+
+class Calibrations(unittest.TestCase):
+    def test_the_mean_of_before_and_after_converts_and_a_move_beyond_one_percent_is_flagged(self):
+        steady = bench.combine_calibrations(clock_figures(0.70), clock_figures(0.705))
+        self.assertAlmostEqual(steady["ticks_per_cycle"], 0.7025)
+        self.assertFalse(steady["moved"])
+        moved = bench.combine_calibrations(clock_figures(0.70), clock_figures(0.7084))
+        self.assertAlmostEqual(moved["moved_percent"], 1.2)
+        self.assertTrue(moved["moved"])
+        text = bench.format_report(bench.report("stand-in", 3, 0, clock_figures(0.70), clock_figures(0.7084),
+                                                RUNS, 1.0, 700))
+        self.assertIn("\nwarning: the calibration moved by +1.20% during the benchmark", text)
+        self.assertNotIn("warning", bench.format_report(
+            bench.report("stand-in", 3, 0, clock_figures(0.70), clock_figures(0.705), RUNS, 1.0, 700)))
+
+    def test_an_untrusted_clock_leaves_ticks_only(self):
+        data = bench.report("stand-in", 3, 0, clock_figures(2.0), clock_figures(2.0, trusted=False), RUNS, 1.0, 700)
+        self.assertTrue(all(row["core_cycles_per_iteration"] is None for row in data["tests"]))
+        self.assertEqual(data["verdict"],
+                         "mixing costs: floating-point moves around integer arithmetic, +12.00 ticks per iteration")
+        self.assertIn("warning: simd-mix-clock's cross-check failed", bench.format_report(data))
 
 
 def tool(*arguments):
@@ -143,6 +233,12 @@ class OneRun(unittest.TestCase):
         self.assertLess(peak_kib, 88 * 1024)
 
 
+# Prints what a clock prints, with the given exit status.
+def stand_in_clock(status=0):
+    figures = json.dumps(clock_figures(0.7, trusted=status == 0))
+    return script(f"echo '{figures}'; exit {status}")
+
+
 class Command(unittest.TestCase):
     @unittest.skipUnless(os.environ.get("SIMD_MIX_BENCH_PROGRAM"), "SIMD_MIX_BENCH_PROGRAM not set")
     def test_one_run_of_the_built_program(self):
@@ -154,9 +250,12 @@ class Command(unittest.TestCase):
         self.assertTrue(all(len(row["counts"]) == 1 for row in data["tests"]))
         self.assertEqual(len(data["penalties"]), 2)
         self.assertIn("verdict", data)
+        self.assertEqual(sorted(data["calibration"]["before"]), sorted(data["calibration"]["after"]))
+        self.assertIn("core_ghz", data["calibration"])
         text = tool("--binary", program, "--runs", "1", "--warmup", "0")
         self.assertEqual(text.returncode, 0, text.stderr)
-        self.assertIn("one core cycle per iteration", text.stdout)
+        self.assertRegex(text.stdout, r"\ncore clock \d+\.\d{3} GHz, time-stamp counter \d+\.\d{3} GHz: "
+                                      r"\d\.\d{4} ticks per core cycle\n")
         self.assertIn("verdict: ", text.stdout)
 
     def test_a_failing_killed_or_short_program_is_an_error(self):
@@ -167,19 +266,44 @@ class Command(unittest.TestCase):
                 "printf 'test -1 (empty loop body)\\r\\n\\texecution time in machine cycles: 10\\r\\n"
                 "test 0\\r\\n\\texecution time in machine cycles: 20'"),
         }
+        clock = stand_in_clock()
         try:
             for message, program in cases.items():
                 with self.subTest(message):
-                    result = tool("--binary", program, "--runs", "1", "--warmup", "0")
+                    result = tool("--binary", program, "--clock", clock, "--runs", "1", "--warmup", "0")
                     self.assertEqual(result.returncode, 2)
                     self.assertIn(message, result.stderr)
                     self.assertEqual(result.stdout, "")
         finally:
-            for program in cases.values():
+            for program in [*cases.values(), clock]:
                 os.unlink(program)
         missing = tool("--binary", "/nonexistent/simd-mix-bench")
         self.assertEqual(missing.returncode, 2)
         self.assertIn("cannot start", missing.stderr)
+
+    def test_a_failing_clock_is_an_error_and_an_untrusting_one_is_not(self):
+        program = script("cat " + os.path.join(HERE, "data", "captured_run.txt"))
+        failing, untrusting = stand_in_clock(status=1), stand_in_clock(status=3)
+        try:
+            result = tool("--binary", program, "--clock", failing, "--runs", "2", "--warmup", "0")
+            self.assertEqual(result.returncode, 2)
+            self.assertIn("failed with exit status 1", result.stderr)
+            result = tool("--binary", program, "--clock", untrusting, "--runs", "2", "--warmup", "0")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertIn("cross-check failed", result.stdout)
+        finally:
+            for path in (program, failing, untrusting):
+                os.unlink(path)
+
+    @unittest.skipUnless(hasattr(os, "sched_setaffinity"), "no processor affinity here")
+    def test_cpu_pins_what_it_runs_and_an_absent_processor_is_refused(self):
+        first = min(os.sched_getaffinity(0))
+        output, _, _ = bench.run_once([sys.executable, "-c", "import os; print(sorted(os.sched_getaffinity(0)))"],
+                                      cpu=first)
+        self.assertEqual(output, f"[{first}]\n")
+        result = tool("--cpu", "100000", "--runs", "1")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("--cpu 100000: no such processor", result.stderr)
 
 
 if __name__ == "__main__":

@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Repeats the benchmark and says what its numbers mean.
 
-Runs the program WARMUP times unrecorded and RUNS times recorded, then prints
-for each test the median count, its range and spread, the time-stamp ticks per
-loop iteration, and an estimate in core cycles per iteration that takes the
-empty loop of test -1 as one core cycle per iteration. Below the table: the two
-penalties for mixing integer and floating-point SIMD instructions, a verdict,
-and the wall time and peak memory of one program run.
+Runs the program WARMUP times unrecorded and RUNS times recorded, with the
+core-clock calibration (simd-mix-clock, beside the program) before the first
+and after the last recorded run. Then prints for each test the median count,
+its range and spread, the time-stamp ticks per loop iteration and the core
+cycles per iteration by the calibration. Below the table: the two penalties
+for mixing integer and floating-point SIMD instructions, a verdict, and the
+wall time and peak memory of one program run.
 
-Exit status: 0, or 2 when the program fails, is killed or prints fewer than
-five counts.
+Exit status: 0, or 2 when the program or the clock fails, is killed or prints
+fewer than five counts, or an option cannot be honoured.
 """
 
 import argparse
@@ -61,8 +62,16 @@ def parse_counts(output):
     return counts
 
 
-def summarize(runs):
-    """Per-test statistics over the recorded runs (lists of count dicts)."""
+def spread_percent(counts):
+    """The width of the counts, from the smallest to the largest, as a
+    percentage of their median."""
+    median = statistics.median(counts)
+    return 100.0 * (max(counts) - min(counts)) / median if median else 0.0
+
+
+def summarize(runs, ticks_per_cycle):
+    """Per-test statistics over the recorded runs (lists of count dicts), with
+    core cycles by the calibration (None where there is none to trust)."""
     table = {}
     for number in TESTS:
         counts = [run[number] for run in runs]
@@ -72,15 +81,43 @@ def summarize(runs):
             "median": median,
             "min": min(counts),
             "max": max(counts),
-            "spread_percent": 100.0 * (max(counts) - min(counts)) / median if median else 0.0,
+            "spread_percent": spread_percent(counts),
             "ticks_per_iteration": median / ITERATIONS,
+            "core_cycles_per_iteration": median / ITERATIONS / ticks_per_cycle if ticks_per_cycle else None,
         }
-    # The empty loop runs one iteration per core cycle, so its median is the
-    # number of ticks that 4,096 core cycles take.
-    empty = table[-1]["median"]
-    for row in table.values():
-        row["core_cycles_per_iteration"] = row["median"] / empty if empty else None
     return table
+
+
+# Two runs of the empty loop this far apart, in core cycles per iteration,
+# stand on different floors: its runs do not scatter, they jump.
+FLOOR_GAP = 0.2
+
+
+def floors(counts, ticks_per_cycle):
+    """The floors that the runs of the empty loop fell on, lowest first, as
+    (core cycles per iteration, number of runs) pairs; one floor when they
+    all agree. None without a calibration to trust."""
+    if not ticks_per_cycle:
+        return None
+    values = sorted(count / ITERATIONS / ticks_per_cycle for count in counts)
+    groups = [[values[0]]]
+    for previous, value in zip(values, values[1:]):
+        if value - previous > FLOOR_GAP:
+            groups.append([])
+        groups[-1].append(value)
+    return [(statistics.median(group), len(group)) for group in groups]
+
+
+def floors_line(found):
+    """One line on the floors of the empty loop, where there is more than one."""
+    if not found or len(found) < 2:
+        return None
+    (lowest, runs), *higher = found
+    described = f"{lowest:.2f} core cycles per iteration in {runs} run{'s' if runs != 1 else ''}"
+    described += "".join(f", {value:.2f} in {count}" for value, count in higher)
+    return (f"test -1 fell on {len(found)} floors: {described}; the empty loop is bound by its core's front end, "
+            "which a second hardware thread or the loop buffer can slow, while tests 0-3 are chains bound by "
+            "latency and unaffected")
 
 
 PENALTIES = (
@@ -99,10 +136,10 @@ PENALTIES = (
 )
 
 
-def penalties(table, runs):
-    """Each penalty in ticks and estimated core cycles per iteration, and
-    whether it stands out of the spread of the counts it is made from."""
-    empty = table[-1]["median"]
+def penalties(table, runs, ticks_per_cycle):
+    """Each penalty in ticks and core cycles per iteration, and whether it
+    stands out of the spread of the counts it is made from, in either
+    direction: a measurable negative penalty means mixing was faster."""
     results = []
     for penalty in PENALTIES:
         involved = penalty["plus"] + penalty["minus"]
@@ -113,24 +150,69 @@ def penalties(table, runs):
             "name": penalty["name"],
             "formula": penalty["formula"],
             "ticks_per_iteration": difference / ITERATIONS,
-            "core_cycles_per_iteration": difference / empty if empty else None,
+            "core_cycles_per_iteration": difference / ITERATIONS / ticks_per_cycle if ticks_per_cycle else None,
             "measurable": None if runs < 2 else abs(difference) > noise,
         })
     return results
+
+
+def amount(result):
+    """A penalty per iteration in core cycles, or in ticks without a calibration."""
+    if result["core_cycles_per_iteration"] is None:
+        return f"{result['ticks_per_iteration']:+.2f} ticks"
+    return f"{result['core_cycles_per_iteration']:+.2f} core cycles"
 
 
 def verdict(results):
     if any(result["measurable"] is None for result in results):
         return "one run has no spread to judge by: repeat with RUNS=5 or more"
     costly = [r for r in results if r["measurable"] and r["ticks_per_iteration"] > 0]
-    if not costly:
+    faster = [r for r in results if r["measurable"] and r["ticks_per_iteration"] < 0]
+    if not costly and not faster:
         return "no measurable penalty for mixing integer and floating-point SIMD instructions"
-    return "mixing costs: " + "; ".join(
-        f"{r['name']}, {format_cycles(r['core_cycles_per_iteration'])} core cycles per iteration" for r in costly)
+    parts = []
+    if costly:
+        parts.append("mixing costs: " + "; ".join(f"{r['name']}, {amount(r)} per iteration" for r in costly))
+    if faster:
+        parts.append("mixing is faster: " + "; ".join(f"{r['name']}, {amount(r)} per iteration" for r in faster))
+    return "; ".join(parts)
 
 
-def format_cycles(value):
-    return "n/a" if value is None else f"{value:+.2f}"
+# The two calibrations may differ by this much before the difference means
+# that the core's clock changed during the benchmark.
+CALIBRATION_TOLERANCE_PERCENT = 1.0
+
+
+def combine_calibrations(before, after):
+    """One calibration from the clock's runs before and after the recorded
+    runs: their mean, and how far the second moved from the first."""
+    trusted = before["trusted"] and after["trusted"]
+    moved = 100.0 * (after["ticks_per_cycle"] - before["ticks_per_cycle"]) / before["ticks_per_cycle"]
+    return {
+        "ticks_per_cycle": (before["ticks_per_cycle"] + after["ticks_per_cycle"]) / 2,
+        "spread_percent": max(before["ticks_per_cycle_spread_percent"], after["ticks_per_cycle_spread_percent"]),
+        "counter_ghz": (before["counter_ghz"] + after["counter_ghz"]) / 2,
+        "core_ghz": (before["core_ghz"] + after["core_ghz"]) / 2,
+        "trusted": trusted,
+        "moved_percent": moved,
+        "moved": abs(moved) > CALIBRATION_TOLERANCE_PERCENT,
+        "before": before,
+        "after": after,
+    }
+
+
+def parse_calibration(output):
+    """The figures that simd-mix-clock --json printed."""
+    try:
+        data = json.loads(output)
+        for key in ("ticks_per_cycle", "ticks_per_cycle_spread_percent", "counter_ghz", "core_ghz"):
+            if not isinstance(data[key], (int, float)):
+                raise BenchError(f"the clock's {key} is not a number")
+        if not isinstance(data["trusted"], bool) or data["ticks_per_cycle"] <= 0:
+            raise BenchError("the clock's figures are not usable")
+        return data
+    except (ValueError, KeyError, TypeError) as error:
+        raise BenchError(f"the clock's output is not its JSON object: {error}")
 
 
 def cpu_name():
@@ -151,6 +233,20 @@ def command_for(binary):
     return [binary]
 
 
+def clock_beside(binary):
+    """The calibration program of the same build: simd-mix-clock, or
+    simd-mix-clock.exe beside a PE32 program."""
+    name = "simd-mix-clock.exe" if binary.lower().endswith(".exe") else "simd-mix-clock"
+    return os.path.join(os.path.dirname(binary), name)
+
+
+def pinning(cpu):
+    """What a child runs before the program to stay on processor `cpu`."""
+    if cpu is None:
+        return None
+    return lambda: os.sched_setaffinity(0, {cpu})
+
+
 def high_water_kib(pid):
     """The process's peak resident set so far, from /proc (None elsewhere)."""
     try:
@@ -163,8 +259,9 @@ def high_water_kib(pid):
     return None
 
 
-def run_once(command):
+def run_once(command, cpu=None, accept=(0,)):
     """One run of the program: its output, wall time and peak memory in KiB.
+    An exit status outside `accept` is an error.
 
     The peak is sampled from the running program itself: a child's rusage
     would also count the memory of this script, which it was forked from.
@@ -173,7 +270,8 @@ def run_once(command):
     environment.setdefault("WINEDEBUG", "-all")
     started = time.monotonic()
     try:
-        process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=environment)
+        process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=environment,
+                                   preexec_fn=pinning(cpu))
     except OSError as error:
         raise BenchError(f"cannot start {command[-1]}: {error.strerror}")
     peak_kib = None
@@ -189,39 +287,81 @@ def run_once(command):
     wall = time.monotonic() - started
     if process.returncode < 0:
         raise BenchError(f"{command[-1]} was killed by signal {-process.returncode}")
-    if process.returncode != 0:
+    if process.returncode not in accept:
         detail = errors.decode(errors="replace").strip()
         raise BenchError(f"{command[-1]} failed with exit status {process.returncode}"
                          + (f": {detail}" if detail else ""))
     return output.decode("ascii", errors="replace"), wall, peak_kib
 
 
-def measure(binary, runs, warmup):
-    """The counts of each recorded run, the median wall time of one run and
-    the largest peak memory of one run in KiB (None where it can't be read)."""
+class Progress:
+    """A line on standard error that counts the runs, kept up to date in
+    place; silent unless standard error is a terminal."""
+
+    def __init__(self, total):
+        self.total = total
+        self.done = 0
+        self.shown = sys.stderr.isatty()
+
+    def step(self, what):
+        self.done += 1
+        if self.shown:
+            sys.stderr.write(f"\rbench: {self.done} of {self.total}: {what}\x1b[K")
+            sys.stderr.flush()
+
+    def finish(self):
+        if self.shown:
+            sys.stderr.write("\r\x1b[K")
+            sys.stderr.flush()
+
+
+def calibrate(clock, cpu):
+    # Status 3 is the clock's own word that core cycles cannot be trusted here.
+    output, _, _ = run_once(command_for(clock) + ["--json"], cpu, accept=(0, 3))
+    return parse_calibration(output)
+
+
+def measure(binary, runs, warmup, clock, cpu=None):
+    """The clock's calibrations before and after, the counts of each recorded
+    run, the median wall time of one run and the largest peak memory of one
+    run in KiB (None where it can't be read)."""
     command = command_for(binary)
-    for _ in range(warmup):
-        run_once(command)
-    recorded, walls, peaks = [], [], []
-    for _ in range(runs):
-        output, wall, peak_kib = run_once(command)
-        recorded.append(parse_counts(output))
-        walls.append(wall)
-        if peak_kib is not None:
-            peaks.append(peak_kib)
-    return recorded, statistics.median(walls), max(peaks) if peaks else None
+    progress = Progress(warmup + runs + 2)
+    try:
+        for run in range(warmup):
+            progress.step(f"warm-up run {run + 1}")
+            run_once(command, cpu)
+        progress.step("calibration before the first recorded run")
+        before = calibrate(clock, cpu)
+        recorded, walls, peaks = [], [], []
+        for run in range(runs):
+            progress.step(f"recorded run {run + 1}")
+            output, wall, peak_kib = run_once(command, cpu)
+            recorded.append(parse_counts(output))
+            walls.append(wall)
+            if peak_kib is not None:
+                peaks.append(peak_kib)
+        progress.step("calibration after the last recorded run")
+        after = calibrate(clock, cpu)
+    finally:
+        progress.finish()
+    return before, after, recorded, statistics.median(walls), max(peaks) if peaks else None
 
 
-def report(binary, runs, warmup, recorded, wall, peak_kib):
-    table = summarize(recorded)
-    results = penalties(table, runs)
+def report(binary, runs, warmup, before, after, recorded, wall, peak_kib):
+    calibration = combine_calibrations(before, after)
+    ruler = calibration["ticks_per_cycle"] if calibration["trusted"] else None
+    table = summarize(recorded, ruler)
+    results = penalties(table, runs, ruler)
+    found = floors([run[-1] for run in recorded], ruler)
     return {
         "binary": binary,
         "cpu": cpu_name(),
         "runs": runs,
         "warmup": warmup,
-        "core_cycle_estimate": "the empty loop of test -1 is taken as one core cycle per iteration",
+        "calibration": calibration,
         "tests": [dict(test=number, **table[number]) for number in TESTS],
+        "empty_loop_floors": [{"core_cycles_per_iteration": value, "runs": count} for value, count in found or []],
         "penalties": results,
         "verdict": verdict(results),
         "wall_seconds_median": wall,
@@ -229,12 +369,30 @@ def report(binary, runs, warmup, recorded, wall, peak_kib):
     }
 
 
+def calibration_lines(calibration):
+    before, after = calibration["before"], calibration["after"]
+    lines = [
+        f"core clock {calibration['core_ghz']:.3f} GHz, time-stamp counter {calibration['counter_ghz']:.3f} GHz: "
+        f"{calibration['ticks_per_cycle']:.4f} ticks per core cycle",
+        f"  (simd-mix-clock: {before['ticks_per_cycle']:.4f} before the first recorded run, "
+        f"{after['ticks_per_cycle']:.4f} after the last, spread within each at most "
+        f"{calibration['spread_percent']:.2f}%)",
+    ]
+    if calibration["moved"]:
+        lines.append(f"warning: the calibration moved by {calibration['moved_percent']:+.2f}% during the benchmark: "
+                     "the core's frequency changed, so core cycles are approximate")
+    if not calibration["trusted"]:
+        lines.append("warning: simd-mix-clock's cross-check failed: core cycles cannot be trusted on this processor, "
+                     "so penalties are given in time-stamp ticks")
+    return lines
+
+
 def format_report(data):
     lines = [
         f"simd-mix-bench: {data['runs']} recorded runs ({data['warmup']} warm-up) of {data['binary']}",
         f"processor: {data['cpu']}",
-        "counts are time-stamp ticks for 4,096 loop iterations; core cycles are estimated",
-        "by taking the empty loop of test -1 as one core cycle per iteration",
+        *calibration_lines(data["calibration"]),
+        "counts are time-stamp ticks for 4,096 loop iterations",
         "",
         f"{'test':>4}  {'median':>10}  {'min-max':>23}  {'spread':>7}  {'ticks/iter':>10}  {'core cycles/iter':>16}",
     ]
@@ -244,12 +402,16 @@ def format_report(data):
             f"{row['test']:>4}  {row['median']:>10g}  {str(row['min']) + '-' + str(row['max']):>23}  "
             f"{row['spread_percent']:>6.1f}%  {row['ticks_per_iteration']:>10.2f}  "
             f"{'n/a' if core is None else format(core, '.2f'):>16}")
+    floors_text = floors_line([(f["core_cycles_per_iteration"], f["runs"]) for f in data["empty_loop_floors"]])
+    if floors_text:
+        lines.append(floors_text)
     lines += ["", "penalties per iteration:"]
     for penalty in data["penalties"]:
         judged = {None: "", True: " (beyond the runs' spread)", False: " (within the runs' spread)"}
+        core = penalty["core_cycles_per_iteration"]
         lines.append(f"  {penalty['name']} = {penalty['formula']}:")
         lines.append(f"    {penalty['ticks_per_iteration']:+.2f} ticks, "
-                     f"{format_cycles(penalty['core_cycles_per_iteration'])} core cycles"
+                     f"{'n/a' if core is None else format(core, '+.2f')} core cycles"
                      f"{judged[penalty['measurable']]}")
     lines += [
         f"verdict: {data['verdict']}",
@@ -262,18 +424,26 @@ def format_report(data):
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--binary", default="build/simd-mix-bench", help="the program to run (a .exe runs through wine)")
+    parser.add_argument("--clock", help="the calibration program (default: simd-mix-clock beside the program)")
     parser.add_argument("--runs", type=int, default=5, help="recorded runs (default 5)")
     parser.add_argument("--warmup", type=int, default=1, help="unrecorded runs first (default 1)")
+    parser.add_argument("--cpu", type=int, help="pin the program and the clock to this processor (Linux)")
     parser.add_argument("--json", action="store_true", help="print the figures as one JSON object")
     args = parser.parse_args(argv)
     if args.runs < 1 or args.warmup < 0:
         parser.error("--runs must be at least 1 and --warmup at least 0")
+    if args.cpu is not None:
+        if not hasattr(os, "sched_setaffinity"):
+            parser.error("--cpu needs processor affinity, which this platform does not offer (Linux has it)")
+        if args.cpu not in os.sched_getaffinity(0):
+            parser.error(f"--cpu {args.cpu}: no such processor is available to this process")
+    clock = args.clock or clock_beside(args.binary)
     try:
-        recorded, wall, peak_kib = measure(args.binary, args.runs, args.warmup)
+        measured = measure(args.binary, args.runs, args.warmup, clock, args.cpu)
     except BenchError as error:
         print(f"bench: {error}", file=sys.stderr)
         return 2
-    data = report(args.binary, args.runs, args.warmup, recorded, wall, peak_kib)
+    data = report(args.binary, args.runs, args.warmup, *measured)
     print(json.dumps(data, indent=2) if args.json else format_report(data))
     return 0
 
