@@ -23,23 +23,23 @@ double extra_cycles(const ClockChain& shorter, const ClockChain& longer) {
 
 // The long chain's time minus the short one's, as a signed number: noise
 // can, in principle, make it negative.
-double difference(const RoundMinimums& round, ChainIndex shorter, ChainIndex longer) {
+double difference(const RoundMinimums& round, ClockChainIndex shorter, ClockChainIndex longer) {
     return static_cast<double>(static_cast<std::int64_t>(round[longer] - round[shorter]));
 }
 
 }  // namespace
 
-double ticks_per_cycle(const RoundMinimums& round, std::span<const ClockChain, chain_count> chains) {
+double ticks_per_cycle(const RoundMinimums& round, std::span<const ClockChain, clock_chain_count> chains) {
     return difference(round, add_short, add_long) / extra_cycles(chains[add_short], chains[add_long]);
 }
 
 double imul_cycles(const RoundMinimums& round, double ticks_per_cycle,
-                   std::span<const ClockChain, chain_count> chains) {
+                   std::span<const ClockChain, clock_chain_count> chains) {
     const double extra_instructions = chains[imul_long].length - chains[imul_short].length;
     return difference(round, imul_short, imul_long) / (extra_instructions * loop_iterations) / ticks_per_cycle;
 }
 
-bool cross_check_passes(double imul_cycles, std::span<const ClockChain, chain_count> chains) {
+bool cross_check_passes(double imul_cycles, std::span<const ClockChain, clock_chain_count> chains) {
     return std::fabs(imul_cycles - chains[imul_long].instruction->latency) <= imul_tolerance;
 }
 
@@ -56,7 +56,7 @@ double counter_hz(ClockReading first, ClockReading last) {
 }
 
 Calibration calibration_from(std::vector<RoundMinimums> rounds, ClockReading first, ClockReading last,
-                             std::span<const ClockChain, chain_count> chains) {
+                             std::span<const ClockChain, clock_chain_count> chains) {
     std::vector<double> rulers, imuls;
     for (const RoundMinimums& round : rounds) {
         rulers.push_back(ticks_per_cycle(round, chains));
@@ -67,8 +67,8 @@ Calibration calibration_from(std::vector<RoundMinimums> rounds, ClockReading fir
     return calibration;
 }
 
-Calibration calibrate(const CalibrationSettings& settings, std::span<const ClockChain, chain_count> chains) {
-    std::array<TimedRun, chain_count> routines;
+Calibration calibrate(const CalibrationSettings& settings, std::span<const ClockChain, clock_chain_count> chains) {
+    std::array<TimedRun, clock_chain_count> routines;
     std::transform(chains.begin(), chains.end(), routines.begin(), [](const ClockChain& chain) { return chain.run; });
     const ClockReading first = read_clocks();
     RoundMinimums warm_up;

@@ -9,7 +9,7 @@
 
 // The smallest time of each chain in one round, in time-stamp ticks, in the
 // order of clock_chains.
-using RoundMinimums = std::array<std::uint64_t, chain_count>;
+using RoundMinimums = std::array<std::uint64_t, clock_chain_count>;
 
 // Where a set of values lies: the median and the extremes.
 struct Spread {
@@ -26,16 +26,16 @@ Spread spread_of(std::vector<double> values);
 // Time-stamp ticks per core cycle from one round: the long add chain's extra
 // instructions take one cycle each, and the difference of the two chains'
 // times cancels the frame.
-double ticks_per_cycle(const RoundMinimums& round, std::span<const ClockChain, chain_count> chains = clock_chains);
+double ticks_per_cycle(const RoundMinimums& round, std::span<const ClockChain, clock_chain_count> chains = clock_chains);
 
 // Core cycles per instruction of the imul chain, by the given ruler.
 double imul_cycles(const RoundMinimums& round, double ticks_per_cycle,
-                   std::span<const ClockChain, chain_count> chains = clock_chains);
+                   std::span<const ClockChain, clock_chain_count> chains = clock_chains);
 
 // The imul chain must come out at its known latency within this much;
 // otherwise the add chain did not run at one instruction per cycle.
 inline constexpr double imul_tolerance = 0.15;
-bool cross_check_passes(double imul_cycles, std::span<const ClockChain, chain_count> chains = clock_chains);
+bool cross_check_passes(double imul_cycles, std::span<const ClockChain, clock_chain_count> chains = clock_chains);
 
 // The time-stamp counter and the system's monotonic clock read together.
 struct ClockReading {
@@ -65,7 +65,7 @@ struct Calibration {
 // The arithmetic of a calibration, from its rounds' minimums and the clock
 // readings that enclose them.
 Calibration calibration_from(std::vector<RoundMinimums> rounds, ClockReading first, ClockReading last,
-                             std::span<const ClockChain, chain_count> chains = clock_chains);
+                             std::span<const ClockChain, clock_chain_count> chains = clock_chains);
 
 struct CalibrationSettings {
     // One more round goes first and is not kept: it meets cold caches and
@@ -80,4 +80,4 @@ struct CalibrationSettings {
 // Times the chains, round after round, and the counter against the system
 // clock over the whole of it.
 Calibration calibrate(const CalibrationSettings& settings = {},
-                      std::span<const ClockChain, chain_count> chains = clock_chains);
+                      std::span<const ClockChain, clock_chain_count> chains = clock_chains);

@@ -38,10 +38,10 @@ struct ClockChain {
 // The chains in the order they are timed and their minimums are kept: the
 // short and the long add chain (the ruler), then the short and the long
 // imul chain (the cross-check).
-enum ChainIndex { add_short, add_long, imul_short, imul_long, chain_count };
+enum ClockChainIndex { add_short, add_long, imul_short, imul_long, clock_chain_count };
 
 // clang-format off
-inline constexpr ClockChain clock_chains[chain_count] = {
+inline constexpr ClockChain clock_chains[clock_chain_count] = {
     //            length  routine
     {&add_edx_eax,  16,   timed_chain_add_16},
     {&add_edx_eax,  48,   timed_chain_add_48},

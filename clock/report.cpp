@@ -69,7 +69,7 @@ std::string calibration_json(const Calibration& calibration, int indent) {
     json += field("interval_seconds", format_fixed(calibration.interval_seconds(), 6));
     json += field("rounds", decimal_text(static_cast<std::int64_t>(calibration.rounds.size())));
     json += inner + "\"chains\": [";
-    for (std::size_t chain = 0; chain < chain_count; ++chain) {
+    for (std::size_t chain = 0; chain < clock_chain_count; ++chain) {
         json += chain == 0 ? next_line : "," + next_line;
         json += deeper + "{\"instruction\": \"" + std::string(clock_chains[chain].instruction->mnemonic) +
                 "\", \"length\": " + decimal_text(clock_chains[chain].length) + ", \"minimums\": [";

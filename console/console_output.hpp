@@ -22,6 +22,9 @@ inline constexpr std::string_view line_break = "\r\n";
 inline constexpr std::string_view line_break = "\n";
 #endif
 
+// Whether standard error goes to a terminal, where progress may be shown.
+bool standard_error_is_terminal();
+
 // The name of the running program, which begins the one line on standard
 // error that reports an output failure: "<name>: cannot write to standard
 // output: " and the system's words for the reason. Companion programs set

@@ -61,3 +61,5 @@ void write_console_text(const char16_t* text, std::uint32_t count) {
 }
 
 bool console_output_failed() { return failed; }
+
+bool standard_error_is_terminal() { return isatty(STDERR_FILENO) == 1; }

@@ -71,3 +71,8 @@ void write_console_text(const char16_t* text, std::uint32_t count) {
 }
 
 bool console_output_failed() { return failed; }
+
+bool standard_error_is_terminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}

@@ -7,8 +7,10 @@
 
 // The executed bytes of one instruction form. A subtraction's last byte is
 // its ModRM byte for XMM0 - XMM0 (0xC0); the subtrahend register is added.
+// Five bytes hold the longest SSE form without a memory operand: a shuffle
+// with its immediate.
 struct Encoding {
-    std::uint8_t bytes[4];
+    std::uint8_t bytes[5];
     std::size_t size;
 
     constexpr const std::uint8_t* begin() const { return bytes; }

@@ -25,18 +25,20 @@
 
 #if defined(__x86_64__)
 // RIP-relative, so the program can be position independent.
-#  define STATE_FIELD(offset) SYM(measurement_state) + (offset)(%rip)
-#  define GLOBAL(name) SYM(name)(%rip)
+#  define DATA(name, offset) SYM(name) + (offset)(%rip)
 #  define STACK_POINTER %rsp
 #  define SCRATCH_POINTER %rax
+// A code address in a table of routines.
+#  define ADDRESS .quad
 #else
 // Absolute addresses: the i386 program is not position independent, and the
 // PE32 program relocates them through its base relocations.
-#  define STATE_FIELD(offset) SYM(measurement_state) + (offset)
-#  define GLOBAL(name) SYM(name)
+#  define DATA(name, offset) SYM(name) + (offset)
 #  define STACK_POINTER %esp
 #  define SCRATCH_POINTER %eax
+#  define ADDRESS .long
 #endif
+#define STATE_FIELD(offset) DATA(measurement_state, offset)
 
 #if defined(__ELF__)
 #  define ROUTINE_TYPE(name) .type name, @function
