@@ -69,7 +69,7 @@ TEST(FastestRuns, ACounterThatWentBackwardsLosesToAnyOrdinaryRun) {
 // `ruler` ticks per cycle, the imul instruction taking `imul` cycles.
 RoundMinimums round_of(double ruler, double frame, double imul = 3.0) {
     RoundMinimums round{};
-    for (std::size_t i = 0; i < chain_count; ++i) {
+    for (std::size_t i = 0; i < clock_chain_count; ++i) {
         const ClockChain& chain = clock_chains[i];
         const double latency = chain.instruction == &imul_edx_eax ? imul : 1.0;
         round[i] = static_cast<std::uint64_t>(frame + chain.length * latency * loop_iterations * ruler + 0.5);
@@ -117,7 +117,7 @@ TEST(Calibration, TimesTheChainsInRoundsBetweenTwoClockReadings) {
     // Every chain's runs leave the times of a 0.8-ticks-per-cycle core.
     static RoundMinimums scripted;
     scripted = round_of(0.8, 4000);
-    static std::size_t chain_runs[chain_count];
+    static std::size_t chain_runs[clock_chain_count];
     static std::uint64_t stamp;
     auto leave = [](std::size_t chain) {
         ++chain_runs[chain];
@@ -127,7 +127,7 @@ TEST(Calibration, TimesTheChainsInRoundsBetweenTwoClockReadings) {
         stamp += 1'000'000;
     };
     static void (*run)(std::size_t) = leave;
-    const ClockChain chains[chain_count] = {
+    const ClockChain chains[clock_chain_count] = {
         {&add_edx_eax, 16, [] { run(add_short); }},
         {&add_edx_eax, 48, [] { run(add_long); }},
         {&imul_edx_eax, 4, [] { run(imul_short); }},

@@ -15,8 +15,13 @@ class ExpectedRoutine {
 public:
     explicit ExpectedRoutine(const std::uint8_t* entry) : entry_(entry) {}
 
-    void add(std::initializer_list<std::uint8_t> bytes) { bytes_.insert(bytes_.end(), bytes); }
-    void add(const Bytes& bytes) { bytes_.insert(bytes_.end(), bytes.begin(), bytes.end()); }
+    // Byte by byte: GCC 12 mistakes a range insert here for an overflow.
+    void add(std::initializer_list<std::uint8_t> bytes) {
+        for (std::uint8_t byte : bytes) bytes_.push_back(byte);
+    }
+    void add(const Bytes& bytes) {
+        for (std::uint8_t byte : bytes) bytes_.push_back(byte);
+    }
     void add32(std::uint32_t value) {
         for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
     }

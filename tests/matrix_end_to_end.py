@@ -1,0 +1,197 @@
+"""End-to-end checks of the built simd-mix-matrix, one case per call.
+
+Usage: matrix_end_to_end.py --program PATH --platform NAME [--emulator CMD] CASE
+
+The figures are measurements: only their form and their arithmetic are
+checked, never their size.
+"""
+
+import argparse
+import json
+import re
+import statistics
+import subprocess
+import sys
+
+TIMEOUT = 180
+ITERATIONS = 4096
+CLASSES = ["paddd", "pmuludq", "pand", "pshufd", "addps", "mulps", "andps", "shufps", "addpd", "mulpd", "andpd",
+           "shufpd"]
+LATENCY = re.compile(r"  (\w+) +(packed 32-bit integer|packed single|packed double) +(add|multiply|logic|shuffle) "
+                     r"+\d+\.\d\d")
+CELL = re.compile(r"[+-]\d+\.\d\*?")
+CROSSING = re.compile(r"  (\w+) <-> (\w+): \+\d+\.\d cycles per round trip")
+FAILURE_PREFIX = "simd-mix-matrix: cannot write to standard output: "
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Program:
+    def __init__(self, args):
+        self.command = (args.emulator.split() if args.emulator else []) + [args.program]
+        self.line_break = "\r\n" if args.platform == "win32" else "\n"
+        self.windows = args.platform == "win32"
+
+    def run(self, *arguments, stdout=subprocess.PIPE):
+        result = subprocess.run(self.command + list(arguments), stdout=stdout, stderr=subprocess.PIPE, timeout=TIMEOUT)
+        output = result.stdout.decode("ascii") if result.stdout is not None else None
+        return result.returncode, output, result.stderr.decode("ascii", errors="replace")
+
+    def measured(self, *arguments):
+        """The lines of a measuring run, which exits 0, or 3 where core
+        cycles cannot be trusted."""
+        status, output, stderr = self.run(*arguments)
+        check(status in (0, 3), f"exit status {status}: {stderr}")
+        check(stderr == "", f"standard error is {stderr!r}")
+        check(output.endswith(self.line_break), f"output ends in {output[-40:]!r}")
+        lines = output[:-len(self.line_break)].split(self.line_break)
+        check(all("\r" not in line and "\n" not in line for line in lines), "mixed line breaks")
+        return lines
+
+
+def report_sections(lines):
+    """The latency lines, the triangle's rows and the costly crossings."""
+    latency_at = lines.index("latency in core cycles, each class alone (median over the rounds):")
+    triangle_at = lines.index("* marks a cell beyond its spread over the rounds:")
+    crossings_at = lines.index("crossings that cost:")
+    latencies = lines[latency_at + 1:triangle_at - 2]
+    check(lines[triangle_at - 2] == "", "no empty line after the latencies")
+    rows = lines[triangle_at + 1:crossings_at - 1]
+    return latencies, rows, lines[crossings_at + 1:]
+
+
+def check_report(lines, classes):
+    check(lines[0].startswith("simd-mix-matrix on "), f"first line {lines[0]!r}")
+    check(lines[1].startswith("calibration: "), f"second line {lines[1]!r}")
+    latencies, rows, crossings = report_sections(lines)
+    check([LATENCY.fullmatch(line).group(1) if LATENCY.fullmatch(line) else line for line in latencies] == classes,
+          f"latency lines {latencies!r}")
+    header, *rows = rows
+    check(header.split() == classes[:-1], f"column heads {header!r}")
+    marked = set()
+    for i, row in enumerate(rows, start=1):
+        name, *cells = row.split()
+        check(name == classes[i] and len(cells) == i, f"row {row!r}")
+        check(all(CELL.fullmatch(cell) for cell in cells), f"cells of {row!r}")
+        marked |= {frozenset((name, classes[j])) for j, cell in enumerate(cells) if cell.endswith("*")}
+    check(len(rows) == len(classes) - 1, f"{len(rows)} rows")
+    check(sum(len(row.split()) - 1 for row in rows) == len(classes) * (len(classes) - 1) // 2, "cell count")
+    if crossings == ["  none measurable"]:
+        return
+    for line in crossings:
+        crossing = CROSSING.fullmatch(line)
+        check(crossing, f"crossing line {line!r}")
+        check(frozenset(crossing.groups()) in marked, f"{line!r} is not a marked cell")
+
+
+def case_report(program):
+    check_report(program.measured(), CLASSES)
+
+
+def case_classes(program):
+    # Named in any order, measured in the table's.
+    check_report(program.measured("--classes", "mulps,pand,addpd"), ["pand", "mulps", "addpd"])
+
+
+def case_json(program):
+    data = json.loads(program.line_break.join(program.measured("--json")))
+    check([entry["name"] for entry in data["classes"]] == CLASSES, "classes")
+    check(len(data["round_trips"]) == 66, f"{len(data['round_trips'])} round trips")
+    rounds, extra = data["rounds"], (data["long_chain"] - data["short_chain"]) * ITERATIONS
+    check(len(data["round_ruler_minimums"]) == rounds, "ruler minimums per round")
+    # Each round converts by its own run of the clock's add chains.
+    rulers = [(r[1] - r[0]) / (32 * ITERATIONS) for r in data["round_ruler_minimums"]]
+    check(abs(statistics.median(rulers) - data["round_ticks_per_cycle"]) < 1e-5, "the rounds' ruler")
+
+    def per_round(minimums):
+        check(len(minimums["short"]) == rounds and len(minimums["long"]) == rounds, "minimums per round")
+        return [(long - short) / extra / ruler for short, long, ruler in zip(minimums["short"], minimums["long"], rulers)]
+
+    latency = {}
+    for entry in data["classes"]:
+        latency[entry["name"]] = per_round(entry["minimums"])
+        check(abs(statistics.median(latency[entry["name"]]) - entry["latency"]) < 1e-4, f"latency of {entry['name']}")
+    for cell in data["round_trips"]:
+        trips = [2 * both - first - second for both, first, second in
+                 zip(per_round(cell["minimums"]), latency[cell["first"]], latency[cell["second"]])]
+        check(abs(statistics.median(trips) - cell["cycles"]) < 1e-4, f"{cell['first']} <-> {cell['second']}")
+        beyond = abs(cell["cycles"]) > max(trips) - min(trips) and abs(cell["cycles"]) >= 0.1
+        check(cell["measurable"] == beyond, f"{cell['first']} <-> {cell['second']} measurable")
+
+
+def case_list(program):
+    status, output, stderr = program.run("--list", "--classes", "pand,mulps")
+    check(status == 0 and stderr == "", f"exit status {status}: {stderr}")
+    titles = [line for line in output.split(program.line_break) if line.startswith("chain ")]
+    check(titles == ["chain pand alone: 4 instructions per loop iteration",
+                     "chain pand alone: 12 instructions per loop iteration",
+                     "chain pand, mulps: 4 instructions per loop iteration",
+                     "chain pand, mulps: 12 instructions per loop iteration",
+                     "chain mulps alone: 4 instructions per loop iteration",
+                     "chain mulps alone: 12 instructions per loop iteration"], f"titles {titles!r}")
+    # The short alternating chain, as the benchmark lists a loop body.
+    block = program.line_break.join([
+        "chain pand, mulps: 4 instructions per loop iteration", "\tcode:", "\t\t/*|*/", "",
+        "\t\t# bitwise logical and (integer; SSE2)", "\t\t# pand xmm0, xmm2", "\t\t66 0F DB C2", "",
+        "\t\t# multiply packed single-precision floating-point values (floating point; SSE)",
+        "\t\t# mulps xmm0, xmm3", "\t\t0F 59 C3", "",
+        "\t\t# bitwise logical and (integer; SSE2)", "\t\t# pand xmm0, xmm2", "\t\t66 0F DB C2", "",
+        "\t\t# multiply packed single-precision floating-point values (floating point; SSE)",
+        "\t\t# mulps xmm0, xmm3", "\t\t0F 59 C3", "", ""])
+    check(block in output, "the listing of pand, mulps at 4 per iteration differs")
+    # One mark at every 16-byte boundary that a body reaches: at offset 0 of
+    # the 16, 14 and 12 bytes of the short chains, and at 0, 16 and 32 of the
+    # 48, 42 and 36 bytes of the long ones.
+    check(output.count("/*|*/") == 3 * 1 + 3 * 3, "16-byte marks")
+
+
+def case_bad_option(program):
+    for arguments, message in ((["--fast"], "unknown option '--fast'"),
+                               (["--classes", "pand,nope"], "no instruction class 'nope'"),
+                               (["--classes", "pand,pand"], "class 'pand' named twice"),
+                               (["--classes"], "--classes needs a list of names")):
+        status, output, stderr = program.run(*arguments)
+        check(status == 2, f"{arguments}: exit status {status}")
+        check(output == "", f"{arguments}: standard output {output!r}")
+        check(stderr.replace("\r\n", "\n").startswith(f"simd-mix-matrix: {message}\nusage: simd-mix-matrix "),
+              f"{arguments}: standard error {stderr!r}")
+
+
+def case_output_failure(program):
+    with open("/dev/full", "wb") as full:
+        status, _, stderr = program.run("--list", stdout=full)
+    check(status == 1, f"exit status {status}")
+    if program.windows:
+        check(re.fullmatch(re.escape(FAILURE_PREFIX) + r"[^\r\n]+\r\n", stderr), f"standard error {stderr!r}")
+    else:
+        check(stderr == FAILURE_PREFIX + "No space left on device\n", f"standard error {stderr!r}")
+
+
+CASES = {name[len("case_"):]: function for name, function in globals().items() if name.startswith("case_")}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--platform", required=True)
+    parser.add_argument("--emulator", default="")
+    parser.add_argument("case", choices=sorted(CASES))
+    args = parser.parse_args()
+    try:
+        CASES[args.case](Program(args))
+    except (Failure, subprocess.TimeoutExpired, json.JSONDecodeError, KeyError, ValueError) as failure:
+        print(f"FAILED {args.case}: {failure!r}")
+        return 1
+    print(f"passed {args.case}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
