@@ -5,8 +5,10 @@ JOBS ?= 2
 RUNS ?= 5
 WARMUP ?= 1
 BINARY ?= build/simd-mix-bench
+# Debian's python3-matplotlib serves the system's python3.
+PLOT_PYTHON ?= $(shell test -x /usr/bin/python3 && echo /usr/bin/python3 || echo python3)
 
-.PHONY: all run test i386 win32 sanitize bench clean
+.PHONY: all run test i386 win32 sanitize bench matrix clean
 
 all:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
@@ -35,6 +37,11 @@ sanitize:
 
 bench: all
 	python3 tools/bench.py --binary $(BINARY) --runs $(RUNS) --warmup $(WARMUP)
+
+# The penalty matrix, as JSON and as a heatmap in build/matrix.svg and .png.
+matrix: all
+	./build/simd-mix-matrix --json > build/matrix.json
+	$(PLOT_PYTHON) tools/heatmap.py build/matrix.json --svg build/matrix.svg --png build/matrix.png
 
 clean:
 	rm -rf build build-i386 build-win32 build-sanitize
