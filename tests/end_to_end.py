@@ -7,7 +7,6 @@ The expected file is the complete output with every count replaced by "#".
 Counts are measurements: only their form is checked, never their size.
 """
 
-import argparse
 import array
 import fcntl
 import os
@@ -24,18 +23,11 @@ import tempfile
 import termios
 import time
 
+from case_runner import Failure, cases_in, check, command_of, run_case
+
 COUNT = re.compile(rb"execution time in machine cycles: (-?\d+)")
 FAILURE_PREFIX = b"simd-mix-bench: cannot write to standard output: "
 TIMEOUT = 120
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
 
 
 def masked(output):
@@ -60,7 +52,7 @@ def check_complete(output, expected):
 
 class Program:
     def __init__(self, args):
-        self.command = (args.emulator.split() if args.emulator else []) + [args.program]
+        self.command = command_of(args)
         self.windows = args.platform == "win32"
         self.expected = open(args.expected, "rb").read()
 
@@ -262,25 +254,5 @@ def case_terminal(program):
     check(actual == expected, f"screen shows {actual[-200:]!r}, expected {expected[-200:]!r}")
 
 
-CASES = {name[len("case_"):]: function for name, function in globals().items() if name.startswith("case_")}
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--platform", required=True)
-    parser.add_argument("--expected", required=True)
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("case", choices=sorted(CASES))
-    args = parser.parse_args()
-    try:
-        CASES[args.case](Program(args))
-    except (Failure, subprocess.TimeoutExpired) as failure:
-        print(f"FAILED {args.case}: {failure}")
-        return 1
-    print(f"passed {args.case}")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_case(cases_in(globals()), Program, required=("--expected",)))

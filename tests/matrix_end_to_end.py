@@ -6,12 +6,13 @@ The figures are measurements: only their form and their arithmetic are
 checked, never their size.
 """
 
-import argparse
 import json
 import re
 import statistics
 import subprocess
 import sys
+
+from case_runner import cases_in, check, command_of, run_case
 
 TIMEOUT = 180
 ITERATIONS = 4096
@@ -24,18 +25,9 @@ CROSSING = re.compile(r"  (\w+) <-> (\w+): \+\d+\.\d cycles per round trip")
 FAILURE_PREFIX = "simd-mix-matrix: cannot write to standard output: "
 
 
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
 class Program:
     def __init__(self, args):
-        self.command = (args.emulator.split() if args.emulator else []) + [args.program]
+        self.command = command_of(args)
         self.line_break = "\r\n" if args.platform == "win32" else "\n"
         self.windows = args.platform == "win32"
 
@@ -174,24 +166,5 @@ def case_output_failure(program):
         check(stderr == FAILURE_PREFIX + "No space left on device\n", f"standard error {stderr!r}")
 
 
-CASES = {name[len("case_"):]: function for name, function in globals().items() if name.startswith("case_")}
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--platform", required=True)
-    parser.add_argument("--emulator", default="")
-    parser.add_argument("case", choices=sorted(CASES))
-    args = parser.parse_args()
-    try:
-        CASES[args.case](Program(args))
-    except (Failure, subprocess.TimeoutExpired, json.JSONDecodeError, KeyError, ValueError) as failure:
-        print(f"FAILED {args.case}: {failure!r}")
-        return 1
-    print(f"passed {args.case}")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_case(cases_in(globals()), Program, errors=(json.JSONDecodeError, KeyError, ValueError)))
