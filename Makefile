@@ -1,12 +1,12 @@
 # `make run` builds and runs the benchmark; `make test` builds and tests every
-# target whose toolchain is installed.
+# target whose toolchain is installed; `make dist` builds the downloads.
 
 JOBS ?= 2
 RUNS ?= 5
 WARMUP ?= 1
 BINARY ?= build/simd-mix-bench
 
-.PHONY: all run test i386 win32 sanitize bench clean
+.PHONY: all run test i386 win32 sanitize bench dist dist-check clean
 
 all:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
@@ -36,5 +36,13 @@ sanitize:
 bench: all
 	python3 tools/bench.py --binary $(BINARY) --runs $(RUNS) --warmup $(WARMUP)
 
+# Every program for every target, with README.txt and SHA256SUMS, in dist/.
+dist:
+	sh tools/dist.sh dist build-dist
+
+# Builds dist twice under different paths and fails on any byte difference.
+dist-check:
+	sh tools/dist_check.sh
+
 clean:
-	rm -rf build build-i386 build-win32 build-sanitize
+	rm -rf build build-i386 build-win32 build-sanitize build-dist dist
