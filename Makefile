@@ -6,13 +6,18 @@ RUNS ?= 5
 WARMUP ?= 1
 BINARY ?= build/simd-mix-bench
 
-.PHONY: all run test i386 win32 sanitize bench dist dist-check clean
+.PHONY: all program run test i386 win32 sanitize bench dist dist-check clean
 
 all:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 	cmake --build build -j $(JOBS)
 
-run: all
+# The benchmark alone, without GoogleTest and the test suite.
+program:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+	cmake --build build -j $(JOBS) --target simd-mix-bench
+
+run: program
 	./build/simd-mix-bench
 
 i386:
@@ -33,7 +38,7 @@ sanitize:
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
 
-bench: all
+bench: program
 	python3 tools/bench.py --binary $(BINARY) --runs $(RUNS) --warmup $(WARMUP)
 
 # Every program for every target, with README.txt and SHA256SUMS, in dist/.
