@@ -1,5 +1,5 @@
 # `make run` builds and runs the benchmark; `make test` builds and tests every
-# target whose toolchain is installed.
+# target whose toolchain is installed; `make dist` builds the downloads.
 
 JOBS ?= 2
 RUNS ?= 5
@@ -8,13 +8,21 @@ BINARY ?= build/simd-mix-bench
 # Debian's python3-matplotlib serves the system's python3.
 PLOT_PYTHON ?= $(shell test -x /usr/bin/python3 && echo /usr/bin/python3 || echo python3)
 
-.PHONY: all run test i386 win32 sanitize bench matrix clean
+.PHONY: all program run test i386 win32 sanitize bench matrix dist dist-check clean
 
 all:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 	cmake --build build -j $(JOBS)
 
-run: all
+# Builds the programs named after it in build/, without GoogleTest and the
+# test suite.
+build_programs = cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j $(JOBS) --target
+
+# The benchmark alone.
+program:
+	$(build_programs) simd-mix-bench
+
+run: program
 	./build/simd-mix-bench
 
 i386:
@@ -35,13 +43,23 @@ sanitize:
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
 
-bench: all
+bench:
+	$(build_programs) simd-mix-bench simd-mix-clock
 	python3 tools/bench.py --binary $(BINARY) --runs $(RUNS) --warmup $(WARMUP)
 
 # The penalty matrix, as JSON and as a heatmap in build/matrix.svg and .png.
-matrix: all
+matrix:
+	$(build_programs) simd-mix-matrix
 	./build/simd-mix-matrix --json > build/matrix.json
 	$(PLOT_PYTHON) tools/heatmap.py build/matrix.json --svg build/matrix.svg --png build/matrix.png
 
+# Every program for every target, with README.txt and SHA256SUMS, in dist/.
+dist:
+	sh tools/dist.sh dist build-dist
+
+# Builds dist twice under different paths and fails on any byte difference.
+dist-check:
+	sh tools/dist_check.sh
+
 clean:
-	rm -rf build build-i386 build-win32 build-sanitize
+	rm -rf build build-i386 build-win32 build-sanitize build-dist dist

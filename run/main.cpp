@@ -1,4 +1,5 @@
 #include "console/console_output.hpp"
+#include "console/own_console.hpp"
 #include "run/measurement.hpp"
 #include "run/test_table.hpp"
 #include "texts/messages.hpp"
@@ -11,6 +12,7 @@ int main() {
         measure_test(test);
         print_cycle_count();
     }
+    hold_own_console_until_key_press();
     // Output that could not be written completely is a failed run.
     return console_output_failed() ? 1 : 0;
 }

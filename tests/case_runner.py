@@ -27,8 +27,9 @@ def cases_in(namespace):
 def run_case(cases, make_program, required=(), errors=()):
     """Runs the case named on the command line against make_program(args);
     --program, --platform and --emulator are read, and the options named in
-    `required`. A Failure, a time-out or one of `errors` fails the case.
-    Returns the exit status."""
+    `required`. A Failure, a time-out or one of `errors` fails the case, and
+    the program's stop(), where it has one, follows the case. Returns the
+    exit status."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--platform", required=True)
@@ -37,10 +38,16 @@ def run_case(cases, make_program, required=(), errors=()):
         parser.add_argument(option, required=True)
     parser.add_argument("case", choices=sorted(cases))
     args = parser.parse_args()
+    program = make_program(args)
     try:
-        cases[args.case](make_program(args))
+        cases[args.case](program)
     except (Failure, subprocess.TimeoutExpired, *errors) as failure:
         print(f"FAILED {args.case}: {failure}")
         return 1
+    finally:
+        # Whatever a failed case left running, such as a program waiting for
+        # a key, ends with it.
+        if hasattr(program, "stop"):
+            program.stop()
     print(f"passed {args.case}")
     return 0

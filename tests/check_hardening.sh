@@ -1,10 +1,13 @@
 #!/bin/sh
 # Checks that a built program has the protections its platform offers and
-# needs nothing at run time beyond what the platform always has.
-# Usage: check_hardening.sh x86_64-linux|i386-linux|win32 PROGRAM
+# needs nothing at run time beyond what the platform always has. A PE32
+# program must also carry the version resource and the manifest described by
+# the options, which pe_resources.py lists.
+# Usage: check_hardening.sh x86_64-linux|i386-linux|win32 PROGRAM [OPTION...]
 set -u
 platform=$1
 program=$2
+shift 2
 failures=0
 
 fail() {
@@ -39,6 +42,7 @@ win32)
     echo "$headers" | grep -q 'DYNAMIC_BASE' || fail "DllCharacteristics lack DYNAMIC_BASE"
     imports=$(echo "$headers" | awk '/DLL Name:/ { print $3 }' | sort | tr '\n' ' ')
     [ "$imports" = "KERNEL32.dll msvcrt.dll " ] || fail "imports from $imports, not only KERNEL32.dll and msvcrt.dll"
+    python3 "$(dirname "$0")/pe_resources.py" "$program" "$@" || failures=$((failures + 1))
     ;;
 *)
     echo "unknown platform $platform"

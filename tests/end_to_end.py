@@ -55,10 +55,19 @@ class Program:
         self.command = command_of(args)
         self.windows = args.platform == "win32"
         self.expected = open(args.expected, "rb").read()
+        self.processes = []
 
-    def run(self, arguments=(), **popen):
-        process = subprocess.Popen(self.command + list(arguments), stderr=subprocess.PIPE, **popen)
+    def run(self, arguments=(), command=None, **popen):
+        """Starts the program, or `command` in its place."""
+        process = subprocess.Popen((command or self.command) + list(arguments), stderr=subprocess.PIPE, **popen)
+        self.processes.append(process)
         return process
+
+    def stop(self):
+        """Ends what a failed case left running, such as a program waiting for a key."""
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
 
     def check_failure_line(self, stderr, reason):
         """One line on standard error naming the reason (the system's words on Windows)."""
@@ -221,37 +230,120 @@ def on_screen(output):
     return output.replace(b"\r", b"").expandtabs(8)
 
 
-def case_terminal(program):
-    """On a terminal the Windows program writes through the console."""
-    primary, secondary = pty.openpty()
-    # Wide enough that no line wraps.
-    fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 2000, 0, 0))
-    process = program.run(stdin=secondary, stdout=secondary)
-    os.close(secondary)
-    output = b""
-    deadline = time.monotonic() + TIMEOUT
-    while time.monotonic() < deadline:
-        if not select.select([primary], [], [], 1)[0]:
-            if process.poll() is not None:
-                break
-            continue
-        try:
-            chunk = os.read(primary, 65536)
-        except OSError:  # the last writer closed the terminal
-            break
-        if not chunk:
-            break
-        output += chunk
-    os.close(primary)
-    stderr = process.stderr.read()
-    status = process.wait(timeout=TIMEOUT)
-    check(status == 0, f"exit status {status}")
-    check(stderr == b"", f"standard error is {stderr!r}")
+class Terminal:
+    """A pseudo-terminal, wide enough that no line wraps, and what it showed."""
+
+    def __init__(self):
+        self.primary, self.secondary = pty.openpty()
+        fcntl.ioctl(self.secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 2000, 0, 0))
+        self.output = b""
+
+    def started(self, process):
+        """Keeps the program's side open only in the program."""
+        os.close(self.secondary)
+        return process
+
+    def collect(self, process, seconds, quiet=None):
+        """Reads what the program shows for up to `seconds`. Returns True once
+        it has exited and everything it wrote is read, False if it still runs.
+        With `quiet`, returns False early, as soon as all five counts are
+        shown and nothing more has come for `quiet` seconds."""
+        deadline = time.monotonic() + seconds
+        last_output = time.monotonic()
+        while time.monotonic() < deadline:
+            if not select.select([self.primary], [], [], 0.2)[0]:
+                if process.poll() is not None:
+                    return True
+                if (quiet is not None and time.monotonic() - last_output >= quiet
+                        and len(COUNT.findall(on_screen(self.output))) == 5):
+                    return False
+                continue
+            try:
+                chunk = os.read(self.primary, 65536)
+            except OSError:  # the last writer closed the terminal
+                chunk = b""
+            if not chunk:
+                process.wait(timeout=TIMEOUT)
+                return True
+            self.output += chunk
+            last_output = time.monotonic()
+        return False
+
+    def close(self):
+        os.close(self.primary)
+
+
+def check_screen(output, expected):
     screen = on_screen(output)
     check(len(COUNT.findall(screen)) == 5, "expected 5 counts on the screen")
     actual = COUNT.sub(b"execution time in machine cycles: #", screen)
-    expected = on_screen(program.expected)
+    expected = on_screen(expected)
     check(actual == expected, f"screen shows {actual[-200:]!r}, expected {expected[-200:]!r}")
+
+
+def check_ended_cleanly(process):
+    status = process.wait(timeout=TIMEOUT)
+    check(status == 0, f"exit status {status}")
+    stderr = process.stderr.read()
+    check(stderr == b"", f"standard error is {stderr!r}")
+
+
+def case_terminal(program):
+    """On a terminal the Windows program writes through the console. Under
+    wine the program is the only process on that console, as after a double
+    click in Explorer, so it keeps the console open until a key is pressed,
+    with the whole output shown and nothing added. On Linux it just ends."""
+    terminal = Terminal()
+    process = terminal.started(program.run(stdin=terminal.secondary, stdout=terminal.secondary))
+    if program.windows:
+        check(not terminal.collect(process, TIMEOUT, quiet=1.0),
+              "the program ended without waiting for a key on a console of its own")
+        check_screen(terminal.output, program.expected)
+        # A key pressed before the program began to wait is discarded: press
+        # again until it ends.
+        pressed = 0
+        while pressed < 10 and not terminal.collect(process, 1.0):
+            os.write(terminal.primary, b"x")
+            pressed += 1
+    else:
+        check(terminal.collect(process, TIMEOUT), "the program did not end")
+    terminal.close()
+    check_ended_cleanly(process)
+    check_screen(terminal.output, program.expected)
+
+
+def case_terminal_redirected(program):
+    """With either standard stream redirected away from the console the
+    program ends without waiting for a key."""
+    terminal = Terminal()
+    with tempfile.TemporaryFile() as output:
+        process = terminal.started(program.run(stdin=terminal.secondary, stdout=output))
+        check(terminal.collect(process, TIMEOUT), "with output to a file, the program did not end")
+        check_ended_cleanly(process)
+        output.seek(0)
+        check_complete(output.read(), program.expected)
+    terminal.close()
+
+    terminal = Terminal()
+    process = terminal.started(program.run(stdin=subprocess.DEVNULL, stdout=terminal.secondary))
+    check(terminal.collect(process, TIMEOUT), "with input from /dev/null, the program did not end")
+    terminal.close()
+    check_ended_cleanly(process)
+    check_screen(terminal.output, program.expected)
+
+
+def case_terminal_shared(program):
+    """Started by a Windows shell, which shares the console and outlives the
+    program, the program ends without waiting for a key."""
+    check(program.windows, "only the Windows program has a shell to share its console with")
+    terminal = Terminal()
+    windows_path = "Z:" + os.path.abspath(program.command[-1]).replace("/", "\\")
+    shell = program.command[:-1] + ["cmd", "/c", windows_path]
+    process = terminal.started(program.run(command=shell, stdin=terminal.secondary, stdout=terminal.secondary))
+    check(terminal.collect(process, TIMEOUT), "the program did not end")
+    terminal.close()
+    check_ended_cleanly(process)
+    check_screen(terminal.output, program.expected)
 
 
 if __name__ == "__main__":
