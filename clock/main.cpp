@@ -5,6 +5,7 @@
 #include "clock/calibration.hpp"
 #include "clock/report.hpp"
 #include "console/console_output.hpp"
+#include "console/own_console.hpp"
 
 namespace {
 
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     }
     const Calibration calibration = calibrate();
     write_console_ascii(json ? calibration_json(calibration) + std::string(line_break) : calibration_report(calibration));
+    hold_own_console_until_key_press();
     if (console_output_failed()) return 1;
     return calibration.trusted ? 0 : 3;
 }

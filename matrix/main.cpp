@@ -6,6 +6,7 @@
 
 #include "clock/calibration.hpp"
 #include "console/console_output.hpp"
+#include "console/own_console.hpp"
 #include "matrix/penalties.hpp"
 #include "matrix/report.hpp"
 
@@ -105,6 +106,7 @@ int main(int argc, char** argv) {
     const MatrixSettings settings;
     const PenaltyMatrix matrix = measure_matrix(classes, settings, progress);
     write_console_ascii(json ? matrix_json(matrix, calibration, settings) : matrix_report(matrix, calibration, settings));
+    hold_own_console_until_key_press();
     if (console_output_failed()) return 1;
     return calibration.trusted ? 0 : 3;
 }
