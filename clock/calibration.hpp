@@ -70,9 +70,11 @@ Calibration calibration_from(std::vector<RoundMinimums> rounds, ClockReading fir
 struct CalibrationSettings {
     // One more round goes first and is not kept: it meets cold caches and
     // predictors, and a core still raising its clock.
-    std::uint32_t rounds = 9;
-    // Runs of each chain per round.
-    std::uint32_t repetitions = 256;
+    std::uint32_t rounds = 7;
+    // Runs of each chain per round. Long rounds of short runs: a neighbour
+    // that slows the core for a while (another guest on the same physical
+    // core, say) then rarely spoils a whole round.
+    std::uint32_t repetitions = 768;
     // The counter's rate is taken over at least this long.
     std::uint64_t minimum_interval_ns = 100'000'000;
 };

@@ -22,10 +22,10 @@ inline constexpr ChainInstruction imul_edx_eax {{{0x0F, 0xAF, 0xD0}, 3}, "imul e
 // clang-format on
 
 extern "C" {
-void timed_chain_add_16();
-void timed_chain_add_48();
+void timed_chain_add_8();
+void timed_chain_add_24();
+void timed_chain_imul_2();
 void timed_chain_imul_4();
-void timed_chain_imul_8();
 }
 
 // One timed routine: `length` dependent instructions per loop iteration.
@@ -43,9 +43,9 @@ enum ClockChainIndex { add_short, add_long, imul_short, imul_long, clock_chain_c
 // clang-format off
 inline constexpr ClockChain clock_chains[clock_chain_count] = {
     //            length  routine
-    {&add_edx_eax,  16,   timed_chain_add_16},
-    {&add_edx_eax,  48,   timed_chain_add_48},
+    {&add_edx_eax,   8,   timed_chain_add_8},
+    {&add_edx_eax,  24,   timed_chain_add_24},
+    {&imul_edx_eax,  2,   timed_chain_imul_2},
     {&imul_edx_eax,  4,   timed_chain_imul_4},
-    {&imul_edx_eax,  8,   timed_chain_imul_8},
 };
 // clang-format on

@@ -17,7 +17,7 @@
 // and EDX (the upper half of the first time stamp) serve as they are.
 //
 // Every routine starts on a 64-byte boundary and its loop on the next one,
-// so that each loop (at most 37 bytes) lies in one 64-byte block.
+// so that each loop (at most 53 bytes) lies in one 64-byte block.
 
 #include "run/timed_frame.h"
 
@@ -37,10 +37,10 @@
     .endr
 .endm
 
-    timed_run SYM(timed_chain_add_16), CHAIN_LOOP_OFFSET, add_chain, 16
-    timed_run SYM(timed_chain_add_48), CHAIN_LOOP_OFFSET, add_chain, 48
+    timed_run SYM(timed_chain_add_8), CHAIN_LOOP_OFFSET, add_chain, 8
+    timed_run SYM(timed_chain_add_24), CHAIN_LOOP_OFFSET, add_chain, 24
+    timed_run SYM(timed_chain_imul_2), CHAIN_LOOP_OFFSET, imul_chain, 2
     timed_run SYM(timed_chain_imul_4), CHAIN_LOOP_OFFSET, imul_chain, 4
-    timed_run SYM(timed_chain_imul_8), CHAIN_LOOP_OFFSET, imul_chain, 8
 
 #if defined(__ELF__)
     .section .note.GNU-stack, "", @progbits

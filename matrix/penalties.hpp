@@ -68,7 +68,7 @@ struct MatrixSettings {
     // Runs of each routine per chain and round.
     std::uint32_t repetitions = 96;
     // Runs of each of the clock's chains per round.
-    std::uint32_t ruler_repetitions = 128;
+    std::uint32_t ruler_repetitions = 256;
 };
 
 // Times every chain the classes need, round after round, each chain's short

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -127,12 +129,12 @@ TEST(Calibration, TimesTheChainsInRoundsBetweenTwoClockReadings) {
         stamp += 1'000'000;
     };
     static void (*run)(std::size_t) = leave;
-    const ClockChain chains[clock_chain_count] = {
-        {&add_edx_eax, 16, [] { run(add_short); }},
-        {&add_edx_eax, 48, [] { run(add_long); }},
-        {&imul_edx_eax, 4, [] { run(imul_short); }},
-        {&imul_edx_eax, 8, [] { run(imul_long); }},
-    };
+    ClockChain chains[clock_chain_count];
+    std::copy(std::begin(clock_chains), std::end(clock_chains), chains);
+    chains[add_short].run = [] { run(add_short); };
+    chains[add_long].run = [] { run(add_long); };
+    chains[imul_short].run = [] { run(imul_short); };
+    chains[imul_long].run = [] { run(imul_long); };
     CalibrationSettings settings;
     settings.rounds = 3;
     settings.repetitions = 5;

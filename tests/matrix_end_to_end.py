@@ -99,7 +99,8 @@ def case_json(program):
     rounds, extra = data["rounds"], (data["long_chain"] - data["short_chain"]) * ITERATIONS
     check(len(data["round_ruler_minimums"]) == rounds, "ruler minimums per round")
     # Each round converts by its own run of the clock's add chains.
-    rulers = [(r[1] - r[0]) / (32 * ITERATIONS) for r in data["round_ruler_minimums"]]
+    lengths = [chain["length"] for chain in data["calibration"]["chains"]]
+    rulers = [(r[1] - r[0]) / ((lengths[1] - lengths[0]) * ITERATIONS) for r in data["round_ruler_minimums"]]
     check(abs(statistics.median(rulers) - data["round_ticks_per_cycle"]) < 1e-5, "the rounds' ruler")
 
     def per_round(minimums):
