@@ -156,11 +156,16 @@ def penalties(table, runs, ticks_per_cycle):
     return results
 
 
+def signed(value):
+    """A figure to two places with its sign, a zero without one's minus."""
+    return f"{round(value, 2) + 0.0:+.2f}"
+
+
 def amount(result):
     """A penalty per iteration in core cycles, or in ticks without a calibration."""
     if result["core_cycles_per_iteration"] is None:
-        return f"{result['ticks_per_iteration']:+.2f} ticks"
-    return f"{result['core_cycles_per_iteration']:+.2f} core cycles"
+        return f"{signed(result['ticks_per_iteration'])} ticks"
+    return f"{signed(result['core_cycles_per_iteration'])} core cycles"
 
 
 def verdict(results):
@@ -410,8 +415,8 @@ def format_report(data):
         judged = {None: "", True: " (beyond the runs' spread)", False: " (within the runs' spread)"}
         core = penalty["core_cycles_per_iteration"]
         lines.append(f"  {penalty['name']} = {penalty['formula']}:")
-        lines.append(f"    {penalty['ticks_per_iteration']:+.2f} ticks, "
-                     f"{'n/a' if core is None else format(core, '+.2f')} core cycles"
+        lines.append(f"    {signed(penalty['ticks_per_iteration'])} ticks, "
+                     f"{'n/a' if core is None else signed(core)} core cycles"
                      f"{judged[penalty['measurable']]}")
     lines += [
         f"verdict: {data['verdict']}",
