@@ -59,7 +59,8 @@ std::string matrix_report(const PenaltyMatrix& matrix, const Calibration& calibr
             const Cell& cell = cell_of(matrix, matrix.classes[i], matrix.classes[j]);
             line += padded(signed_cycles(cell.cycles.median) + (cell.measurable() ? "*" : " "), -column);
         }
-        text += line + next_line;
+        // An unmarked last cell leaves the blank of its mark behind.
+        text += line.substr(0, line.find_last_not_of(' ') + 1) + next_line;
     }
     // The costly crossings, dearest first.
     std::vector<ChainPair> costly;
