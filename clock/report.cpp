@@ -27,8 +27,8 @@ std::string calibration_report(const Calibration& calibration) {
              " core cycles, " + (calibration.trusted ? "as expected (" + expected + ")" : "expected " + expected);
     lines += line_break;
     if (!calibration.trusted) {
-        lines += "core cycles cannot be trusted on this processor: its add chain does not run at one instruction "
-                 "per core cycle";
+        lines += "core cycles cannot be trusted on this processor: its add and imul chains do not run at their "
+                 "known latencies";
         lines += line_break;
     }
     lines += "time-stamp counter: " + ghz(calibration.counter_hz()) + ", against the system clock over " +

@@ -23,8 +23,8 @@ LINES = [
     rf"time-stamp counter: {NUMBER} GHz, against the system clock over {NUMBER} s",
     rf"core clock: {NUMBER} GHz",
 ]
-UNTRUSTED = ("core cycles cannot be trusted on this processor: its add chain does not run at one instruction "
-             "per core cycle")
+UNTRUSTED = ("core cycles cannot be trusted on this processor: its add and imul chains do not run at their "
+             "known latencies")
 
 
 class Program:
