@@ -26,13 +26,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
         } else if (std::strcmp(argv[i], "--help") == 0) {
-            // The platform's own line breaks, like the rest of the output.
-            for (const char* line = usage; *line != '\0';) {
-                const char* end = std::strchr(line, '\n');
-                write_console_ascii(std::string(line, end));
-                write_console_ascii(line_break);
-                line = end + 1;
-            }
+            write_console_lines(usage);
             return console_output_failed() ? 1 : 0;
         } else {
             std::fprintf(stderr, "simd-mix-clock: unknown option '%s'\n%s", argv[i], usage);

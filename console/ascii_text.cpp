@@ -14,3 +14,13 @@ void write_console_ascii(std::string_view text) {
         text.remove_prefix(count);
     }
 }
+
+void write_console_lines(std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        write_console_ascii(text.substr(0, end));
+        if (end == std::string_view::npos) return;
+        write_console_ascii(line_break);
+        text.remove_prefix(end + 1);
+    }
+}

@@ -15,6 +15,10 @@ bool console_output_failed();
 // Writes ASCII text the same way, one code unit per character.
 void write_console_ascii(std::string_view text);
 
+// Writes ASCII lines, each ended by '\n' in `text`, with the platform's own
+// line break (line_break) in its place.
+void write_console_lines(std::string_view text);
+
 // The line break of the companion programs' plain text: the platform's own.
 #if defined(_WIN32)
 inline constexpr std::string_view line_break = "\r\n";

@@ -23,16 +23,6 @@ constexpr char usage[] =
     "Exit status: 0; 1 when the output cannot be written; 2 for a bad option;\n"
     "3 when core cycles cannot be trusted on this processor.\n";
 
-// The usage with the platform's own line breaks, like the rest of the output.
-void write_usage() {
-    for (std::string_view rest = usage; !rest.empty();) {
-        const std::size_t end = rest.find('\n');
-        write_console_ascii(rest.substr(0, end));
-        write_console_ascii(line_break);
-        rest.remove_prefix(end + 1);
-    }
-}
-
 int bad_option(const std::string& why) {
     std::fprintf(stderr, "simd-mix-matrix: %s\n%s", why.c_str(), usage);
     return 2;
@@ -83,7 +73,7 @@ int main(int argc, char** argv) {
             classes = classes_named(argv[++i], why);
             if (classes.empty()) return bad_option(why);
         } else if (option == "--help") {
-            write_usage();
+            write_console_lines(usage);
             return console_output_failed() ? 1 : 0;
         } else {
             return bad_option(option == "--classes" ? "--classes needs a list of names"
