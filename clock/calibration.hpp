@@ -6,30 +6,31 @@
 #include <vector>
 
 #include "clock/chains.hpp"
+#include "clock/windows.hpp"
 
-// The smallest time of each chain in one round, in time-stamp ticks, in the
+// The smallest time of each chain in one window, in time-stamp ticks, in the
 // order of clock_chains.
-using RoundMinimums = std::array<std::uint64_t, clock_chain_count>;
+using WindowMinimums = std::array<std::uint64_t, clock_chain_count>;
 
-// Where a set of values lies: the median and the extremes.
-struct Spread {
-    double median;
-    double lowest;
-    double highest;
-
-    // The width from lowest to highest, as a percentage of the median.
-    double percent() const { return median == 0 ? 0 : 100 * (highest - lowest) / median; }
+// The ruler's fastest runs in one window: the short and the long add chain.
+struct RulerMinimums {
+    std::uint64_t shorter;
+    std::uint64_t longer;
 };
 
-Spread spread_of(std::vector<double> values);
+// Time-stamp ticks per core cycle from one window's ruler: the long add
+// chain's extra instructions take one cycle each, and the difference of the
+// two chains' times cancels the frame.
+double ticks_per_cycle(RulerMinimums ruler, std::span<const ClockChain, clock_chain_count> chains = clock_chains);
+double ticks_per_cycle(const WindowMinimums& window,
+                       std::span<const ClockChain, clock_chain_count> chains = clock_chains);
 
-// Time-stamp ticks per core cycle from one round: the long add chain's extra
-// instructions take one cycle each, and the difference of the two chains'
-// times cancels the frame.
-double ticks_per_cycle(const RoundMinimums& round, std::span<const ClockChain, clock_chain_count> chains = clock_chains);
+// The ruler's two routines, short then long, as the other companions time
+// them beside their own.
+std::array<TimedRun, 2> ruler_routines(std::span<const ClockChain, clock_chain_count> chains = clock_chains);
 
 // Core cycles per instruction of the imul chain, by the given ruler.
-double imul_cycles(const RoundMinimums& round, double ticks_per_cycle,
+double imul_cycles(const WindowMinimums& window, double ticks_per_cycle,
                    std::span<const ClockChain, clock_chain_count> chains = clock_chains);
 
 // The imul chain must come out at its known latency within this much;
@@ -50,7 +51,7 @@ ClockReading read_clocks();
 double counter_hz(ClockReading first, ClockReading last);
 
 struct Calibration {
-    std::vector<RoundMinimums> rounds;
+    std::vector<WindowMinimums> windows;
     Spread ticks_per_cycle;
     Spread imul_cycles;
     bool trusted;
@@ -62,24 +63,36 @@ struct Calibration {
     double interval_seconds() const { return (last.nanoseconds - first.nanoseconds) * 1e-9; }
 };
 
-// The arithmetic of a calibration, from its rounds' minimums and the clock
+// The arithmetic of a calibration, from its windows' minimums and the clock
 // readings that enclose them.
-Calibration calibration_from(std::vector<RoundMinimums> rounds, ClockReading first, ClockReading last,
+Calibration calibration_from(std::vector<WindowMinimums> windows, ClockReading first, ClockReading last,
                              std::span<const ClockChain, clock_chain_count> chains = clock_chains);
 
+// One level of the core clock, and how many windows ran at it.
+struct ClockLevel {
+    double hz;
+    std::size_t windows;
+};
+
+// Two windows whose core clocks differ by more than this share stand on
+// different levels; within one level the windows scatter by far less.
+inline constexpr double level_gap = 0.01;
+
+// The levels that the windows' core clocks fall on, slowest first: each the
+// median of a run of windows whose clocks, sorted, lie within level_gap of
+// the next.
+std::vector<ClockLevel> clock_levels(const Calibration& calibration);
+
 struct CalibrationSettings {
-    // One more round goes first and is not kept: it meets cold caches and
+    // One more window goes first and is not kept: it meets cold caches and
     // predictors, and a core still raising its clock.
-    std::uint32_t rounds = 7;
-    // Runs of each chain per round. Long rounds of short runs: a neighbour
-    // that slows the core for a while (another guest on the same physical
-    // core, say) then rarely spoils a whole round.
-    std::uint32_t repetitions = 768;
+    WindowSettings windows{48, 32};
     // The counter's rate is taken over at least this long.
     std::uint64_t minimum_interval_ns = 100'000'000;
 };
 
-// Times the chains, round after round, and the counter against the system
-// clock over the whole of it.
+// Times the chains, window after window, and the counter against the system
+// clock over the whole of it. SIMD_MIX_FAIL_CROSS_CHECK=1 in the environment
+// makes the result untrusted whatever the chains say, for the tests.
 Calibration calibrate(const CalibrationSettings& settings = {},
                       std::span<const ClockChain, clock_chain_count> chains = clock_chains);

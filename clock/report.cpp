@@ -8,9 +8,24 @@ namespace {
 
 std::string ghz(double hz) { return format_fixed(hz * 1e-9, 4) + " GHz"; }
 
-std::string rounds_and_spread(const Calibration& calibration) {
-    return "median of " + decimal_text(static_cast<std::int64_t>(calibration.rounds.size())) + " rounds, spread " +
+std::string count_text(std::size_t count) { return decimal_text(static_cast<std::int64_t>(count)); }
+
+std::string windows_and_spread(const Calibration& calibration) {
+    return "median of " + count_text(calibration.windows.size()) + " windows, spread " +
            format_fixed(calibration.ticks_per_cycle.percent(), 2) + "%";
+}
+
+// "3.60, 3.69 GHz (10%, 90% of 48 windows)"
+std::string levels_text(const Calibration& calibration) {
+    const std::vector<ClockLevel> levels = clock_levels(calibration);
+    std::string clocks, shares;
+    for (const ClockLevel& level : levels) {
+        const std::string separator = clocks.empty() ? "" : ", ";
+        clocks += separator + format_fixed(level.hz * 1e-9, 2);
+        shares += separator + format_fixed(100.0 * level.windows / calibration.windows.size(), 0) + "%";
+    }
+    if (levels.empty()) return "none";
+    return clocks + " GHz (" + shares + " of " + count_text(calibration.windows.size()) + " windows)";
 }
 
 std::string imul_mnemonic() { return std::string(clock_chains[imul_long].instruction->mnemonic); }
@@ -20,8 +35,14 @@ std::string imul_mnemonic() { return std::string(clock_chains[imul_long].instruc
 std::string calibration_report(const Calibration& calibration) {
     const std::string expected = decimal_text(clock_chains[imul_long].instruction->latency) + " +- " +
                                  format_fixed(imul_tolerance, 2);
-    std::string lines = "time-stamp ticks per core cycle: " + format_fixed(calibration.ticks_per_cycle.median, 4) +
-                        " (" + rounds_and_spread(calibration) + ")";
+    std::string lines = "core clock " + format_fixed(calibration.core_hz() * 1e-9, 3) + " GHz, time-stamp counter " +
+                        format_fixed(calibration.counter_hz() * 1e-9, 3) + " GHz: " +
+                        format_fixed(calibration.ticks_per_cycle.median, 4) + " ticks per core cycle";
+    lines += line_break;
+    lines += "core clock levels seen: " + levels_text(calibration);
+    lines += line_break;
+    lines += "time-stamp ticks per core cycle: " + format_fixed(calibration.ticks_per_cycle.median, 4) + " (" +
+             windows_and_spread(calibration) + ")";
     lines += line_break;
     lines += "cross-check: " + imul_mnemonic() + " takes " + format_fixed(calibration.imul_cycles.median, 2) +
              " core cycles, " + (calibration.trusted ? "as expected (" + expected + ")" : "expected " + expected);
@@ -34,19 +55,17 @@ std::string calibration_report(const Calibration& calibration) {
     lines += "time-stamp counter: " + ghz(calibration.counter_hz()) + ", against the system clock over " +
              format_fixed(calibration.interval_seconds(), 2) + " s";
     lines += line_break;
-    lines += "core clock: " + ghz(calibration.core_hz());
-    lines += line_break;
     return lines;
 }
 
 std::string calibration_line(const Calibration& calibration) {
     return "calibration: " + format_fixed(calibration.ticks_per_cycle.median, 4) + " ticks per core cycle (" +
-           rounds_and_spread(calibration) + "), core clock " + ghz(calibration.core_hz()) +
+           windows_and_spread(calibration) + "), core clock " + ghz(calibration.core_hz()) +
            ", time-stamp counter " + ghz(calibration.counter_hz()) +
            (calibration.trusted ? "" : "; core cycles cannot be trusted on this processor");
 }
 
-std::string calibration_json(const Calibration& calibration, int indent) {
+std::string calibration_json(const Calibration& calibration, int indent, const std::string& more) {
     // The platform's line breaks, so that the object reads like the rest.
     const std::string next_line(line_break);
     const std::string inner(indent + 2, ' ');
@@ -67,17 +86,26 @@ std::string calibration_json(const Calibration& calibration, int indent) {
     json += field("counter_ghz", format_fixed(calibration.counter_hz() * 1e-9, 6));
     json += field("core_ghz", format_fixed(calibration.core_hz() * 1e-9, 6));
     json += field("interval_seconds", format_fixed(calibration.interval_seconds(), 6));
-    json += field("rounds", decimal_text(static_cast<std::int64_t>(calibration.rounds.size())));
+    json += field("windows", count_text(calibration.windows.size()));
+    std::string levels;
+    for (const ClockLevel& level : clock_levels(calibration)) {
+        levels += std::string(levels.empty() ? "" : ", ") + "{\"ghz\": " + format_fixed(level.hz * 1e-9, 6) +
+                  ", \"windows\": " + count_text(level.windows) + "}";
+    }
+    json += field("levels", "[" + levels + "]");
     json += inner + "\"chains\": [";
     for (std::size_t chain = 0; chain < clock_chain_count; ++chain) {
         json += chain == 0 ? next_line : "," + next_line;
         json += deeper + "{\"instruction\": \"" + std::string(clock_chains[chain].instruction->mnemonic) +
                 "\", \"length\": " + decimal_text(clock_chains[chain].length) + ", \"minimums\": [";
-        for (std::size_t round = 0; round < calibration.rounds.size(); ++round) {
-            json += (round == 0 ? "" : ", ") + decimal_text(static_cast<std::int64_t>(calibration.rounds[round][chain]));
+        for (std::size_t window = 0; window < calibration.windows.size(); ++window) {
+            json += (window == 0 ? "" : ", ") +
+                    decimal_text(static_cast<std::int64_t>(calibration.windows[window][chain]));
         }
         json += "]}";
     }
-    json += next_line + inner + "]" + next_line + std::string(indent, ' ') + "}";
+    json += next_line + inner + "]";
+    if (!more.empty()) json += "," + next_line + inner + more;
+    json += next_line + std::string(indent, ' ') + "}";
     return json;
 }

@@ -12,5 +12,6 @@ std::string calibration_report(const Calibration& calibration);
 std::string calibration_line(const Calibration& calibration);
 
 // The calibration as a JSON object, every raw minimum included; nested
-// objects are indented by `indent` more blanks than its opening line.
-std::string calibration_json(const Calibration& calibration, int indent = 0);
+// objects are indented by `indent` more blanks than its opening line. `more`,
+// where given, is one more field ("name": value) after the others.
+std::string calibration_json(const Calibration& calibration, int indent = 0, const std::string& more = "");

@@ -1,0 +1,124 @@
+#include "clock/benchmark_loops.hpp"
+
+#include "console/console_output.hpp"
+
+extern "C" {
+
+// Four singles of 1.0 (also a normal value as integers), then zeros, which
+// psubd and subps alike take away without a change.
+// clang-format off
+alignas(16) const std::uint32_t benchmark_loop_values[5][4] = {
+    {0x3F800000, 0x3F800000, 0x3F800000, 0x3F800000},  // the scratch block
+    {0, 0, 0, 0},                                      // XMM1
+    {0, 0, 0, 0},                                      // XMM2
+    {0, 0, 0, 0},                                      // XMM3
+    {0, 0, 0, 0},                                      // XMM4
+};
+// clang-format on
+
+alignas(16) std::uint32_t benchmark_loop_result[4];
+
+}  // extern "C"
+
+double cycles_per_iteration(double ticks, const LoopWindow& window) {
+    return ticks / loop_iterations / ticks_per_cycle(window.ruler);
+}
+
+LoopCycles loop_cycles_from(WindowSettings settings, std::vector<LoopWindow> windows) {
+    LoopCycles cycles{settings, std::move(windows), {}, {}};
+    std::vector<double> rulers;
+    std::array<std::vector<double>, loop_count> best, typical;
+    for (const LoopWindow& window : cycles.windows) {
+        rulers.push_back(ticks_per_cycle(window.ruler));
+        for (std::size_t i = 0; i < loop_count; ++i) {
+            best[i].push_back(cycles_per_iteration(static_cast<double>(window.loops[i].minimum), window));
+            typical[i].push_back(cycles_per_iteration(static_cast<double>(window.loops[i].median), window));
+        }
+    }
+    cycles.ticks_per_cycle = spread_of(rulers);
+    for (std::size_t i = 0; i < loop_count; ++i) cycles.loops[i] = {spread_of(best[i]), spread_of(typical[i])};
+    return cycles;
+}
+
+LoopCycles measure_loop_cycles(WindowSettings settings, std::span<const BenchmarkLoop, loop_count> loops,
+                               std::span<const ClockChain, clock_chain_count> ruler) {
+    std::array<TimedRun, loop_count + 2> routines;
+    for (std::size_t i = 0; i < loop_count; ++i) routines[i] = loops[i].seeded;
+    const std::array<TimedRun, 2> rule = ruler_routines(ruler);
+    routines[loop_count] = rule[0];
+    routines[loop_count + 1] = rule[1];
+    auto window = [&] {
+        const WindowRuns runs = time_turns(routines, settings.turns);
+        LoopWindow measured;
+        for (std::size_t i = 0; i < loop_count; ++i) measured.loops[i] = summary_of(runs[i]);
+        measured.ruler = {summary_of(runs[loop_count]).minimum, summary_of(runs[loop_count + 1]).minimum};
+        return measured;
+    };
+    window();
+    std::vector<LoopWindow> windows(settings.windows);
+    for (LoopWindow& measured : windows) measured = window();
+    return loop_cycles_from(settings, std::move(windows));
+}
+
+namespace {
+
+std::string count_text(std::size_t count) { return decimal_text(static_cast<std::int64_t>(count)); }
+
+// Right-aligned in `width` columns.
+std::string right(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+}  // namespace
+
+std::string loop_cycles_report(const LoopCycles& cycles) {
+    const std::string next_line(line_break);
+    std::string text = "the benchmark's loops in core cycles per iteration, frame included, each window by its own "
+                       "ruler (median of " +
+                       count_text(cycles.windows.size()) + " windows of " + count_text(cycles.settings.turns) +
+                       " turns):" + next_line;
+    text += "test      best   typical   spread" + next_line;
+    for (std::size_t i = 0; i < loop_count; ++i) {
+        const LoopFigures& figures = cycles.loops[i];
+        text += right(decimal_text(benchmark_loops[i].test->number), 4) + right(format_fixed(figures.best.median, 3), 10) +
+                right(format_fixed(figures.typical.median, 3), 10) +
+                right(format_fixed(figures.best.percent(), 2) + "%", 9) + next_line;
+    }
+    return text;
+}
+
+std::string loop_cycles_json(const LoopCycles& cycles, int indent) {
+    const std::string next_line(line_break);
+    const std::string inner(indent + 2, ' ');
+    const std::string deeper(indent + 4, ' ');
+    auto list = [&](auto value_of) {
+        std::string items;
+        for (std::size_t w = 0; w < cycles.windows.size(); ++w) items += (w == 0 ? "" : ", ") + value_of(cycles.windows[w]);
+        return "[" + items + "]";
+    };
+    auto spread = [](const std::string& key, const Spread& figures) {
+        return "\"" + key + "\": " + format_fixed(figures.median, 6) + ", \"" + key + "_lowest\": " +
+               format_fixed(figures.lowest, 6) + ", \"" + key + "_highest\": " + format_fixed(figures.highest, 6);
+    };
+    std::string json = "{" + next_line;
+    json += inner + "\"windows\": " + count_text(cycles.windows.size()) + "," + next_line;
+    json += inner + "\"turns\": " + decimal_text(cycles.settings.turns) + "," + next_line;
+    json += inner + "\"iterations\": " + decimal_text(loop_iterations) + "," + next_line;
+    json += inner + spread("ticks_per_cycle", cycles.ticks_per_cycle) + "," + next_line;
+    json += inner + "\"ruler_minimums\": " + list([](const LoopWindow& window) {
+                return "[" + decimal_text(static_cast<std::int64_t>(window.ruler.shorter)) + ", " +
+                       decimal_text(static_cast<std::int64_t>(window.ruler.longer)) + "]";
+            }) + "," + next_line;
+    json += inner + "\"tests\": [";
+    for (std::size_t i = 0; i < loop_count; ++i) {
+        json += (i == 0 ? "" : ",") + next_line + deeper + "{\"test\": " + decimal_text(benchmark_loops[i].test->number) +
+                ", " + spread("best", cycles.loops[i].best) + ", " + spread("typical", cycles.loops[i].typical) +
+                ", \"minimums\": " + list([i](const LoopWindow& window) {
+                    return decimal_text(static_cast<std::int64_t>(window.loops[i].minimum));
+                }) + ", \"medians\": " + list([i](const LoopWindow& window) {
+                    return decimal_text(static_cast<std::int64_t>(window.loops[i].median));
+                }) + "}";
+    }
+    json += next_line + inner + "]" + next_line + std::string(indent, ' ') + "}";
+    return json;
+}
