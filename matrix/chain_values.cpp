@@ -1,5 +1,3 @@
-#include <cpuid.h>
-
 #include "matrix/chains.hpp"
 
 extern "C" {
@@ -18,26 +16,6 @@ alignas(16) const Xmm matrix_chain_values[6] = {
 alignas(16) Xmm matrix_chain_result;
 
 }  // extern "C"
-
-namespace {
-
-bool avx_usable() {
-    unsigned eax, ebx, ecx, edx;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
-    const bool avx = ecx & bit_AVX;
-    const bool xsave_enabled = ecx & bit_OSXSAVE;
-    if (!avx || !xsave_enabled) return false;
-    // The system must save and restore the SSE and the AVX state.
-    unsigned low, high;
-    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    return (low & 0x6) == 0x6;
-}
-
-}  // namespace
-
-extern "C" {
-std::uint8_t matrix_avx_usable = avx_usable();
-}
 
 std::vector<Instruction> chain_body(ChainPair pair, std::uint32_t length) {
     std::vector<Instruction> body;

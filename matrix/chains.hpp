@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "clock/upper_state.hpp"
 #include "matrix/classes.hpp"
 #include "run/kernels.hpp"
 #include "run/measurement.hpp"
@@ -40,7 +41,3 @@ extern "C" const ChainRoutines matrix_chain_routines[chain_count];
 
 // A chain's loop body, instruction by instruction, as the listing shows it.
 std::vector<Instruction> chain_body(ChainPair pair, std::uint32_t length);
-
-// Whether the routines may clear the upper halves of the YMM registers
-// before they time: the processor has AVX and the system keeps its state.
-extern "C" std::uint8_t matrix_avx_usable;

@@ -29,12 +29,16 @@ int bad_option(const std::string& why) {
 }
 
 // The classes named in a comma-separated list, in the table's order; empty
-// after an unknown or repeated name.
+// after an unknown, empty or repeated name.
 std::vector<std::size_t> classes_named(std::string_view list, std::string& why) {
     std::vector<bool> chosen(class_count, false);
     for (std::size_t start = 0; start <= list.size();) {
         const std::size_t end = std::min(list.find(',', start), list.size());
         const std::string_view name = list.substr(start, end - start);
+        if (name.empty()) {
+            why = "an empty class name in '" + std::string(list) + "'";
+            return {};
+        }
         std::size_t c = 0;
         while (c < class_count && instruction_classes[c].name != name) ++c;
         if (c == class_count) {
@@ -95,7 +99,7 @@ int main(int argc, char** argv) {
     const Calibration calibration = calibrate();
     const MatrixSettings settings;
     const PenaltyMatrix matrix = measure_matrix(classes, settings, progress);
-    write_console_ascii(json ? matrix_json(matrix, calibration, settings) : matrix_report(matrix, calibration, settings));
+    write_console_ascii(json ? matrix_json(matrix, calibration) : matrix_report(matrix, calibration));
     hold_own_console_until_key_press();
     if (console_output_failed()) return 1;
     return calibration.trusted ? 0 : 3;

@@ -53,7 +53,7 @@
 .macro chain_routine name, first, second, length
     .p2align 6
 \name:
-    cmpb $0, DATA(matrix_avx_usable, 0)
+    cmpb $0, DATA(avx_usable, 0)
     je 1f
     vzeroupper
 1:

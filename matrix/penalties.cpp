@@ -2,17 +2,26 @@
 
 #include <cmath>
 
-#include "clock/fastest_runs.hpp"
+namespace {
 
-double cycles_per_instruction(ChainMinimums minimums, double ticks_per_cycle) {
-    const auto extra_ticks = static_cast<double>(static_cast<std::int64_t>(minimums.longer - minimums.shorter));
-    return extra_ticks / (static_cast<double>(long_chain - short_chain) * loop_iterations) / ticks_per_cycle;
+double per_instruction(std::uint64_t shorter, std::uint64_t longer, const ChainWindow& window) {
+    return tick_difference(shorter, longer) / (static_cast<double>(long_chain - short_chain) * loop_iterations) /
+           ticks_per_cycle(window.ruler);
 }
 
-bool Cell::measurable() const {
-    const double width = cycles.highest - cycles.lowest;
-    return std::fabs(cycles.median) > width && std::fabs(cycles.median) >= cycle_resolution;
+}  // namespace
+
+double best_cycles(const ChainWindow& window) {
+    return per_instruction(window.shorter.minimum, window.longer.minimum, window);
 }
+
+double typical_cycles(const ChainWindow& window) {
+    return per_instruction(window.shorter.median, window.longer.median, window);
+}
+
+bool Cell::measurable() const { return best.lowest >= cycle_resolution || best.highest <= -cycle_resolution; }
+
+bool Cell::bimodal() const { return typical.median - best.median > bimodal_margin; }
 
 std::vector<ChainPair> chains_of(const std::vector<std::size_t>& classes) {
     std::vector<ChainPair> chains;
@@ -22,26 +31,67 @@ std::vector<ChainPair> chains_of(const std::vector<std::size_t>& classes) {
     return chains;
 }
 
-PenaltyMatrix matrix_from(std::vector<std::size_t> classes, std::vector<MatrixRound> rounds) {
-    PenaltyMatrix matrix{std::move(classes), std::move(rounds)};
+namespace {
+
+// The share of a chain's long runs, over all its windows, that took less
+// core time than the midpoint of its best and its typical run.
+double fast_share(const std::vector<ChainWindow>& windows) {
+    std::vector<double> best, typical;
+    for (const ChainWindow& window : windows) {
+        const double ruler = ticks_per_cycle(window.ruler);
+        best.push_back(static_cast<double>(window.longer.minimum) / ruler);
+        typical.push_back(static_cast<double>(window.longer.median) / ruler);
+    }
+    const double midpoint = (spread_of(best).median + spread_of(typical).median) / 2;
+    std::size_t fast = 0, runs = 0;
+    for (const ChainWindow& window : windows) {
+        const double ruler = ticks_per_cycle(window.ruler);
+        for (std::uint64_t ticks : window.longer_runs) {
+            fast += static_cast<double>(ticks) / ruler < midpoint;
+            ++runs;
+        }
+    }
+    return runs == 0 ? 0 : static_cast<double>(fast) / runs;
+}
+
+}  // namespace
+
+PenaltyMatrix matrix_from(std::vector<std::size_t> classes, MatrixSettings settings,
+                          std::array<std::vector<ChainWindow>, chain_count> windows) {
+    PenaltyMatrix matrix{std::move(classes), settings, std::move(windows)};
     std::vector<double> rulers;
-    std::array<std::vector<double>, class_count> latencies;
-    std::array<std::vector<double>, chain_count> round_trips;
-    for (const MatrixRound& round : matrix.rounds) {
-        const double ruler = ticks_per_cycle(round.ruler);
-        rulers.push_back(ruler);
-        auto cycles = [&](ChainPair pair) { return cycles_per_instruction(round.chains[chain_index(pair)], ruler); };
-        for (std::size_t c : matrix.classes) latencies[c].push_back(cycles({c, c}));
-        for (const ChainPair& pair : chains_of(matrix.classes)) {
-            if (pair.first == pair.second) continue;
-            // Two instructions per round trip, one of each class.
-            round_trips[chain_index(pair)].push_back(2 * cycles(pair) - cycles({pair.first, pair.first}) -
-                                                     cycles({pair.second, pair.second}));
+    for (const ChainPair& pair : chains_of(matrix.classes)) {
+        for (const ChainWindow& window : matrix.windows[chain_index(pair)]) {
+            rulers.push_back(ticks_per_cycle(window.ruler));
         }
     }
     matrix.ticks_per_cycle = spread_of(rulers);
-    for (std::size_t c = 0; c < class_count; ++c) matrix.latencies[c] = spread_of(latencies[c]);
-    for (std::size_t i = 0; i < chain_count; ++i) matrix.round_trips[i].cycles = spread_of(round_trips[i]);
+    // A chain's figure in window w, by that window's own ruler.
+    auto each_window = [&](ChainPair pair, double (*figure)(const ChainWindow&)) {
+        std::vector<double> values;
+        for (const ChainWindow& window : matrix.windows[chain_index(pair)]) values.push_back(figure(window));
+        return values;
+    };
+    for (std::size_t c : matrix.classes) {
+        matrix.latencies[c] = {spread_of(each_window({c, c}, best_cycles)), spread_of(each_window({c, c}, typical_cycles))};
+    }
+    for (const ChainPair& pair : chains_of(matrix.classes)) {
+        if (pair.first == pair.second) continue;
+        // Two instructions per round trip, one of each class; the windows of
+        // the three chains are paired by their order.
+        auto round_trips = [&](double (*figure)(const ChainWindow&)) {
+            const std::vector<double> both = each_window(pair, figure);
+            const std::vector<double> first = each_window({pair.first, pair.first}, figure);
+            const std::vector<double> second = each_window({pair.second, pair.second}, figure);
+            std::vector<double> trips;
+            for (std::size_t w = 0; w < both.size() && w < first.size() && w < second.size(); ++w) {
+                trips.push_back(2 * both[w] - first[w] - second[w]);
+            }
+            return spread_of(trips);
+        };
+        matrix.round_trips[chain_index(pair)] = {round_trips(best_cycles), round_trips(typical_cycles),
+                                                 fast_share(matrix.windows[chain_index(pair)])};
+    }
     return matrix;
 }
 
@@ -50,22 +100,22 @@ PenaltyMatrix measure_matrix(std::vector<std::size_t> classes, const MatrixSetti
                              std::span<const ChainRoutines, chain_count> routines,
                              std::span<const ClockChain, clock_chain_count> ruler) {
     const std::vector<ChainPair> chains = chains_of(classes);
-    std::array<TimedRun, clock_chain_count> ruler_routines;
-    for (std::size_t i = 0; i < clock_chain_count; ++i) ruler_routines[i] = ruler[i].run;
-    std::vector<MatrixRound> rounds(settings.rounds);
-    // Every round visits every chain, so that a slow phase of the machine
-    // spoils one round of many cells rather than every round of one.
+    const std::array<TimedRun, 2> rule = ruler_routines(ruler);
+    std::array<std::vector<ChainWindow>, chain_count> windows;
+    // Every pass visits every chain once, so that a neighbour's busy spell
+    // spoils one window of many chains rather than many windows of one.
     std::size_t done = 0;
-    for (MatrixRound& round : rounds) {
-        fastest_runs(ruler_routines, settings.ruler_repetitions, round.ruler);
+    const std::size_t total = settings.windows.windows * chains.size();
+    for (std::uint32_t pass = 0; pass < settings.windows.windows; ++pass) {
         for (const ChainPair& chain : chains) {
             const ChainRoutines& pair = routines[chain_index(chain)];
-            const TimedRun both[] = {pair.shorter, pair.longer};
-            std::uint64_t fastest[2];
-            fastest_runs(both, settings.repetitions, fastest);
-            round.chains[chain_index(chain)] = {fastest[0], fastest[1]};
-            progress(++done, settings.rounds * chains.size());
+            const TimedRun turn[] = {pair.shorter, pair.longer, rule[0], rule[1]};
+            WindowRuns runs = time_turns(turn, settings.windows.turns);
+            windows[chain_index(chain)].push_back({summary_of(runs[0]), summary_of(runs[1]),
+                                                   {summary_of(runs[2]).minimum, summary_of(runs[3]).minimum},
+                                                   std::move(runs[1])});
+            progress(++done, total);
         }
     }
-    return matrix_from(std::move(classes), std::move(rounds));
+    return matrix_from(std::move(classes), settings, std::move(windows));
 }

@@ -8,49 +8,75 @@
 #include <vector>
 
 #include "clock/calibration.hpp"
+#include "clock/windows.hpp"
 #include "matrix/chains.hpp"
 
-// The smallest times of a chain's short and long routine in one round, in
-// time-stamp ticks.
-struct ChainMinimums {
-    std::uint64_t shorter;
-    std::uint64_t longer;
+// One chain in one window: its short and long routine's runs, and the
+// ruler's fastest runs in the same window, which convert them.
+struct ChainWindow {
+    RunSummary shorter;
+    RunSummary longer;
+    RulerMinimums ruler;
+    // Every run of the long routine, for the share of fast runs.
+    std::vector<std::uint64_t> longer_runs;
 };
 
-// Core cycles per instruction of a chain: the long routine's extra
-// instructions over the short one's, the frame cancelled.
-double cycles_per_instruction(ChainMinimums minimums, double ticks_per_cycle);
+// Core cycles per instruction of a chain in one window: the long routine's
+// extra instructions over the short one's, the frame cancelled, by the
+// window's ruler. The best figure comes from the fastest runs, the typical
+// one from the middle runs.
+double best_cycles(const ChainWindow& window);
+double typical_cycles(const ChainWindow& window);
 
-// One round of the matrix: the clock's chains, which give the round its own
-// ticks per core cycle, and every chain's minimums in chain_index order;
-// chains that were not measured stay zero. A round takes a fraction of a
-// second, so a core that changes its clock meanwhile is measured by the
-// ruler of the same moment.
-struct MatrixRound {
-    RoundMinimums ruler{};
-    std::array<ChainMinimums, chain_count> chains{};
+// A chain's cycles per instruction over the windows.
+struct ChainFigures {
+    Spread best;
+    Spread typical;
 };
 
 // The report shows cycles to a tenth; a cell must lie at least that far
-// from zero, as well as beyond its spread, to count as measured.
+// from zero to count as measured.
 inline constexpr double cycle_resolution = 0.1;
 
-struct Cell {
-    // Extra core cycles of one round trip, over the rounds.
-    Spread cycles;
+// A round trip whose typical cost exceeds its best by more than this, in
+// core cycles, beyond what the pure chains of its two classes show, runs at
+// two speeds: fast in a few runs, slow in most.
+inline constexpr double bimodal_margin = 1.0;
 
-    // Beyond the width of its rounds, and beyond what the report can show.
+struct Cell {
+    // Extra core cycles of one round trip beyond both latencies, over the
+    // windows: from the fastest runs, and from the middle runs.
+    Spread best;
+    Spread typical;
+    // The share of the alternating chain's long runs that ran nearer its
+    // best than its typical time.
+    double fast_share;
+
+    // Every window puts the round trip beyond the report's resolution on the
+    // same side of zero, however far apart the windows lie.
     bool measurable() const;
+    // The typical round trip costs more than the best one: the pure chains'
+    // own difference of typical and best cancels in both.
+    bool bimodal() const;
+};
+
+// Settings for the matrix's windows: each chain's routines and the ruler in
+// turns.
+struct MatrixSettings {
+    WindowSettings windows{16, 32};
 };
 
 struct PenaltyMatrix {
     // The classes measured, indices into instruction_classes in table order.
     std::vector<std::size_t> classes;
-    std::vector<MatrixRound> rounds;
-    // Time-stamp ticks per core cycle, over the rounds.
+    MatrixSettings settings;
+    // Every measured chain's windows, in chain_index order; chains that were
+    // not measured have none.
+    std::array<std::vector<ChainWindow>, chain_count> windows;
+    // Time-stamp ticks per core cycle over every chain's windows.
     Spread ticks_per_cycle{};
     // Core cycles per instruction of each measured class alone.
-    std::array<Spread, class_count> latencies{};
+    std::array<ChainFigures, class_count> latencies{};
     // The extra cycles of one round trip first -> second -> first, beyond the
     // two latencies, for every pair of measured classes, in chain_index order.
     std::array<Cell, chain_count> round_trips{};
@@ -60,20 +86,13 @@ struct PenaltyMatrix {
 // every later one.
 std::vector<ChainPair> chains_of(const std::vector<std::size_t>& classes);
 
-// The arithmetic of the matrix, from its rounds' minimums.
-PenaltyMatrix matrix_from(std::vector<std::size_t> classes, std::vector<MatrixRound> rounds);
+// The arithmetic of the matrix, from its windows.
+PenaltyMatrix matrix_from(std::vector<std::size_t> classes, MatrixSettings settings,
+                          std::array<std::vector<ChainWindow>, chain_count> windows);
 
-struct MatrixSettings {
-    std::uint32_t rounds = 5;
-    // Runs of each routine per chain and round.
-    std::uint32_t repetitions = 96;
-    // Runs of each of the clock's chains per round.
-    std::uint32_t ruler_repetitions = 256;
-};
-
-// Times every chain the classes need, round after round, each chain's short
-// and long routine in turn, and in every round the clock's chains;
-// `progress(done, total)` follows each chain.
+// Times every chain the classes need, window after window, each chain's
+// short and long routine and the ruler in turns; `progress(done, total)`
+// follows each chain's window.
 PenaltyMatrix measure_matrix(std::vector<std::size_t> classes, const MatrixSettings& settings,
                              const std::function<void(std::size_t, std::size_t)>& progress,
                              std::span<const ChainRoutines, chain_count> routines = matrix_chain_routines,

@@ -29,26 +29,29 @@ const Cell& cell_of(const PenaltyMatrix& matrix, std::size_t a, std::size_t b) {
 
 }  // namespace
 
-std::string matrix_report(const PenaltyMatrix& matrix, const Calibration& calibration,
-                          const MatrixSettings& settings) {
+std::string matrix_report(const PenaltyMatrix& matrix, const Calibration& calibration) {
     const std::string next_line(line_break);
+    const WindowSettings& windows = matrix.settings.windows;
     std::string text = "simd-mix-matrix on " + processor_name() + next_line;
     text += calibration_line(calibration) + next_line;
-    text += "each round converted by its own run of the clock's add chains: " +
+    text += "each window converted by the clock's add chains timed in it: " +
             format_fixed(matrix.ticks_per_cycle.median, 4) + " ticks per core cycle (spread " +
             format_fixed(matrix.ticks_per_cycle.percent(), 2) + "%)" + next_line;
     text += "chains of " + decimal_text(short_chain) + " and " + decimal_text(long_chain) +
-            " dependent instructions per iteration, 4,096 iterations a run; " + decimal_text(settings.rounds) +
-            " rounds of " + decimal_text(settings.repetitions) + " runs of each" + next_line;
-    text += next_line + "latency in core cycles, each class alone (median over the rounds):" + next_line;
+            " dependent instructions per iteration, 4,096 iterations a run; " + decimal_text(windows.windows) +
+            " windows of " + decimal_text(windows.turns) + " turns for each chain" + next_line;
+    text += next_line + "latency in core cycles, each class alone (best: median over the windows of their fastest runs;" +
+            next_line + "typical: of their middle runs):" + next_line;
+    text += std::string(43, ' ') + "best  typical" + next_line;
     for (std::size_t c : matrix.classes) {
         const InstructionClass& row = instruction_classes[c];
         text += "  " + padded(name_of(c), 9) + padded(std::string(data_type_name(row.type)), 23) +
                 padded(std::string(operation_name(row.operation)), 9) +
-                padded(format_fixed(matrix.latencies[c].median, 2), -6) + next_line;
+                padded(format_fixed(matrix.latencies[c].best.median, 2), -6) +
+                padded(format_fixed(matrix.latencies[c].typical.median, 2), -9) + next_line;
     }
-    text += next_line + "extra core cycles of one round trip, row -> column -> row, beyond both latencies;" +
-            next_line + "* marks a cell beyond its spread over the rounds:" + next_line;
+    text += next_line + "extra core cycles of one round trip, row -> column -> row, beyond both latencies (best);" +
+            next_line + "* marks a cell whose windows all agree on its sign, ~ a bimodal one:" + next_line;
     constexpr int column = 9;
     text += std::string(11, ' ');
     for (std::size_t i = 0; i + 1 < matrix.classes.size(); ++i) text += padded(name_of(matrix.classes[i]), -column);
@@ -57,26 +60,43 @@ std::string matrix_report(const PenaltyMatrix& matrix, const Calibration& calibr
         std::string line = "  " + padded(name_of(matrix.classes[i]), 9);
         for (std::size_t j = 0; j < i; ++j) {
             const Cell& cell = cell_of(matrix, matrix.classes[i], matrix.classes[j]);
-            line += padded(signed_cycles(cell.cycles.median) + (cell.measurable() ? "*" : " "), -column);
+            const std::string marks = std::string(cell.measurable() ? "*" : " ") + (cell.bimodal() ? "~" : " ");
+            line += padded(signed_cycles(cell.best.median) + marks, -column);
         }
-        // An unmarked last cell leaves the blank of its mark behind.
+        // An unmarked last cell leaves the blanks of its marks behind.
         text += line.substr(0, line.find_last_not_of(' ') + 1) + next_line;
     }
-    // The costly crossings, dearest first.
-    std::vector<ChainPair> costly;
+    std::vector<ChainPair> costly, bimodal;
     for (const ChainPair& pair : chains_of(matrix.classes)) {
+        if (pair.first == pair.second) continue;
         const Cell& cell = matrix.round_trips[chain_index(pair)];
-        if (pair.first != pair.second && cell.measurable() && cell.cycles.median > 0) costly.push_back(pair);
+        if (cell.measurable() && cell.best.median > 0) costly.push_back(pair);
+        if (cell.bimodal()) bimodal.push_back(pair);
     }
-    std::stable_sort(costly.begin(), costly.end(), [&](const ChainPair& a, const ChainPair& b) {
-        return matrix.round_trips[chain_index(a)].cycles.median > matrix.round_trips[chain_index(b)].cycles.median;
-    });
+    // Dearest first.
+    auto dearer = [&](const ChainPair& a, const ChainPair& b) {
+        return matrix.round_trips[chain_index(a)].best.median > matrix.round_trips[chain_index(b)].best.median;
+    };
+    std::stable_sort(costly.begin(), costly.end(), dearer);
+    std::stable_sort(bimodal.begin(), bimodal.end(), dearer);
+    auto typical_of = [&](const Cell& cell) {
+        return "typical " + signed_cycles(cell.typical.median) + ", " + format_fixed(100 * cell.fast_share, 1) +
+               "% of runs fast";
+    };
     text += next_line + "crossings that cost:" + next_line;
     if (costly.empty()) text += "  none measurable" + next_line;
     for (const ChainPair& pair : costly) {
-        text += "  " + name_of(pair.first) + " <-> " + name_of(pair.second) + ": " +
-                signed_cycles(matrix.round_trips[chain_index(pair)].cycles.median) + " cycles per round trip" +
-                next_line;
+        const Cell& cell = matrix.round_trips[chain_index(pair)];
+        text += "  " + name_of(pair.first) + " <-> " + name_of(pair.second) + ": " + signed_cycles(cell.best.median) +
+                " cycles per round trip" + (cell.bimodal() ? " at best; " + typical_of(cell) : "") + next_line;
+    }
+    text += next_line + "bimodal crossings, whose typical run costs more than their best beyond the pure chains' own" +
+            next_line + "difference:" + next_line;
+    if (bimodal.empty()) text += "  none" + next_line;
+    for (const ChainPair& pair : bimodal) {
+        const Cell& cell = matrix.round_trips[chain_index(pair)];
+        text += "  " + name_of(pair.first) + " <-> " + name_of(pair.second) + ": best " +
+                signed_cycles(cell.best.median) + ", " + typical_of(cell) + next_line;
     }
     return text;
 }
@@ -89,14 +109,22 @@ std::string json_list(const std::vector<std::string>& items) {
     return list + "]";
 }
 
-// The short and the long routine's minimums of one chain, round by round.
-std::string json_minimums(const PenaltyMatrix& matrix, ChainPair pair) {
-    std::vector<std::string> shorter, longer;
-    for (const MatrixRound& round : matrix.rounds) {
-        shorter.push_back(decimal_text(static_cast<std::int64_t>(round.chains[chain_index(pair)].shorter)));
-        longer.push_back(decimal_text(static_cast<std::int64_t>(round.chains[chain_index(pair)].longer)));
+std::string count_text(std::uint64_t count) { return decimal_text(static_cast<std::int64_t>(count)); }
+
+// A chain's runs window by window: the short and the long routine's fastest
+// and middle runs, and the ruler's fastest runs of the same window.
+std::string json_windows(const PenaltyMatrix& matrix, ChainPair pair) {
+    std::vector<std::string> short_minimums, short_medians, long_minimums, long_medians, rulers;
+    for (const ChainWindow& window : matrix.windows[chain_index(pair)]) {
+        short_minimums.push_back(count_text(window.shorter.minimum));
+        short_medians.push_back(count_text(window.shorter.median));
+        long_minimums.push_back(count_text(window.longer.minimum));
+        long_medians.push_back(count_text(window.longer.median));
+        rulers.push_back(json_list({count_text(window.ruler.shorter), count_text(window.ruler.longer)}));
     }
-    return "{\"short\": " + json_list(shorter) + ", \"long\": " + json_list(longer) + "}";
+    return "{\"short_minimums\": " + json_list(short_minimums) + ", \"short_medians\": " + json_list(short_medians) +
+           ", \"long_minimums\": " + json_list(long_minimums) + ", \"long_medians\": " + json_list(long_medians) +
+           ", \"ruler_minimums\": " + json_list(rulers) + "}";
 }
 
 std::string json_spread(std::string_view name, const Spread& spread) {
@@ -108,7 +136,7 @@ std::string json_spread(std::string_view name, const Spread& spread) {
 
 }  // namespace
 
-std::string matrix_json(const PenaltyMatrix& matrix, const Calibration& calibration, const MatrixSettings& settings) {
+std::string matrix_json(const PenaltyMatrix& matrix, const Calibration& calibration) {
     const std::string next_line(line_break);
     std::string json = "{" + next_line;
     json += "  \"processor\": \"" + processor_name() + "\"," + next_line;
@@ -116,24 +144,20 @@ std::string matrix_json(const PenaltyMatrix& matrix, const Calibration& calibrat
     json += "  \"iterations\": " + decimal_text(loop_iterations) + "," + next_line;
     json += "  \"short_chain\": " + decimal_text(short_chain) + "," + next_line;
     json += "  \"long_chain\": " + decimal_text(long_chain) + "," + next_line;
-    json += "  \"rounds\": " + decimal_text(settings.rounds) + "," + next_line;
-    json += "  \"repetitions\": " + decimal_text(settings.repetitions) + "," + next_line;
-    json += "  " + json_spread("round_ticks_per_cycle", matrix.ticks_per_cycle) + "," + next_line;
-    std::vector<std::string> rulers;
-    for (const MatrixRound& round : matrix.rounds) {
-        std::vector<std::string> minimums;
-        for (std::uint64_t minimum : round.ruler) minimums.push_back(decimal_text(static_cast<std::int64_t>(minimum)));
-        rulers.push_back(json_list(minimums));
-    }
-    json += "  \"round_ruler_minimums\": " + json_list(rulers) + "," + next_line;
+    json += "  \"windows\": " + decimal_text(matrix.settings.windows.windows) + "," + next_line;
+    json += "  \"turns\": " + decimal_text(matrix.settings.windows.turns) + "," + next_line;
+    json += "  \"cycle_resolution\": " + format_fixed(cycle_resolution, 2) + "," + next_line;
+    json += "  \"bimodal_margin\": " + format_fixed(bimodal_margin, 2) + "," + next_line;
+    json += "  " + json_spread("window_ticks_per_cycle", matrix.ticks_per_cycle) + "," + next_line;
     std::vector<std::string> classes;
     for (std::size_t c : matrix.classes) {
         const InstructionClass& row = instruction_classes[c];
         classes.push_back(next_line + "    {\"name\": \"" + name_of(c) + "\", \"type\": \"" +
                           std::string(data_type_name(row.type)) + "\", \"operation\": \"" +
                           std::string(operation_name(row.operation)) + "\", " +
-                          json_spread("latency", matrix.latencies[c]) +
-                          ", \"minimums\": " + json_minimums(matrix, {c, c}) + "}");
+                          json_spread("latency", matrix.latencies[c].best) + ", " +
+                          json_spread("typical", matrix.latencies[c].typical) +
+                          ", \"windows\": " + json_windows(matrix, {c, c}) + "}");
     }
     json += "  \"classes\": " + json_list(classes) + "," + next_line;
     std::vector<std::string> cells;
@@ -141,9 +165,11 @@ std::string matrix_json(const PenaltyMatrix& matrix, const Calibration& calibrat
         if (pair.first == pair.second) continue;
         const Cell& cell = matrix.round_trips[chain_index(pair)];
         cells.push_back(next_line + "    {\"first\": \"" + name_of(pair.first) + "\", \"second\": \"" +
-                        name_of(pair.second) + "\", " + json_spread("cycles", cell.cycles) +
-                        ", \"measurable\": " + (cell.measurable() ? "true" : "false") +
-                        ", \"minimums\": " + json_minimums(matrix, pair) + "}");
+                        name_of(pair.second) + "\", " + json_spread("cycles", cell.best) + ", " +
+                        json_spread("typical", cell.typical) + ", \"measurable\": " +
+                        (cell.measurable() ? "true" : "false") + ", \"bimodal\": " +
+                        (cell.bimodal() ? "true" : "false") + ", \"fast_share\": " +
+                        format_fixed(cell.fast_share, 6) + ", \"windows\": " + json_windows(matrix, pair) + "}");
     }
     json += "  \"round_trips\": " + json_list(cells) + next_line + "}" + next_line;
     return json;

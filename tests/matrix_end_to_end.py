@@ -7,6 +7,7 @@ checked, never their size.
 """
 
 import json
+import os
 import re
 import statistics
 import subprocess
@@ -19,9 +20,11 @@ ITERATIONS = 4096
 CLASSES = ["paddd", "pmuludq", "pand", "pshufd", "addps", "mulps", "andps", "shufps", "addpd", "mulpd", "andpd",
            "shufpd"]
 LATENCY = re.compile(r"  (\w+) +(packed 32-bit integer|packed single|packed double) +(add|multiply|logic|shuffle) "
-                     r"+\d+\.\d\d")
-CELL = re.compile(r"[+-]\d+\.\d\*?")
-CROSSING = re.compile(r"  (\w+) <-> (\w+): \+\d+\.\d cycles per round trip")
+                     r"+\d+\.\d\d +\d+\.\d\d")
+CELL = re.compile(r"[+-]\d+\.\d\*?~?")
+TYPICAL = r"typical [+-]\d+\.\d, \d+\.\d% of runs fast"
+CROSSING = re.compile(rf"  (\w+) <-> (\w+): \+\d+\.\d cycles per round trip( at best; {TYPICAL})?")
+BIMODAL = re.compile(rf"  (\w+) <-> (\w+): best [+-]\d+\.\d, {TYPICAL}")
 FAILURE_PREFIX = "simd-mix-matrix: cannot write to standard output: "
 
 
@@ -31,16 +34,17 @@ class Program:
         self.line_break = "\r\n" if args.platform == "win32" else "\n"
         self.windows = args.platform == "win32"
 
-    def run(self, *arguments, stdout=subprocess.PIPE):
-        result = subprocess.run(self.command + list(arguments), stdout=stdout, stderr=subprocess.PIPE, timeout=TIMEOUT)
+    def run(self, *arguments, stdout=subprocess.PIPE, environment=None):
+        result = subprocess.run(self.command + list(arguments), stdout=stdout, stderr=subprocess.PIPE, timeout=TIMEOUT,
+                                env=dict(os.environ, **(environment or {})))
         output = result.stdout.decode("ascii") if result.stdout is not None else None
         return result.returncode, output, result.stderr.decode("ascii", errors="replace")
 
-    def measured(self, *arguments):
+    def measured(self, *arguments, environment=None, statuses=(0, 3)):
         """The lines of a measuring run, which exits 0, or 3 where core
         cycles cannot be trusted."""
-        status, output, stderr = self.run(*arguments)
-        check(status in (0, 3), f"exit status {status}: {stderr}")
+        status, output, stderr = self.run(*arguments, environment=environment)
+        check(status in statuses, f"exit status {status}: {stderr}")
         check(stderr == "", f"standard error is {stderr!r}")
         check(output.endswith(self.line_break), f"output ends in {output[-40:]!r}")
         lines = output[:-len(self.line_break)].split(self.line_break)
@@ -49,38 +53,48 @@ class Program:
 
 
 def report_sections(lines):
-    """The latency lines, the triangle's rows and the costly crossings."""
-    latency_at = lines.index("latency in core cycles, each class alone (median over the rounds):")
-    triangle_at = lines.index("* marks a cell beyond its spread over the rounds:")
+    """The latency lines, the triangle's rows, the costly crossings and the
+    bimodal ones."""
+    latency_at = lines.index("typical: of their middle runs):")
+    triangle_at = lines.index("* marks a cell whose windows all agree on its sign, ~ a bimodal one:")
     crossings_at = lines.index("crossings that cost:")
-    latencies = lines[latency_at + 1:triangle_at - 2]
+    bimodal_at = lines.index("difference:")
+    check(lines[latency_at + 1].split() == ["best", "typical"], "latency column heads")
+    latencies = lines[latency_at + 2:triangle_at - 2]
     check(lines[triangle_at - 2] == "", "no empty line after the latencies")
     rows = lines[triangle_at + 1:crossings_at - 1]
-    return latencies, rows, lines[crossings_at + 1:]
+    return latencies, rows, lines[crossings_at + 1:bimodal_at - 2], lines[bimodal_at + 1:]
 
 
 def check_report(lines, classes):
     check(lines[0].startswith("simd-mix-matrix on "), f"first line {lines[0]!r}")
     check(lines[1].startswith("calibration: "), f"second line {lines[1]!r}")
-    latencies, rows, crossings = report_sections(lines)
+    latencies, rows, crossings, bimodal = report_sections(lines)
     check([LATENCY.fullmatch(line).group(1) if LATENCY.fullmatch(line) else line for line in latencies] == classes,
           f"latency lines {latencies!r}")
     header, *rows = rows
     check(header.split() == classes[:-1], f"column heads {header!r}")
-    marked = set()
+    marked, bimodal_marked = set(), set()
     for i, row in enumerate(rows, start=1):
         name, *cells = row.split()
         check(name == classes[i] and len(cells) == i, f"row {row!r}")
         check(all(CELL.fullmatch(cell) for cell in cells), f"cells of {row!r}")
-        marked |= {frozenset((name, classes[j])) for j, cell in enumerate(cells) if cell.endswith("*")}
+        marked |= {frozenset((name, classes[j])) for j, cell in enumerate(cells) if "*" in cell}
+        bimodal_marked |= {frozenset((name, classes[j])) for j, cell in enumerate(cells) if cell.endswith("~")}
     check(len(rows) == len(classes) - 1, f"{len(rows)} rows")
     check(sum(len(row.split()) - 1 for row in rows) == len(classes) * (len(classes) - 1) // 2, "cell count")
-    if crossings == ["  none measurable"]:
-        return
-    for line in crossings:
-        crossing = CROSSING.fullmatch(line)
-        check(crossing, f"crossing line {line!r}")
-        check(frozenset(crossing.groups()) in marked, f"{line!r} is not a marked cell")
+    if crossings != ["  none measurable"]:
+        for line in crossings:
+            crossing = CROSSING.fullmatch(line)
+            check(crossing, f"crossing line {line!r}")
+            check(frozenset(crossing.groups()[:2]) in marked, f"{line!r} is not a marked cell")
+    listed = set()
+    if bimodal != ["  none"]:
+        for line in bimodal:
+            cell = BIMODAL.fullmatch(line)
+            check(cell, f"bimodal line {line!r}")
+            listed.add(frozenset(cell.groups()))
+    check(listed == bimodal_marked, f"bimodal cells {listed} but {bimodal_marked} marked")
 
 
 def case_report(program):
@@ -96,27 +110,44 @@ def case_json(program):
     data = json.loads(program.line_break.join(program.measured("--json")))
     check([entry["name"] for entry in data["classes"]] == CLASSES, "classes")
     check(len(data["round_trips"]) == 66, f"{len(data['round_trips'])} round trips")
-    rounds, extra = data["rounds"], (data["long_chain"] - data["short_chain"]) * ITERATIONS
-    check(len(data["round_ruler_minimums"]) == rounds, "ruler minimums per round")
-    # Each round converts by its own run of the clock's add chains.
+    windows, extra = data["windows"], (data["long_chain"] - data["short_chain"]) * ITERATIONS
     lengths = [chain["length"] for chain in data["calibration"]["chains"]]
-    rulers = [(r[1] - r[0]) / ((lengths[1] - lengths[0]) * ITERATIONS) for r in data["round_ruler_minimums"]]
-    check(abs(statistics.median(rulers) - data["round_ticks_per_cycle"]) < 1e-5, "the rounds' ruler")
+    every_ruler = []
 
-    def per_round(minimums):
-        check(len(minimums["short"]) == rounds and len(minimums["long"]) == rounds, "minimums per round")
-        return [(long - short) / extra / ruler for short, long, ruler in zip(minimums["short"], minimums["long"], rulers)]
+    def per_window(runs, kind):
+        """A chain's cycles per instruction, each window by the ruler timed in it."""
+        check(all(len(runs[key]) == windows for key in runs), "figures per window")
+        rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS) for short, long in runs["ruler_minimums"]]
+        every_ruler.extend(rulers)
+        return [(long - short) / extra / ruler
+                for short, long, ruler in zip(runs[f"short_{kind}"], runs[f"long_{kind}"], rulers)]
 
     latency = {}
     for entry in data["classes"]:
-        latency[entry["name"]] = per_round(entry["minimums"])
-        check(abs(statistics.median(latency[entry["name"]]) - entry["latency"]) < 1e-4, f"latency of {entry['name']}")
+        for kind, key in (("minimums", "latency"), ("medians", "typical")):
+            latency[entry["name"], kind] = per_window(entry["windows"], kind)
+            check(abs(statistics.median(latency[entry["name"], kind]) - entry[key]) < 1e-4, f"{key} of {entry['name']}")
     for cell in data["round_trips"]:
-        trips = [2 * both - first - second for both, first, second in
-                 zip(per_round(cell["minimums"]), latency[cell["first"]], latency[cell["second"]])]
-        check(abs(statistics.median(trips) - cell["cycles"]) < 1e-4, f"{cell['first']} <-> {cell['second']}")
-        beyond = abs(cell["cycles"]) > max(trips) - min(trips) and abs(cell["cycles"]) >= 0.1
-        check(cell["measurable"] == beyond, f"{cell['first']} <-> {cell['second']} measurable")
+        name = f"{cell['first']} <-> {cell['second']}"
+        trips = {}
+        for kind, key in (("minimums", "cycles"), ("medians", "typical")):
+            trips[key] = [2 * both - first - second for both, first, second in
+                          zip(per_window(cell["windows"], kind), latency[cell["first"], kind],
+                              latency[cell["second"], kind])]
+            check(abs(statistics.median(trips[key]) - cell[key]) < 1e-4, f"{name}: {key}")
+            check(abs(min(trips[key]) - cell[f"{key}_lowest"]) < 1e-4, f"{name}: {key}_lowest")
+        # Measurable when every window puts it on one side, beyond a tenth.
+        agree = min(trips["cycles"]) >= 0.1 or max(trips["cycles"]) <= -0.1
+        check(cell["measurable"] == agree, f"{name}: measurable")
+        check(cell["bimodal"] == (cell["typical"] - cell["cycles"] > data["bimodal_margin"]), f"{name}: bimodal")
+        check(0 <= cell["fast_share"] <= 1, f"{name}: fast_share")
+    check(abs(statistics.median(every_ruler) - data["window_ticks_per_cycle"]) < 1e-5, "the windows' ruler")
+
+
+def case_untrusted(program):
+    # A cross-check forced to fail: status 3, and the report says so.
+    lines = program.measured("--classes", "pand,mulps", environment={"SIMD_MIX_FAIL_CROSS_CHECK": "1"}, statuses=(3,))
+    check(lines[1].endswith("; core cycles cannot be trusted on this processor"), f"second line {lines[1]!r}")
 
 
 def case_list(program):
@@ -149,6 +180,7 @@ def case_bad_option(program):
     for arguments, message in ((["--fast"], "unknown option '--fast'"),
                                (["--classes", "pand,nope"], "no instruction class 'nope'"),
                                (["--classes", "pand,pand"], "class 'pand' named twice"),
+                               (["--classes", "paddd,"], "an empty class name in 'paddd,'"),
                                (["--classes"], "--classes needs a list of names")):
         status, output, stderr = program.run(*arguments)
         check(status == 2, f"{arguments}: exit status {status}")

@@ -6,6 +6,8 @@
 
 #include "matrix/chains.hpp"
 #include "matrix/penalties.hpp"
+#include "matrix/report.hpp"
+#include "console/console_output.hpp"
 #include "tests/hex.hpp"
 #include "tests/timed_frame_bytes.hpp"
 
@@ -25,8 +27,8 @@ Bytes body_bytes(ChainPair pair, std::uint32_t length) {
 // stored into matrix_chain_result.
 Bytes expected_routine(TimedRun routine, ChainPair pair, std::uint32_t length) {
     ExpectedRoutine code(code_of(routine));
-    code.add({0x80, 0x3D});  // cmp byte [matrix_avx_usable], 0
-    code.add_address(&matrix_avx_usable, 1);
+    code.add({0x80, 0x3D});  // cmp byte [avx_usable], 0
+    code.add_address(&avx_usable, 1);
     code.add({0x00, 0x74, 0x03, 0xC5, 0xF8, 0x77});  // je over vzeroupper
     for (std::uint8_t reg = 0; reg < 6; ++reg) {
         code.add({0x0F, 0x28, static_cast<std::uint8_t>(0x05 + 8 * reg)});  // movaps xmmN, [value N]
@@ -96,78 +98,145 @@ TEST(MatrixChains, EveryRunEndsWithTheChainsValueAndNoExceptionFlag) {
     set_mxcsr(saved);
 }
 
-// A ruler of `ruler` ticks per core cycle, as the clock's chains give it.
-RoundMinimums ruler_round(double ruler) {
-    RoundMinimums round{};
-    for (std::size_t i = 0; i < clock_chain_count; ++i) {
-        round[i] = static_cast<std::uint64_t>(1000 + clock_chains[i].length * clock_chains[i].instruction->latency *
-                                                         loop_iterations * ruler);
-    }
-    return round;
-}
-
-// A chain's two routines whose instructions take `cycles` each, at `ruler`
-// ticks per cycle, in a frame of `frame` ticks.
-ChainMinimums chain_taking(double cycles, double ruler, double frame = 5000) {
-    auto time = [&](std::uint32_t length) {
-        return static_cast<std::uint64_t>(frame + length * cycles * loop_iterations * ruler + 0.5);
+// One window of a chain whose instructions take `cycles` each (its middle
+// run `typical`), at `ruler` ticks per cycle, in a frame of `frame` ticks.
+ChainWindow window_taking(double cycles, double ruler, double typical = 0, double frame = 5000) {
+    auto time = [&](std::uint32_t length, double per_instruction) {
+        return static_cast<std::uint64_t>(frame + length * per_instruction * loop_iterations * ruler + 0.5);
     };
-    return {time(short_chain), time(long_chain)};
+    auto ruler_time = [&](ClockChainIndex chain) {
+        return static_cast<std::uint64_t>(1000 + clock_chains[chain].length * loop_iterations * ruler + 0.5);
+    };
+    if (typical == 0) typical = cycles;
+    return {{time(short_chain, cycles), time(short_chain, typical)},
+            {time(long_chain, cycles), time(long_chain, typical)},
+            {ruler_time(add_short), ruler_time(add_long)},
+            {}};
 }
 
-constexpr std::size_t paddd = 0, pand = 2, mulps = 5, addpd = 8;
+constexpr std::size_t paddd = 0, pand = 2, pshufd = 3, addps = 4, mulps = 5, addpd = 8;
 
 TEST(MatrixArithmetic, LatencyIsTheLongChainsExtraInstructionsAloneTheFrameCancelled) {
-    EXPECT_NEAR(cycles_per_instruction(chain_taking(3, 0.75, 5000), 0.75), 3.0, 1e-9);
-    EXPECT_NEAR(cycles_per_instruction(chain_taking(3, 0.75, 90000), 0.75), 3.0, 1e-9);
-    EXPECT_NEAR(cycles_per_instruction(chain_taking(1, 2.0, 0), 2.0), 1.0, 1e-9);
+    EXPECT_NEAR(best_cycles(window_taking(3, 0.75, 0, 5000)), 3.0, 1e-9);
+    EXPECT_NEAR(best_cycles(window_taking(3, 0.75, 0, 90000)), 3.0, 1e-9);
+    EXPECT_NEAR(typical_cycles(window_taking(1, 2.0, 1.5, 0)), 1.5, 1e-9);
 }
 
-TEST(MatrixArithmetic, ARoundTripIsTheAlternatingChainLessBothLatenciesEachRoundByItsOwnRuler) {
+// The matrix of `classes` whose chains take, window by window, the cycles
+// that `chain_cycles(pair, window)` gives, at the window's ruler.
+template <typename Cycles>
+PenaltyMatrix scripted_matrix(const std::vector<std::size_t>& classes, const std::vector<double>& rulers,
+                              Cycles chain_cycles) {
+    std::array<std::vector<ChainWindow>, chain_count> windows;
+    for (std::size_t w = 0; w < rulers.size(); ++w) {
+        for (const ChainPair& pair : chains_of(classes)) {
+            const auto [best, typical] = chain_cycles(pair, w);
+            windows[chain_index(pair)].push_back(window_taking(best, rulers[w], typical));
+        }
+    }
+    return matrix_from(classes, MatrixSettings{{static_cast<std::uint32_t>(rulers.size()), 32}}, std::move(windows));
+}
+
+TEST(MatrixArithmetic, ARoundTripIsTheAlternatingChainLessBothLatenciesEachWindowByItsOwnRuler) {
     // pand 1 cycle, mulps 4; pand <-> mulps costs 1.5 more per round trip,
     // so the alternating chain takes (1 + 4 + 1.5) / 2 per instruction. The
-    // second round's core runs slower against the counter: its own ruler
-    // gives the same cycles.
-    std::vector<MatrixRound> rounds;
-    for (double ruler : {0.70, 0.77}) {
-        MatrixRound round;
-        round.ruler = ruler_round(ruler);
-        round.chains[chain_index({pand, pand})] = chain_taking(1, ruler);
-        round.chains[chain_index({mulps, mulps})] = chain_taking(4, ruler);
-        round.chains[chain_index({pand, mulps})] = chain_taking(6.5 / 2, ruler);
-        rounds.push_back(round);
-    }
-    const PenaltyMatrix matrix = matrix_from({pand, mulps}, rounds);
-    EXPECT_NEAR(matrix.latencies[pand].median, 1.0, 1e-4);
-    EXPECT_NEAR(matrix.latencies[mulps].median, 4.0, 1e-4);
+    // core stands on another level in every window: its own ruler gives the
+    // same cycles.
+    const PenaltyMatrix matrix = scripted_matrix({pand, mulps}, {0.70, 0.77, 0.73}, [](ChainPair pair, std::size_t) {
+        const double cycles = pair.first != pair.second ? 6.5 / 2 : pair.first == pand ? 1.0 : 4.0;
+        return std::pair{cycles, cycles};
+    });
+    EXPECT_NEAR(matrix.latencies[pand].best.median, 1.0, 1e-4);
+    EXPECT_NEAR(matrix.latencies[mulps].best.median, 4.0, 1e-4);
     EXPECT_NEAR(matrix.ticks_per_cycle.lowest, 0.70, 1e-4);
     EXPECT_NEAR(matrix.ticks_per_cycle.highest, 0.77, 1e-4);
     const Cell& cell = matrix.round_trips[chain_index({pand, mulps})];
-    EXPECT_NEAR(cell.cycles.median, 1.5, 1e-3);
-    EXPECT_NEAR(cell.cycles.highest - cell.cycles.lowest, 0, 1e-3);
+    EXPECT_NEAR(cell.best.lowest, 1.5, 1e-3);
+    EXPECT_NEAR(cell.best.highest, 1.5, 1e-3);
     EXPECT_TRUE(cell.measurable());
+    EXPECT_FALSE(cell.bimodal());
 }
 
-TEST(MatrixArithmetic, ACellIsMeasurableBeyondItsSpreadAndTheReportsResolution) {
+TEST(MatrixArithmetic, ACellIsMeasurableWhenEveryWindowPutsItOnTheSameSideBeyondTheResolution) {
     struct Case {
         double median, lowest, highest;
         bool measurable;
     };
     const Case cases[] = {
-        {1.0, 0.9, 1.1, true},      // 1.0 beyond a width of 0.2
+        {45.0, 10.0, 70.0, true},   // wide, but every window costs
         {-0.5, -0.6, -0.4, true},   // a saving counts as much as a cost
-        {0.3, 0.0, 0.5, false},     // within its spread
-        {-0.3, -0.5, 0.0, false},
+        {0.3, -0.05, 0.5, false},   // one window says nothing
+        {0.1, 0.1, 0.1, true},      // the report's resolution
+        {0.1, 0.09, 0.2, false},
         {0.05, 0.05, 0.05, false},  // below what the report shows
-        {0.1, 0.1, 0.1, true},
     };
     for (const Case& c : cases) {
-        const Cell cell{{c.median, c.lowest, c.highest}};
+        const Cell cell{{c.median, c.lowest, c.highest}, {c.median, c.lowest, c.highest}, 0};
         EXPECT_EQ(cell.measurable(), c.measurable) << c.median;
     }
 }
 
-TEST(MatrixMeasurement, TimesOnlyTheChainsOfTheChosenClassesEachRoundWithTheRulerFirst) {
+TEST(MatrixArithmetic, AWideCrossingWhoseWindowsAllCostIsReportedAsCosting) {
+    // addps <-> addpd costs from +10 to +70 cycles per round trip, window by
+    // window, around +45: a handover that is fast in some windows' best runs.
+    const double trips[] = {10, 45, 70, 30, 60};
+    const PenaltyMatrix matrix =
+        scripted_matrix({addps, addpd}, {0.7, 0.7, 0.7, 0.7, 0.7}, [&](ChainPair pair, std::size_t w) {
+            const double cycles = pair.first != pair.second ? (3 + 3 + trips[w]) / 2 : 3.0;
+            return std::pair{cycles, cycles};
+        });
+    const Cell& cell = matrix.round_trips[chain_index({addps, addpd})];
+    EXPECT_NEAR(cell.best.median, 45, 1e-3);
+    EXPECT_TRUE(cell.measurable());
+    const std::string report = matrix_report(matrix, calibration_from({}, {0, 0}, {1, 1}));
+    EXPECT_NE(report.find("crossings that cost:" + std::string(line_break) +
+                          "  addps <-> addpd: +45.0 cycles per round trip" + std::string(line_break)),
+              std::string::npos)
+        << report;
+}
+
+TEST(MatrixArithmetic, ACellWhoseMostRunsAreSlowerThanItsBestIsBimodal) {
+    // paddd runs at 1.0 at best but 1.6 typically, from port assignment, and
+    // addps at 3.0; alternating them costs 2 cycles per round trip at best
+    // and 70 typically. paddd's own difference must not count.
+    const PenaltyMatrix matrix = scripted_matrix({paddd, addps}, {0.7, 0.75}, [](ChainPair pair, std::size_t) {
+        if (pair.first != pair.second) return std::pair{(1.0 + 3.0 + 2.0) / 2, (1.6 + 3.0 + 70.0) / 2};
+        return pair.first == paddd ? std::pair{1.0, 1.6} : std::pair{3.0, 3.0};
+    });
+    const Cell& cell = matrix.round_trips[chain_index({paddd, addps})];
+    EXPECT_NEAR(cell.best.median, 2.0, 1e-3);
+    EXPECT_NEAR(cell.typical.median, 70.0, 1e-3);
+    EXPECT_TRUE(cell.bimodal());
+    EXPECT_NEAR(matrix.latencies[paddd].typical.median, 1.6, 1e-3);
+    // Port assignment alone makes no cell bimodal.
+    const PenaltyMatrix plain = scripted_matrix({paddd, pand}, {0.7}, [](ChainPair pair, std::size_t) {
+        if (pair.first != pair.second) return std::pair{1.0, 1.3};
+        return pair.first == paddd ? std::pair{1.0, 1.6} : std::pair{1.0, 1.0};
+    });
+    EXPECT_FALSE(plain.round_trips[chain_index({paddd, pand})].bimodal());
+}
+
+TEST(MatrixArithmetic, TheShareOfFastRunsCountsTheRunsNearerTheBestThanTheTypical) {
+    // 32 runs of the long routine in each of two windows: 3 and 5 fast ones.
+    std::array<std::vector<ChainWindow>, chain_count> windows;
+    for (const ChainPair& pair : chains_of({paddd, addps})) {
+        for (double ruler : {0.7, 0.8}) windows[chain_index(pair)].push_back(window_taking(2, ruler));
+    }
+    std::vector<ChainWindow>& alternating = windows[chain_index({paddd, addps})];
+    for (std::size_t w = 0; w < 2; ++w) {
+        ChainWindow& window = alternating[w];
+        const double ruler = w == 0 ? 0.7 : 0.8;
+        const auto fast = static_cast<std::uint64_t>(12 * 4 * loop_iterations * ruler);
+        const auto slow = static_cast<std::uint64_t>(12 * 40 * loop_iterations * ruler);
+        window.longer_runs.assign(32, slow);
+        for (std::size_t i = 0; i < (w == 0 ? 3u : 5u); ++i) window.longer_runs[i * 5] = fast + i;
+        window.longer = summary_of(window.longer_runs);
+    }
+    const PenaltyMatrix matrix = matrix_from({paddd, addps}, MatrixSettings{{2, 32}}, std::move(windows));
+    EXPECT_DOUBLE_EQ(matrix.round_trips[chain_index({paddd, addps})].fast_share, 8.0 / 64);
+}
+
+TEST(MatrixMeasurement, TimesOnlyTheChainsOfTheChosenClassesWithTheRulerInEveryTurn) {
     static std::string calls;
     static std::uint64_t stamp;
     calls.clear();
@@ -187,24 +256,64 @@ TEST(MatrixMeasurement, TimesOnlyTheChainsOfTheChosenClassesEachRoundWithTheRule
     for (ChainRoutines& routine : routines) {
         if (routine.shorter == nullptr) routine = {[] { calls += '!'; run(1); }, [] { calls += '!'; run(1); }};
     }
-    for (std::size_t i = 0; i < clock_chain_count; ++i) {
-        ruler[i] = clock_chains[i];
-        ruler[i].run = [] { calls += 'r'; run(1000); };
-    }
+    std::copy(std::begin(clock_chains), std::end(clock_chains), ruler);
+    ruler[add_short].run = [] { calls += 'r'; run(1000); };
+    ruler[add_long].run = [] { calls += 'R'; run(3000); };
+    ruler[imul_short].run = ruler[imul_long].run = [] { calls += '!'; run(1); };
     std::vector<std::size_t> progress;
-    MatrixSettings settings;
-    settings.rounds = 2;
-    settings.repetitions = 2;
-    settings.ruler_repetitions = 1;
     const PenaltyMatrix matrix = measure_matrix(
-        {paddd, addpd}, settings, [&](std::size_t done, std::size_t total) { progress.push_back(done * 10 + total); },
-        routines, ruler);
-    EXPECT_EQ(calls, "rrrraAaAbBbBcCcC" "rrrraAaAbBbBcCcC");
+        {paddd, addpd}, MatrixSettings{{2, 2}},
+        [&](std::size_t done, std::size_t total) { progress.push_back(done * 10 + total); }, routines, ruler);
+    EXPECT_EQ(calls, "aArRaArR" "bBrRbBrR" "cCrRcCrR" "aArRaArR" "bBrRbBrR" "cCrRcCrR");
     EXPECT_EQ(progress, (std::vector<std::size_t>{16, 26, 36, 46, 56, 66}));
-    ASSERT_EQ(matrix.rounds.size(), 2u);
-    EXPECT_EQ(matrix.rounds[1].chains[chain_index({paddd, addpd})].shorter, 200u);
-    EXPECT_EQ(matrix.rounds[1].chains[chain_index({paddd, addpd})].longer, 600u);
-    EXPECT_EQ(matrix.rounds[1].chains[chain_index({pand, pand})].longer, 0u);
+    const std::vector<ChainWindow>& windows = matrix.windows[chain_index({paddd, addpd})];
+    ASSERT_EQ(windows.size(), 2u);
+    EXPECT_EQ(windows[1].shorter, (RunSummary{200, 200}));
+    EXPECT_EQ(windows[1].longer_runs, (std::vector<std::uint64_t>{600, 600}));
+    EXPECT_EQ(windows[1].ruler.longer, 3000u);
+    EXPECT_TRUE(matrix.windows[chain_index({pand, pand})].empty());
+}
+
+// Lines [first, last) of a text, the platform's line breaks included.
+std::string section(const std::string& text, const std::string& first, const std::string& last) {
+    const std::size_t start = text.find(first);
+    return start == std::string::npos ? "" : text.substr(start, text.find(last, start) - start);
+}
+
+TEST(MatrixReport, ListsTheLatenciesTheCostlyCrossingsDearestFirstAndTheBimodalOnesApart) {
+    // pshufd's windows read 1.0, 1.0 and 1.3: the median, not the lowest
+    // window. pand <-> mulps costs 1.0, addps <-> pshufd 3.0 (dearer, though
+    // later in the table), pand <-> addps saves 0.5, and pshufd <-> mulps is
+    // fast at best but 40 typically.
+    const PenaltyMatrix matrix = scripted_matrix({pand, pshufd, addps, mulps}, {0.7, 0.72, 0.74},
+                                                 [](ChainPair pair, std::size_t w) {
+        auto latency = [w](std::size_t c) {
+            const double latencies[] = {1, 0, 1, 1, 3, 4};
+            return c == pshufd && w == 2 ? 1.3 : latencies[c];
+        };
+        if (pair.first == pair.second) return std::pair{latency(pair.first), latency(pair.first)};
+        const double both = latency(pair.first) + latency(pair.second);
+        double trip = 0, typical = 0;
+        if (pair.first == pand && pair.second == mulps) trip = typical = 1.0;
+        if (pair.first == pshufd && pair.second == addps) trip = typical = 3.0;
+        if (pair.first == pand && pair.second == addps) trip = typical = -0.5;
+        if (pair.first == pshufd && pair.second == mulps) trip = 0.5, typical = 40;
+        return std::pair{(both + trip) / 2, (both + typical) / 2};
+    });
+    const std::string report = matrix_report(matrix, calibration_from({}, {0, 0}, {1, 1}));
+    const std::string next_line(line_break);
+    EXPECT_EQ(section(report, "  pand ", "  mulps "),
+              "  pand     packed 32-bit integer  logic      1.00     1.00" + next_line +
+                  "  pshufd   packed 32-bit integer  shuffle    1.00     1.00" + next_line +
+                  "  addps    packed single          add        3.00     3.00" + next_line);
+    EXPECT_EQ(section(report, "crossings that cost:", "bimodal"),
+              "crossings that cost:" + next_line + "  pshufd <-> addps: +3.0 cycles per round trip" + next_line +
+                  "  pand <-> mulps: +1.0 cycles per round trip" + next_line +
+                  "  pshufd <-> mulps: +0.5 cycles per round trip at best; typical +40.0, 0.0% of runs fast" +
+                  next_line + next_line);
+    EXPECT_EQ(section(report, "difference:", "\x01"),
+              "difference:" + next_line + "  pshufd <-> mulps: best +0.5, typical +40.0, 0.0% of runs fast" + next_line);
+    EXPECT_NE(report.find("  addps       -0.5*    +3.0*" + next_line), std::string::npos) << report;
 }
 
 }  // namespace
