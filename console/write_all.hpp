@@ -27,3 +27,20 @@ int write_all(const char* bytes, std::size_t size, Write&& write, Wait&& wait) {
     }
     return 0;
 }
+
+// Hands all `size` bytes to `write` as write_all does, resuming partial and
+// interrupted writes, but never waits: for standard error, the last resort,
+// whatever it refuses is lost. Returns whether every byte was taken.
+template <typename Write>
+bool write_or_drop(const char* bytes, std::size_t size, Write&& write) {
+    while (size > 0) {
+        const auto written = write(bytes, size);
+        if (written > 0) {
+            bytes += written;
+            size -= static_cast<std::size_t>(written);
+        } else if (!(written < 0 && errno == EINTR)) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -23,15 +23,7 @@ void report_failure(int error) {
         for (; *part != '\0' && length < sizeof line - 1; ++part) line[length++] = *part;
     }
     line[length++] = '\n';
-    // Standard error is the last resort: what it refuses is lost.
-    for (std::size_t done = 0; done < length;) {
-        const ssize_t written = ::write(STDERR_FILENO, line + done, length - done);
-        if (written > 0) {
-            done += static_cast<std::size_t>(written);
-        } else if (written < 0 && errno != EINTR) {
-            break;
-        }
-    }
+    write_or_drop(line, length, [](const char* bytes, std::size_t size) { return ::write(STDERR_FILENO, bytes, size); });
 }
 
 ssize_t write_to_stdout(const char* bytes, std::size_t size) { return ::write(STDOUT_FILENO, bytes, size); }

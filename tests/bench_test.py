@@ -65,87 +65,99 @@ RUNS = runs_of(
 )
 
 
-def clock_figures(ticks_per_cycle, trusted=True):
-    """What simd-mix-clock --json reports, as far as the tool reads it."""
+# Core cycles per iteration of the five loops, as the clock's windows see them.
+LOOPS = {-1: 1.0, 0: 5.0, 1: 11.0, 2: 7.0, 3: 6.0}
+
+
+def clock_figures(ticks_per_cycle, trusted=True, windows=(LOOPS, LOOPS, LOOPS), typical=None):
+    """What simd-mix-clock --json --tests reports, as far as the tool reads
+    it: the calibration, and the loops' fastest and middle runs in each
+    window (dicts of core cycles per iteration) at `ticks_per_cycle`."""
+    typical = typical or windows
+    ruler = [[1000, 1000 + round(16 * 4096 * ticks_per_cycle)] for _ in windows]
+    tests = [{"test": number,
+              "minimums": [round(window[number] * 4096 * ticks_per_cycle) for window in windows],
+              "medians": [round(window[number] * 4096 * ticks_per_cycle) for window in typical]}
+             for number in bench.TESTS]
     return {"ticks_per_cycle": ticks_per_cycle, "ticks_per_cycle_spread_percent": 0.05,
-            "counter_ghz": 2.6, "core_ghz": 2.6 / ticks_per_cycle, "trusted": trusted}
+            "counter_ghz": 2.6, "core_ghz": 2.6 / ticks_per_cycle, "trusted": trusted,
+            "loops": {"ruler_minimums": ruler, "tests": tests}}
+
+
+def windows_of(*columns):
+    """Windows of per-test core cycles: windows_of([t-1...], [t0...], ...)."""
+    return [dict(zip(bench.TESTS, values)) for values in zip(*columns)]
 
 
 class Statistics(unittest.TestCase):
-    def test_median_range_spread_and_per_iteration_figures(self):
-        table = bench.summarize(RUNS, 2.0)
+    def test_median_range_and_spread_of_the_counts_and_core_cycles_of_the_windows(self):
+        windows = windows_of([1.0, 1.0, 1.5], [5.0, 5.1, 4.9], [11, 11, 11], [7, 7, 7], [6, 6, 6])
+        table = bench.summarize(RUNS, windows, windows_of([1.2] * 3, [5.5] * 3, [11] * 3, [7] * 3, [6] * 3))
         self.assertEqual(table[0]["median"], 40960)
         self.assertEqual((table[0]["min"], table[0]["max"]), (40960, 49152))
         self.assertAlmostEqual(table[0]["spread_percent"], 20.0)
         self.assertAlmostEqual(table[0]["ticks_per_iteration"], 10.0)
         self.assertAlmostEqual(table[0]["core_cycles_per_iteration"], 5.0)
-        self.assertAlmostEqual(table[2]["core_cycles_per_iteration"], 7.0)
+        self.assertAlmostEqual(table[-1]["core_cycles_per_iteration"], 1.0)
+        self.assertAlmostEqual(table[0]["typical_core_cycles_per_iteration"], 5.5)
+        # Without windows to trust there are ticks only.
+        self.assertIsNone(bench.summarize(RUNS)[0]["core_cycles_per_iteration"])
 
-    def test_core_cycles_come_from_the_calibration_not_from_the_empty_loop(self):
-        # At 1.6 ticks per cycle the empty loop takes 1.25 cycles per
-        # iteration, and it is given like every other test.
-        table = bench.summarize(RUNS, 1.6)
-        self.assertAlmostEqual(table[-1]["core_cycles_per_iteration"], 1.25)
-        self.assertAlmostEqual(table[0]["core_cycles_per_iteration"], 6.25)
-        moves, _ = bench.penalties(table, len(RUNS), 1.6)
-        self.assertAlmostEqual(moves["core_cycles_per_iteration"], 7.5)
-        # Without a calibration to trust there are ticks only.
-        table = bench.summarize(RUNS, None)
-        self.assertIsNone(table[0]["core_cycles_per_iteration"])
-        moves, _ = bench.penalties(table, len(RUNS), None)
-        self.assertIsNone(moves["core_cycles_per_iteration"])
-        self.assertIn("+12.00 ticks per iteration", bench.verdict([moves]))
+    def test_each_window_is_converted_by_the_ruler_timed_in_it(self):
+        # The core clock stood on another level in each run of the clock;
+        # the loops took the same core cycles in both.
+        windows = bench.loop_windows(clock_figures(0.7), "minimums") + bench.loop_windows(clock_figures(0.8),
+                                                                                           "minimums")
+        for window in windows:
+            for number, cycles in LOOPS.items():
+                self.assertAlmostEqual(window[number], cycles, places=3)
 
     def test_spread_is_the_range_over_the_median(self):
         # Median 110, smallest 100: the range of 30 is 27.27% of the median,
         # not 30% of the smallest nor 26.5% of the mean.
         self.assertAlmostEqual(bench.spread_percent([130, 110, 100, 120, 110]), 100 * 30 / 110)
         runs = runs_of(m1=[8192] * 5, t0=[130, 110, 100, 120, 110], t1=[1] * 5, t2=[1] * 5, t3=[1] * 5)
-        self.assertAlmostEqual(bench.summarize(runs, 2.0)[0]["spread_percent"], 100 * 30 / 110)
+        self.assertAlmostEqual(bench.summarize(runs)[0]["spread_percent"], 100 * 30 / 110)
 
-    def test_penalties_in_ticks_and_core_cycles(self):
-        moves, alternating = bench.penalties(bench.summarize(RUNS, 2.0), len(RUNS), 2.0)
-        # 90112 - 40960 = 49152 ticks: 12 ticks, 6 core cycles per iteration.
-        self.assertAlmostEqual(moves["ticks_per_iteration"], 12.0)
+    def test_a_penalty_counts_when_every_window_puts_it_on_one_side(self):
+        # Moves cost +6 in every window, within a wide range; alternating
+        # types +0.03 at the median, one window saying -0.02.
+        windows = windows_of([1] * 4, [5, 5, 5, 5], [8, 14, 11, 11], [7] * 4, [6.03, 6.03, 6.05, 5.98])
+        moves, alternating = bench.penalties(bench.summarize(RUNS, windows), len(RUNS), windows)
         self.assertAlmostEqual(moves["core_cycles_per_iteration"], 6.0)
         self.assertTrue(moves["measurable"])
-        # 49152 - (40960 + 57344) / 2 = 0: nothing beyond test 0's spread.
-        self.assertAlmostEqual(alternating["ticks_per_iteration"], 0.0)
+        self.assertAlmostEqual(alternating["core_cycles_per_iteration"], 0.03)
         self.assertFalse(alternating["measurable"])
+        self.assertEqual(bench.verdict([moves, alternating]),
+                         "mixing costs: floating-point moves around integer arithmetic, +6.00 core cycles per iteration")
 
-    def test_a_difference_within_the_spread_is_no_penalty(self):
+    def test_without_windows_a_difference_within_the_spread_of_the_counts_is_no_penalty(self):
         runs = runs_of(m1=[4096, 4096], t0=[40960, 41960], t1=[41900, 41900], t2=[40960, 40960], t3=[40960, 40960])
-        results = bench.penalties(bench.summarize(runs, 1.0), 2, 1.0)
+        results = bench.penalties(bench.summarize(runs), 2)
         self.assertEqual([r["measurable"] for r in results], [False, False])
         self.assertEqual(bench.verdict(results),
                          "no measurable penalty for mixing integer and floating-point SIMD instructions")
+        results = bench.penalties(bench.summarize(RUNS[:1]), 1)
+        self.assertEqual([r["measurable"] for r in results], [None, None])
+        self.assertIn("no spread to judge by", bench.verdict(results))
 
-    def test_verdict_names_what_costs(self):
-        results = bench.penalties(bench.summarize(RUNS, 2.0), len(RUNS), 2.0)
-        self.assertEqual(bench.verdict(results),
-                         "mixing costs: floating-point moves around integer arithmetic, +6.00 core cycles per iteration")
-
-    def test_a_negative_penalty_beyond_the_spread_is_reported_as_faster(self):
-        # Test 3 runs 2,048 ticks faster than the mean of tests 0 and 2, far
-        # beyond their spread of 26: half a tick, a quarter cycle per iteration.
-        runs = runs_of(m1=[8192] * 3, t0=[40960, 40986, 40960], t1=[40960, 40986, 40960],
-                       t2=[57344, 57344, 57370], t3=[47104, 47104, 47130])
-        before, after = clock_figures(2.0), clock_figures(2.0)
-        data = bench.report("stand-in", 3, 0, before, after, runs, 1.0, 700)
+    def test_a_negative_penalty_in_every_window_is_reported_as_faster(self):
+        # Test 3 runs a quarter cycle per iteration faster than the mean of
+        # tests 0 and 2 in every window.
+        faster = {**LOOPS, 1: 5.0, 3: 5.75}
+        data = bench.report("stand-in", 3, 0, clock_figures(2.0, windows=(faster,) * 3),
+                            clock_figures(2.0, windows=(faster,) * 3), RUNS, 1.0, 700)
         _, alternating = data["penalties"]
-        self.assertAlmostEqual(alternating["core_cycles_per_iteration"], -0.25)
+        self.assertAlmostEqual(alternating["core_cycles_per_iteration"], -0.25, places=3)
         self.assertTrue(alternating["measurable"])
         self.assertEqual(data["verdict"],
                          "mixing is faster: alternating types in one chain, -0.25 core cycles per iteration")
         text = bench.format_report(data)
-        self.assertIn("    -0.50 ticks, -0.25 core cycles (beyond the runs' spread)\n", text)
+        self.assertIn("    +0.00 ticks, -0.25 core cycles (every window agrees)\n", text)
         self.assertIn("\nverdict: mixing is faster: alternating types in one chain, -0.25 core cycles per iteration\n",
                       text)
-
-    def test_one_run_is_not_judged(self):
-        results = bench.penalties(bench.summarize(RUNS[:1], 2.0), 1, 2.0)
-        self.assertEqual([r["measurable"] for r in results], [None, None])
-        self.assertIn("no spread to judge by", bench.verdict(results))
+        self.assertIn("\n   0       40960              40960-49152    20.0%       10.00              5.00     5.00\n",
+                      text)
 
 
 class EmptyLoopFloors(unittest.TestCase):
@@ -172,22 +184,21 @@ class EmptyLoopFloors(unittest.TestCase):
 
 
 class Calibrations(unittest.TestCase):
-    def test_the_mean_of_before_and_after_converts_and_a_move_beyond_one_percent_is_flagged(self):
+    def test_the_mean_of_before_and_after_and_a_move_beyond_one_percent_either_way_is_flagged(self):
         steady = bench.combine_calibrations(clock_figures(0.70), clock_figures(0.705))
         self.assertAlmostEqual(steady["ticks_per_cycle"], 0.7025)
         self.assertFalse(steady["moved"])
-        moved = bench.combine_calibrations(clock_figures(0.70), clock_figures(0.7084))
-        self.assertAlmostEqual(moved["moved_percent"], 1.2)
-        self.assertTrue(moved["moved"])
-        text = bench.format_report(bench.report("stand-in", 3, 0, clock_figures(0.70), clock_figures(0.7084),
-                                                RUNS, 1.0, 700))
-        self.assertIn("\nwarning: the calibration moved by +1.20% during the benchmark", text)
+        for after, shown in ((0.7084, "+1.20%"), (0.686, "-2.00%")):
+            text = bench.format_report(bench.report("stand-in", 3, 0, clock_figures(0.70), clock_figures(after),
+                                                    RUNS, 1.0, 700))
+            self.assertIn(f"\nwarning: the calibration moved by {shown} during the benchmark", text)
         self.assertNotIn("warning", bench.format_report(
             bench.report("stand-in", 3, 0, clock_figures(0.70), clock_figures(0.705), RUNS, 1.0, 700)))
 
     def test_an_untrusted_clock_leaves_ticks_only(self):
         data = bench.report("stand-in", 3, 0, clock_figures(2.0), clock_figures(2.0, trusted=False), RUNS, 1.0, 700)
         self.assertTrue(all(row["core_cycles_per_iteration"] is None for row in data["tests"]))
+        self.assertTrue(all(row["typical_core_cycles_per_iteration"] is None for row in data["tests"]))
         self.assertEqual(data["verdict"],
                          "mixing costs: floating-point moves around integer arithmetic, +12.00 ticks per iteration")
         self.assertIn("warning: simd-mix-clock's cross-check failed", bench.format_report(data))
@@ -296,11 +307,23 @@ class Command(unittest.TestCase):
                 os.unlink(path)
 
     @unittest.skipUnless(hasattr(os, "sched_setaffinity"), "no processor affinity here")
-    def test_cpu_pins_what_it_runs_and_an_absent_processor_is_refused(self):
-        first = min(os.sched_getaffinity(0))
-        output, _, _ = bench.run_once([sys.executable, "-c", "import os; print(sorted(os.sched_getaffinity(0)))"],
-                                      cpu=first)
-        self.assertEqual(output, f"[{first}]\n")
+    def test_cpu_pins_every_run_and_both_clocks_and_an_absent_processor_is_refused(self):
+        # The stand-ins write the processors they may run on into a log.
+        last = max(os.sched_getaffinity(0))
+        log = tempfile.NamedTemporaryFile(delete=False)
+        log.close()
+        record = f"echo \"$0 $({sys.executable} -c 'import os; print(sorted(os.sched_getaffinity(0)))')\" >> {log.name}"
+        program = script(record + "\ncat " + os.path.join(HERE, "data", "captured_run.txt"))
+        clock = script(record + f"\necho '{json.dumps(clock_figures(0.7))}'")
+        try:
+            result = tool("--binary", program, "--clock", clock, "--runs", "2", "--warmup", "1", "--cpu", str(last))
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(log.name) as calls:
+                self.assertEqual(calls.read(), "".join(f"{path} [{last}]\n"
+                                                       for path in (program, clock, program, program, clock)))
+        finally:
+            for path in (log.name, program, clock):
+                os.unlink(path)
         result = tool("--cpu", "100000", "--runs", "1")
         self.assertEqual(result.returncode, 2)
         self.assertIn("--cpu 100000: no such processor", result.stderr)

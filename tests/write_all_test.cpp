@@ -26,6 +26,11 @@ class ScriptedWrite {
 public:
     explicit ScriptedWrite(std::vector<Step> script) : script_(std::move(script)) {}
 
+    bool write_or_drop(std::string_view text) {
+        return ::write_or_drop(text.data(), text.size(),
+                               [this](const char* bytes, std::size_t size) { return write(bytes, size); });
+    }
+
     int write_all(std::string_view text) {
         return ::write_all(
             text.data(), text.size(), [this](const char* bytes, std::size_t size) { return write(bytes, size); },
@@ -71,6 +76,19 @@ TEST(WriteAll, StopsAtTheFirstFailureWithItsError) {
     ScriptedWrite stuck({{0, 0}});
     EXPECT_EQ(stuck.write_all("test 3\r\n"), EIO);
     EXPECT_EQ(stuck.trace, "[]");
+}
+
+// The failure line on standard error: a signal that interrupts its write
+// does not lose it, but a full or broken standard error does, without a wait.
+TEST(WriteOrDrop, ResumesInterruptedWritesAndGivesUpOnAnyOtherFailure) {
+    ScriptedWrite interrupted({{4, 0}, {0, EINTR}, {0, EINTR}, {100, 0}});
+    EXPECT_TRUE(interrupted.write_or_drop("cannot write\n"));
+    EXPECT_EQ(interrupted.trace, "[cann][EINTR][EINTR][ot write\n]");
+    ScriptedWrite full({{4, 0}, {0, EAGAIN}});
+    EXPECT_FALSE(full.write_or_drop("cannot write\n"));
+    EXPECT_EQ(full.trace, "[cann][EAGAIN]");
+    ScriptedWrite stuck({{0, 0}});
+    EXPECT_FALSE(stuck.write_or_drop("cannot write\n"));
 }
 
 }  // namespace

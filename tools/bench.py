@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Repeats the benchmark and says what its numbers mean.
 
-Runs the program WARMUP times unrecorded and RUNS times recorded, with the
-core-clock calibration (simd-mix-clock, beside the program) before the first
-and after the last recorded run. Then prints for each test the median count,
-its range and spread, the time-stamp ticks per loop iteration and the core
-cycles per iteration by the calibration. Below the table: the two penalties
-for mixing integer and floating-point SIMD instructions, a verdict, and the
-wall time and peak memory of one program run.
+Runs the program WARMUP times unrecorded and RUNS times recorded, with
+simd-mix-clock --tests (beside the program) before the first and after the
+last recorded run: it calibrates the core clock and times the benchmark's own
+five loops in short windows beside its ruler, so that their core cycles are
+measured at the core clock of the same moment. Then prints for each test the
+median count of the program's runs, its range and spread, the time-stamp
+ticks per loop iteration, and the core cycles per iteration of the clock's
+windows, best and typical. Below the table: the two penalties for mixing
+integer and floating-point SIMD instructions, a verdict, and the wall time
+and peak memory of one program run.
 
 Exit status: 0, or 2 when the program or the clock fails, is killed or prints
 fewer than five counts, or an option cannot be honoured.
@@ -24,6 +27,8 @@ import time
 
 TESTS = (-1, 0, 1, 2, 3)
 ITERATIONS = 4096
+# The clock's long add chain has 16 one-cycle additions more than its short one.
+RULER_EXTRA_CYCLES = 16
 TITLE = re.compile(r"^test (-?\d+)(?: \(.*\))?$")
 COUNT = re.compile(r"execution time in machine cycles: (\S*)")
 
@@ -69,9 +74,11 @@ def spread_percent(counts):
     return 100.0 * (max(counts) - min(counts)) / median if median else 0.0
 
 
-def summarize(runs, ticks_per_cycle):
+def summarize(runs, windows=None, typical_windows=None):
     """Per-test statistics over the recorded runs (lists of count dicts), with
-    core cycles by the calibration (None where there is none to trust)."""
+    the core cycles per iteration of the clock's windows (lists of dicts of
+    per-test figures, best and typical), or None where there are none to
+    trust."""
     table = {}
     for number in TESTS:
         counts = [run[number] for run in runs]
@@ -83,9 +90,24 @@ def summarize(runs, ticks_per_cycle):
             "max": max(counts),
             "spread_percent": spread_percent(counts),
             "ticks_per_iteration": median / ITERATIONS,
-            "core_cycles_per_iteration": median / ITERATIONS / ticks_per_cycle if ticks_per_cycle else None,
+            "core_cycles_per_iteration": statistics.median(w[number] for w in windows) if windows else None,
+            "typical_core_cycles_per_iteration":
+                statistics.median(w[number] for w in typical_windows) if typical_windows else None,
         }
     return table
+
+
+def loop_windows(calibration, key):
+    """The core cycles per iteration of every test in each window of one run
+    of simd-mix-clock --tests, each by the ruler timed in that window: from
+    the fastest runs ("minimums") or the middle ones ("medians")."""
+    loops = calibration["loops"]
+    rulers = [(longer - shorter) / (RULER_EXTRA_CYCLES * ITERATIONS) for shorter, longer in loops["ruler_minimums"]]
+    windows = [{} for _ in rulers]
+    for test in loops["tests"]:
+        for window, ruler, ticks in zip(windows, rulers, test[key]):
+            window[test["test"]] = ticks / ITERATIONS / ruler
+    return windows
 
 
 # Two runs of the empty loop this far apart, in core cycles per iteration,
@@ -136,23 +158,43 @@ PENALTIES = (
 )
 
 
-def penalties(table, runs, ticks_per_cycle):
-    """Each penalty in ticks and core cycles per iteration, and whether it
-    stands out of the spread of the counts it is made from, in either
-    direction: a measurable negative penalty means mixing was faster."""
+# A penalty in core cycles per iteration counts once every window puts it at
+# least this far from zero, on the same side.
+PENALTY_RESOLUTION = 0.05
+
+
+def combination(penalty, figures):
+    """The penalty's formula applied to one figure per test."""
+    return (sum(figures[n] for n in penalty["plus"]) / len(penalty["plus"])
+            - sum(figures[n] for n in penalty["minus"]) / len(penalty["minus"]))
+
+
+def penalties(table, runs, windows=None):
+    """Each penalty in ticks per iteration, from the program's median counts,
+    and in core cycles per iteration, from the clock's windows (None without
+    them). It is measurable, in either direction, when every window puts it
+    beyond PENALTY_RESOLUTION on the same side; without windows, when the
+    ticks stand out of the spread of the counts they are made from. A
+    measurable negative penalty means mixing was faster."""
     results = []
     for penalty in PENALTIES:
         involved = penalty["plus"] + penalty["minus"]
-        difference = (sum(table[n]["median"] for n in penalty["plus"]) / len(penalty["plus"])
-                      - sum(table[n]["median"] for n in penalty["minus"]) / len(penalty["minus"]))
-        noise = max(table[n]["max"] - table[n]["min"] for n in involved)
-        results.append({
+        difference = combination(penalty, {n: table[n]["median"] for n in TESTS})
+        result = {
             "name": penalty["name"],
             "formula": penalty["formula"],
             "ticks_per_iteration": difference / ITERATIONS,
-            "core_cycles_per_iteration": difference / ITERATIONS / ticks_per_cycle if ticks_per_cycle else None,
-            "measurable": None if runs < 2 else abs(difference) > noise,
-        })
+            "core_cycles_per_iteration": None,
+        }
+        if windows:
+            each = [combination(penalty, window) for window in windows]
+            result["core_cycles_per_iteration"] = statistics.median(each)
+            result["window_lowest"], result["window_highest"] = min(each), max(each)
+            result["measurable"] = min(each) >= PENALTY_RESOLUTION or max(each) <= -PENALTY_RESOLUTION
+        else:
+            noise = max(table[n]["max"] - table[n]["min"] for n in involved)
+            result["measurable"] = None if runs < 2 else abs(difference) > noise
+        results.append(result)
     return results
 
 
@@ -171,8 +213,12 @@ def amount(result):
 def verdict(results):
     if any(result["measurable"] is None for result in results):
         return "one run has no spread to judge by: repeat with RUNS=5 or more"
-    costly = [r for r in results if r["measurable"] and r["ticks_per_iteration"] > 0]
-    faster = [r for r in results if r["measurable"] and r["ticks_per_iteration"] < 0]
+    def amount_of(result):
+        core = result["core_cycles_per_iteration"]
+        return result["ticks_per_iteration"] if core is None else core
+
+    costly = [r for r in results if r["measurable"] and amount_of(r) > 0]
+    faster = [r for r in results if r["measurable"] and amount_of(r) < 0]
     if not costly and not faster:
         return "no measurable penalty for mixing integer and floating-point SIMD instructions"
     parts = []
@@ -198,6 +244,7 @@ def combine_calibrations(before, after):
         "spread_percent": max(before["ticks_per_cycle_spread_percent"], after["ticks_per_cycle_spread_percent"]),
         "counter_ghz": (before["counter_ghz"] + after["counter_ghz"]) / 2,
         "core_ghz": (before["core_ghz"] + after["core_ghz"]) / 2,
+        "levels": before.get("levels", []) + after.get("levels", []),
         "trusted": trusted,
         "moved_percent": moved,
         "moved": abs(moved) > CALIBRATION_TOLERANCE_PERCENT,
@@ -207,7 +254,7 @@ def combine_calibrations(before, after):
 
 
 def parse_calibration(output):
-    """The figures that simd-mix-clock --json printed."""
+    """The figures that simd-mix-clock --json --tests printed."""
     try:
         data = json.loads(output)
         for key in ("ticks_per_cycle", "ticks_per_cycle_spread_percent", "counter_ghz", "core_ghz"):
@@ -215,6 +262,12 @@ def parse_calibration(output):
                 raise BenchError(f"the clock's {key} is not a number")
         if not isinstance(data["trusted"], bool) or data["ticks_per_cycle"] <= 0:
             raise BenchError("the clock's figures are not usable")
+        tests = [test["test"] for test in data["loops"]["tests"]]
+        if sorted(tests) != sorted(TESTS):
+            raise BenchError(f"the clock timed tests {tests}")
+        for key in ("minimums", "medians"):
+            if any(len(test[key]) != len(data["loops"]["ruler_minimums"]) for test in data["loops"]["tests"]):
+                raise BenchError("the clock's windows are incomplete")
         return data
     except (ValueError, KeyError, TypeError) as error:
         raise BenchError(f"the clock's output is not its JSON object: {error}")
@@ -322,7 +375,7 @@ class Progress:
 
 def calibrate(clock, cpu):
     # Status 3 is the clock's own word that core cycles cannot be trusted here.
-    output, _, _ = run_once(command_for(clock) + ["--json"], cpu, accept=(0, 3))
+    output, _, _ = run_once(command_for(clock) + ["--json", "--tests"], cpu, accept=(0, 3))
     return parse_calibration(output)
 
 
@@ -356,8 +409,13 @@ def measure(binary, runs, warmup, clock, cpu=None):
 def report(binary, runs, warmup, before, after, recorded, wall, peak_kib):
     calibration = combine_calibrations(before, after)
     ruler = calibration["ticks_per_cycle"] if calibration["trusted"] else None
-    table = summarize(recorded, ruler)
-    results = penalties(table, runs, ruler)
+    windows = typical = None
+    if calibration["trusted"]:
+        # The windows of both runs of the clock together.
+        windows = loop_windows(before, "minimums") + loop_windows(after, "minimums")
+        typical = loop_windows(before, "medians") + loop_windows(after, "medians")
+    table = summarize(recorded, windows, typical)
+    results = penalties(table, runs, windows)
     found = floors([run[-1] for run in recorded], ruler)
     return {
         "binary": binary,
@@ -367,6 +425,7 @@ def report(binary, runs, warmup, before, after, recorded, wall, peak_kib):
         "calibration": calibration,
         "tests": [dict(test=number, **table[number]) for number in TESTS],
         "empty_loop_floors": [{"core_cycles_per_iteration": value, "runs": count} for value, count in found or []],
+        "windows": len(windows) if windows else 0,
         "penalties": results,
         "verdict": verdict(results),
         "wall_seconds_median": wall,
@@ -397,23 +456,34 @@ def format_report(data):
         f"simd-mix-bench: {data['runs']} recorded runs ({data['warmup']} warm-up) of {data['binary']}",
         f"processor: {data['cpu']}",
         *calibration_lines(data["calibration"]),
-        "counts are time-stamp ticks for 4,096 loop iterations",
+        "counts are time-stamp ticks for 4,096 loop iterations; core cycles per iteration come from "
+        f"simd-mix-clock --tests, which timed the same loops in {data['windows']} windows beside its ruler "
+        "(best: their fastest runs, typical: their middle runs)",
         "",
-        f"{'test':>4}  {'median':>10}  {'min-max':>23}  {'spread':>7}  {'ticks/iter':>10}  {'core cycles/iter':>16}",
+        f"{'test':>4}  {'median':>10}  {'min-max':>23}  {'spread':>7}  {'ticks/iter':>10}  {'core cycles/iter':>16}  "
+        f"{'typical':>7}",
     ]
+
+    def cycles(value, width):
+        return f"{'n/a' if value is None else format(value, '.2f'):>{width}}"
+
     for row in data["tests"]:
-        core = row["core_cycles_per_iteration"]
         lines.append(
             f"{row['test']:>4}  {row['median']:>10g}  {str(row['min']) + '-' + str(row['max']):>23}  "
             f"{row['spread_percent']:>6.1f}%  {row['ticks_per_iteration']:>10.2f}  "
-            f"{'n/a' if core is None else format(core, '.2f'):>16}")
+            f"{cycles(row['core_cycles_per_iteration'], 16)}  {cycles(row['typical_core_cycles_per_iteration'], 7)}")
     floors_text = floors_line([(f["core_cycles_per_iteration"], f["runs"]) for f in data["empty_loop_floors"]])
     if floors_text:
         lines.append(floors_text)
     lines += ["", "penalties per iteration:"]
     for penalty in data["penalties"]:
-        judged = {None: "", True: " (beyond the runs' spread)", False: " (within the runs' spread)"}
         core = penalty["core_cycles_per_iteration"]
+        if core is None:
+            judged = {None: "", True: " (beyond the runs' spread)", False: " (within the runs' spread)"}
+        else:
+            judged = {True: " (every window agrees)",
+                      False: f" (the windows range from {signed(penalty['window_lowest'])} to "
+                             f"{signed(penalty['window_highest'])})"}
         lines.append(f"  {penalty['name']} = {penalty['formula']}:")
         lines.append(f"    {signed(penalty['ticks_per_iteration'])} ticks, "
                      f"{'n/a' if core is None else signed(core)} core cycles"
