@@ -314,9 +314,9 @@ TEST(MatrixReport, ListsTheLatenciesTheCostlyCrossingsDearestFirstAndTheBimodalO
     EXPECT_EQ(section(report, "difference:", "\x01"),
               "difference:" + next_line + "  pshufd <-> mulps: best +0.5, typical +40.0, 0.0% of runs fast" + next_line);
     // Zero keeps its sign, and the last cell of a row its marks.
-    EXPECT_EQ(section(report, "           ", "crossings"),
+    EXPECT_EQ(section(report, "                pand", "crossings"),
               "                pand   pshufd    addps" + next_line + "  pshufd      +0.0" + next_line +
-                  "  addps       -0.5*    +3.0*" + next_line + "  mulps       +1.0*   +0.5*~   +0.0" + next_line +
+                  "  addps       -0.5*    +3.0*" + next_line + "  mulps       +1.0*    +0.5*~   +0.0" + next_line +
                   next_line);
 }
 
