@@ -69,17 +69,20 @@ RUNS = runs_of(
 LOOPS = {-1: 1.0, 0: 5.0, 1: 11.0, 2: 7.0, 3: 6.0}
 
 
-def clock_figures(ticks_per_cycle, trusted=True, windows=(LOOPS, LOOPS, LOOPS), typical=None):
+def clock_figures(ticks_per_cycle, trusted=True, windows=(LOOPS, LOOPS, LOOPS), typical=None, rulers=None,
+                  spread=0.05):
     """What simd-mix-clock --json --tests reports, as far as the tool reads
     it: the calibration, and the loops' fastest and middle runs in each
-    window (dicts of core cycles per iteration) at `ticks_per_cycle`."""
+    window (dicts of core cycles per iteration) at `ticks_per_cycle`, or at
+    each window's own ruler."""
     typical = typical or windows
-    ruler = [[1000, 1000 + round(16 * 4096 * ticks_per_cycle)] for _ in windows]
+    rulers = rulers or [ticks_per_cycle] * len(windows)
+    ruler = [[1000, 1000 + round(16 * 4096 * each)] for each in rulers]
     tests = [{"test": number,
-              "minimums": [round(window[number] * 4096 * ticks_per_cycle) for window in windows],
-              "medians": [round(window[number] * 4096 * ticks_per_cycle) for window in typical]}
+              "minimums": [round(window[number] * 4096 * each) for window, each in zip(windows, rulers)],
+              "medians": [round(window[number] * 4096 * each) for window, each in zip(typical, rulers)]}
              for number in bench.TESTS]
-    return {"ticks_per_cycle": ticks_per_cycle, "ticks_per_cycle_spread_percent": 0.05,
+    return {"ticks_per_cycle": ticks_per_cycle, "ticks_per_cycle_spread_percent": spread,
             "counter_ghz": 2.6, "core_ghz": 2.6 / ticks_per_cycle, "trusted": trusted,
             "loops": {"ruler_minimums": ruler, "tests": tests}}
 
@@ -104,10 +107,9 @@ class Statistics(unittest.TestCase):
         self.assertIsNone(bench.summarize(RUNS)[0]["core_cycles_per_iteration"])
 
     def test_each_window_is_converted_by_the_ruler_timed_in_it(self):
-        # The core clock stood on another level in each run of the clock;
-        # the loops took the same core cycles in both.
-        windows = bench.loop_windows(clock_figures(0.7), "minimums") + bench.loop_windows(clock_figures(0.8),
-                                                                                           "minimums")
+        # The core clock stood on another level in each window; the loops
+        # took the same core cycles in all of them.
+        windows = bench.loop_windows(clock_figures(0.7, rulers=[0.7, 0.75, 0.8]), "minimums")
         for window in windows:
             for number, cycles in LOOPS.items():
                 self.assertAlmostEqual(window[number], cycles, places=3)
@@ -121,12 +123,13 @@ class Statistics(unittest.TestCase):
 
     def test_a_penalty_counts_when_every_window_puts_it_on_one_side(self):
         # Moves cost +6 in every window, within a wide range; alternating
-        # types +0.03 at the median, one window saying -0.02.
-        windows = windows_of([1] * 4, [5, 5, 5, 5], [8, 14, 11, 11], [7] * 4, [6.03, 6.03, 6.05, 5.98])
+        # types +0.07 at the median, beyond the resolution, but one window
+        # says only +0.02.
+        windows = windows_of([1] * 4, [5, 5, 5, 5], [8, 14, 11, 11], [7] * 4, [6.08, 6.08, 6.06, 6.02])
         moves, alternating = bench.penalties(bench.summarize(RUNS, windows), len(RUNS), windows)
         self.assertAlmostEqual(moves["core_cycles_per_iteration"], 6.0)
         self.assertTrue(moves["measurable"])
-        self.assertAlmostEqual(alternating["core_cycles_per_iteration"], 0.03)
+        self.assertAlmostEqual(alternating["core_cycles_per_iteration"], 0.07)
         self.assertFalse(alternating["measurable"])
         self.assertEqual(bench.verdict([moves, alternating]),
                          "mixing costs: floating-point moves around integer arithmetic, +6.00 core cycles per iteration")
@@ -145,8 +148,9 @@ class Statistics(unittest.TestCase):
         # Test 3 runs a quarter cycle per iteration faster than the mean of
         # tests 0 and 2 in every window.
         faster = {**LOOPS, 1: 5.0, 3: 5.75}
-        data = bench.report("stand-in", 3, 0, clock_figures(2.0, windows=(faster,) * 3),
-                            clock_figures(2.0, windows=(faster,) * 3), RUNS, 1.0, 700)
+        slower = {number: cycles + 0.5 for number, cycles in faster.items()}
+        data = bench.report("stand-in", 3, 0, clock_figures(2.0, windows=(faster,) * 3, typical=(slower,) * 3),
+                            clock_figures(2.0, windows=(faster,) * 3, typical=(slower,) * 3), RUNS, 1.0, 700)
         _, alternating = data["penalties"]
         self.assertAlmostEqual(alternating["core_cycles_per_iteration"], -0.25, places=3)
         self.assertTrue(alternating["measurable"])
@@ -156,7 +160,7 @@ class Statistics(unittest.TestCase):
         self.assertIn("    +0.00 ticks, -0.25 core cycles (every window agrees)\n", text)
         self.assertIn("\nverdict: mixing is faster: alternating types in one chain, -0.25 core cycles per iteration\n",
                       text)
-        self.assertIn("\n   0       40960              40960-49152    20.0%       10.00              5.00     5.00\n",
+        self.assertIn("\n   0       40960              40960-49152    20.0%       10.00              5.00     5.50\n",
                       text)
 
 
@@ -178,16 +182,20 @@ class EmptyLoopFloors(unittest.TestCase):
         self.assertEqual(text.count("\ntest -1 fell on 2 floors"), 1)
 
     def test_runs_that_scatter_on_one_floor_are_one_floor(self):
-        found = bench.floors([2885, 2912, 2886, 2938, 2890], 0.7026)
+        # 1.00, 1.08 and 1.15 core cycles per iteration: one floor, at its median.
+        found = bench.floors([4096, 4424, 4710], 1.0)
         self.assertEqual(len(found), 1)
+        self.assertAlmostEqual(found[0][0], 1.08, places=2)
         self.assertIsNone(bench.floors_line(found))
 
 
 class Calibrations(unittest.TestCase):
     def test_the_mean_of_before_and_after_and_a_move_beyond_one_percent_either_way_is_flagged(self):
-        steady = bench.combine_calibrations(clock_figures(0.70), clock_figures(0.705))
+        steady = bench.combine_calibrations(clock_figures(0.70), clock_figures(0.705, spread=0.3))
         self.assertAlmostEqual(steady["ticks_per_cycle"], 0.7025)
         self.assertFalse(steady["moved"])
+        # The wider of the two spreads.
+        self.assertEqual(steady["spread_percent"], 0.3)
         for after, shown in ((0.7084, "+1.20%"), (0.686, "-2.00%")):
             text = bench.format_report(bench.report("stand-in", 3, 0, clock_figures(0.70), clock_figures(after),
                                                     RUNS, 1.0, 700))

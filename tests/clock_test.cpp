@@ -112,6 +112,13 @@ TEST(Calibration, TheImulCrossCheckDecidesWhetherCoreCyclesCanBeTrusted) {
         EXPECT_NEAR(calibration.imul_cycles.median, imul, 1e-3);
         EXPECT_EQ(calibration.trusted, trusted) << imul << " cycles per imul";
     }
+    // A counter that ran backwards makes every difference negative, and so
+    // the imul chain 3 cycles long by a negative ruler: no calibration.
+    WindowMinimums backwards = window_of(0.7, 2000);
+    for (std::uint64_t& minimum : backwards) minimum = 1'000'000 - minimum;
+    const Calibration calibration = calibration_from({backwards}, {0, 0}, {1, 1});
+    EXPECT_NEAR(calibration.imul_cycles.median, 3.0, 1e-3);
+    EXPECT_FALSE(calibration.trusted);
 }
 
 // Eight windows of a counter at 2.5 GHz whose core jumps between three

@@ -104,6 +104,13 @@ class Heatmap(unittest.TestCase):
         self.assertEqual(labels["pand-mulps"], "+1.0*")
         self.assertEqual(labels["paddd-addps"], "-0.6*")
         self.assertEqual(labels["pshufd-shufpd"], "+0.0")
+        # Bold type (weight 700) for the cells the windows agree on, and only
+        # for them.
+        def weight(key):
+            font = re.search(r"font: (\d+ )?\d+px", self.by_id[key].find(f"{SVG}text").get("style"))
+            return (font.group(1) or "400").strip()
+        self.assertEqual(weight("cell-pand-mulps"), "700")
+        self.assertEqual(weight("cell-pshufd-shufpd"), "400")
 
     def test_colours_diverge_from_white_at_zero(self):
         red, green, blue = fill_of(self.by_id["square-pand-mulps"])
@@ -175,6 +182,16 @@ class LargeCells(unittest.TestCase):
     def test_the_summary_lists_the_measurable_costs_dearest_first(self):
         self.assertEqual(self.printed[-1], "crossings that cost: addps <-> addpd +77.0 (typical +152.0, bimodal); "
                                            "paddd <-> mulps +1.0; pand <-> mulps +1.0; pshufd <-> shufps +1.0")
+
+    def test_a_bimodal_square_takes_the_colour_of_its_best_figure(self):
+        # Best +1, typical +40: paler than a plain +10, as its label says.
+        status, by_id, _ = render(self.folder.name, "best", {
+            ("paddd", "addps"): {**self.ONE, "typical": 40.0, "bimodal": True, "fast_share": 0.1},
+            ("pand", "addps"): {**self.ONE, "cycles": 10.0, "typical": 10.0}})
+        self.assertEqual(status, 0)
+        fills = squares(by_id)
+        self.assertLess(darkness(fills["paddd-addps"]), darkness(fills["pand-addps"]))
+        self.assertEqual(fills["paddd-addps"], fills["pand-mulps"])
 
     def test_a_saving_larger_than_every_cost_takes_the_deepest_blue(self):
         # The range must reach the largest saving, not only the largest cost:
