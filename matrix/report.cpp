@@ -1,6 +1,7 @@
 #include "matrix/report.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <string_view>
 
 #include "clock/report.hpp"
@@ -73,10 +74,10 @@ std::string matrix_report(const PenaltyMatrix& matrix, const Calibration& calibr
         if (cell.measurable() && cell.best.median > 0) costly.push_back(pair);
         if (cell.bimodal()) bimodal.push_back(pair);
     }
-    // Dearest first.
-    auto dearer = [&](const ChainPair& a, const ChainPair& b) {
-        return matrix.round_trips[chain_index(a)].best.median > matrix.round_trips[chain_index(b)].best.median;
-    };
+    // Dearest first, as far as the report's tenths tell them apart; equals
+    // keep the table's order.
+    auto tenths = [&](const ChainPair& pair) { return std::round(10 * matrix.round_trips[chain_index(pair)].best.median); };
+    auto dearer = [&](const ChainPair& a, const ChainPair& b) { return tenths(a) > tenths(b); };
     std::stable_sort(costly.begin(), costly.end(), dearer);
     std::stable_sort(bimodal.begin(), bimodal.end(), dearer);
     auto typical_of = [&](const Cell& cell) {

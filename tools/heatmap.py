@@ -144,8 +144,10 @@ def draw(data, names, cells):
 def summary(cells):
     """The crossings that cost, dearest first, each bimodal one with the
     typical cost beside its best."""
+    # Dearest first as far as the labels' tenths tell them apart; equals keep
+    # the order of the input.
     costly = sorted((cell for cell in cells.values() if cell["measurable"] and cell["cycles"] > 0),
-                    key=lambda cell: -cell["cycles"])
+                    key=lambda cell: -round(cell["cycles"], 1))
     if not costly:
         return "crossings that cost: none measurable"
     return "crossings that cost: " + "; ".join(
