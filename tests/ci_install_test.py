@@ -9,7 +9,8 @@ import sys
 import tempfile
 import unittest
 
-SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".ci", "install_packages.sh")
+CI = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".ci")
+SCRIPT = os.path.join(CI, "install_packages.sh")
 
 # One stand-in under three names. The install succeeds once every pin of every
 # complaint is among its arguments; until then apt prints the first complaint
@@ -24,6 +25,11 @@ with open(os.environ["CALLS"], "a") as calls:
     calls.write(json.dumps([name] + args) + "\\n")
 with open(os.environ["SCENARIO"]) as scenario:
     scenario = json.load(scenario)
+if name == "make":
+    sys.exit(0)
+if name == "dpkg" and args[0] == "--print-foreign-architectures":
+    print("i386")
+    sys.exit(0)
 if name == "dpkg" and args[0] == "--compare-versions":
     sys.exit(subprocess.call(["/usr/bin/dpkg"] + args))
 if name == "dpkg":
@@ -55,10 +61,10 @@ def skewed(name, security, main):
     return pins, madison(name, (main, MAIN, "i386"), (main, MAIN, "amd64"), (security, SECURITY, "amd64"))
 
 
-def run(packages, **scenario):
+def run(packages, command=("bash", SCRIPT), **scenario):
     """Runs the script; gives its exit status, its output, and the stand-ins' calls."""
     with tempfile.TemporaryDirectory() as directory:
-        for name in ("apt-get", "apt-cache", "dpkg"):
+        for name in ("apt-get", "apt-cache", "dpkg", "make"):
             with open(os.path.join(directory, name), "w") as stand_in:
                 stand_in.write(STAND_IN)
             os.chmod(os.path.join(directory, name), 0o755)
@@ -66,7 +72,7 @@ def run(packages, **scenario):
             json.dump(scenario, file)
         env = dict(os.environ, PATH=directory + os.pathsep + os.environ["PATH"],
                    CALLS=os.path.join(directory, "calls"), SCENARIO=os.path.join(directory, "scenario.json"))
-        result = subprocess.run(["bash", SCRIPT, *packages], env=env, stdout=subprocess.PIPE,
+        result = subprocess.run([*command, *packages], env=env, stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT, text=True, timeout=60)
         with open(env["CALLS"]) as file:
             calls = [json.loads(line) for line in file]
@@ -92,6 +98,14 @@ class InstallPackages(unittest.TestCase):
         status, output, calls = run(["cmake", "make"], installed=["cmake", "make"])
         self.assertEqual(status, 0, output)
         self.assertEqual([call for call in calls if call[0] != "dpkg"], [])
+
+    def test_the_ci_run_goes_on_to_the_suite_after_a_failed_refresh(self):
+        status, output, calls = run([], command=("bash", os.path.join(CI, "run")), installed=["cmake", "make"],
+                                    update="E: Failed to fetch ... Mirror sync in progress?")
+        self.assertEqual(status, 0, output)
+        self.assertIn("warning: apt-get update reported an error", output)
+        self.assertEqual(len(apt_get(calls, "install")), 1)
+        self.assertEqual([call[1:] for call in calls if call[0] == "make"], [["test"], ["sanitize"], ["dist-check"]])
 
     def test_skewed_libraries_are_pinned_to_the_version_both_architectures_share(self):
         brotli, brotli_versions = skewed("libbrotli1", "1.0.9-2+deb12u1", "1.0.9-2+b6")
