@@ -73,15 +73,15 @@ std::string right(const std::string& text, std::size_t width) {
 
 std::string loop_cycles_report(const LoopCycles& cycles) {
     const std::string next_line(line_break);
-    std::string text = "the benchmark's loops in core cycles per iteration, frame included, each window by its own "
-                       "ruler (median of " +
-                       count_text(cycles.windows.size()) + " windows of " + count_text(cycles.settings.turns) +
-                       " turns):" + next_line;
+    std::string text =
+        "the benchmark's loops in core cycles per iteration, frame included, each window by its own "
+        "ruler (median of " +
+        count_text(cycles.windows.size()) + " windows of " + count_text(cycles.settings.turns) + " turns):" + next_line;
     text += "test      best   typical   spread" + next_line;
     for (std::size_t i = 0; i < loop_count; ++i) {
         const LoopFigures& figures = cycles.loops[i];
-        text += right(decimal_text(benchmark_loops[i].test->number), 4) + right(format_fixed(figures.best.median, 3), 10) +
-                right(format_fixed(figures.typical.median, 3), 10) +
+        text += right(decimal_text(benchmark_loops[i].test->number), 4) +
+                right(format_fixed(figures.best.median, 3), 10) + right(format_fixed(figures.typical.median, 3), 10) +
                 right(format_fixed(figures.best.percent(), 2) + "%", 9) + next_line;
     }
     return text;
@@ -93,12 +93,14 @@ std::string loop_cycles_json(const LoopCycles& cycles, int indent) {
     const std::string deeper(indent + 4, ' ');
     auto list = [&](auto value_of) {
         std::string items;
-        for (std::size_t w = 0; w < cycles.windows.size(); ++w) items += (w == 0 ? "" : ", ") + value_of(cycles.windows[w]);
+        for (std::size_t w = 0; w < cycles.windows.size(); ++w)
+            items += (w == 0 ? "" : ", ") + value_of(cycles.windows[w]);
         return "[" + items + "]";
     };
     auto spread = [](const std::string& key, const Spread& figures) {
-        return "\"" + key + "\": " + format_fixed(figures.median, 6) + ", \"" + key + "_lowest\": " +
-               format_fixed(figures.lowest, 6) + ", \"" + key + "_highest\": " + format_fixed(figures.highest, 6);
+        return "\"" + key + "\": " + format_fixed(figures.median, 6) + ", \"" + key +
+               "_lowest\": " + format_fixed(figures.lowest, 6) + ", \"" + key +
+               "_highest\": " + format_fixed(figures.highest, 6);
     };
     std::string json = "{" + next_line;
     json += inner + "\"windows\": " + count_text(cycles.windows.size()) + "," + next_line;
@@ -108,16 +110,20 @@ std::string loop_cycles_json(const LoopCycles& cycles, int indent) {
     json += inner + "\"ruler_minimums\": " + list([](const LoopWindow& window) {
                 return "[" + decimal_text(static_cast<std::int64_t>(window.ruler.shorter)) + ", " +
                        decimal_text(static_cast<std::int64_t>(window.ruler.longer)) + "]";
-            }) + "," + next_line;
+            }) +
+            "," + next_line;
     json += inner + "\"tests\": [";
     for (std::size_t i = 0; i < loop_count; ++i) {
-        json += (i == 0 ? "" : ",") + next_line + deeper + "{\"test\": " + decimal_text(benchmark_loops[i].test->number) +
-                ", " + spread("best", cycles.loops[i].best) + ", " + spread("typical", cycles.loops[i].typical) +
+        json += (i == 0 ? "" : ",") + next_line + deeper +
+                "{\"test\": " + decimal_text(benchmark_loops[i].test->number) + ", " +
+                spread("best", cycles.loops[i].best) + ", " + spread("typical", cycles.loops[i].typical) +
                 ", \"minimums\": " + list([i](const LoopWindow& window) {
                     return decimal_text(static_cast<std::int64_t>(window.loops[i].minimum));
-                }) + ", \"medians\": " + list([i](const LoopWindow& window) {
+                }) +
+                ", \"medians\": " + list([i](const LoopWindow& window) {
                     return decimal_text(static_cast<std::int64_t>(window.loops[i].median));
-                }) + "}";
+                }) +
+                "}";
     }
     json += next_line + inner + "]" + next_line + std::string(indent, ' ') + "}";
     return json;

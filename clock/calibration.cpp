@@ -60,7 +60,8 @@ Calibration calibration_from(std::vector<WindowMinimums> windows, ClockReading f
         imuls.push_back(imul_cycles(window, rulers.back(), chains));
     }
     Calibration calibration{std::move(windows), spread_of(rulers), spread_of(imuls), false, first, last};
-    calibration.trusted = calibration.ticks_per_cycle.median > 0 && cross_check_passes(calibration.imul_cycles.median, chains);
+    calibration.trusted =
+        calibration.ticks_per_cycle.median > 0 && cross_check_passes(calibration.imul_cycles.median, chains);
     return calibration;
 }
 

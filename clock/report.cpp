@@ -33,11 +33,11 @@ std::string imul_mnemonic() { return std::string(clock_chains[imul_long].instruc
 }  // namespace
 
 std::string calibration_report(const Calibration& calibration) {
-    const std::string expected = decimal_text(clock_chains[imul_long].instruction->latency) + " +- " +
-                                 format_fixed(imul_tolerance, 2);
+    const std::string expected =
+        decimal_text(clock_chains[imul_long].instruction->latency) + " +- " + format_fixed(imul_tolerance, 2);
     std::string lines = "core clock " + format_fixed(calibration.core_hz() * 1e-9, 3) + " GHz, time-stamp counter " +
-                        format_fixed(calibration.counter_hz() * 1e-9, 3) + " GHz: " +
-                        format_fixed(calibration.ticks_per_cycle.median, 4) + " ticks per core cycle";
+                        format_fixed(calibration.counter_hz() * 1e-9, 3) +
+                        " GHz: " + format_fixed(calibration.ticks_per_cycle.median, 4) + " ticks per core cycle";
     lines += line_break;
     lines += "core clock levels seen: " + levels_text(calibration);
     lines += line_break;
@@ -48,8 +48,9 @@ std::string calibration_report(const Calibration& calibration) {
              " core cycles, " + (calibration.trusted ? "as expected (" + expected + ")" : "expected " + expected);
     lines += line_break;
     if (!calibration.trusted) {
-        lines += "core cycles cannot be trusted on this processor: its add and imul chains do not run at their "
-                 "known latencies";
+        lines +=
+            "core cycles cannot be trusted on this processor: its add and imul chains do not run at their "
+            "known latencies";
         lines += line_break;
     }
     lines += "time-stamp counter: " + ghz(calibration.counter_hz()) + ", against the system clock over " +
@@ -60,8 +61,8 @@ std::string calibration_report(const Calibration& calibration) {
 
 std::string calibration_line(const Calibration& calibration) {
     return "calibration: " + format_fixed(calibration.ticks_per_cycle.median, 4) + " ticks per core cycle (" +
-           windows_and_spread(calibration) + "), core clock " + ghz(calibration.core_hz()) +
-           ", time-stamp counter " + ghz(calibration.counter_hz()) +
+           windows_and_spread(calibration) + "), core clock " + ghz(calibration.core_hz()) + ", time-stamp counter " +
+           ghz(calibration.counter_hz()) +
            (calibration.trusted ? "" : "; core cycles cannot be trusted on this processor");
 }
 
@@ -99,8 +100,8 @@ std::string calibration_json(const Calibration& calibration, int indent, const s
         json += deeper + "{\"instruction\": \"" + std::string(clock_chains[chain].instruction->mnemonic) +
                 "\", \"length\": " + decimal_text(clock_chains[chain].length) + ", \"minimums\": [";
         for (std::size_t window = 0; window < calibration.windows.size(); ++window) {
-            json += (window == 0 ? "" : ", ") +
-                    decimal_text(static_cast<std::int64_t>(calibration.windows[window][chain]));
+            json +=
+                (window == 0 ? "" : ", ") + decimal_text(static_cast<std::int64_t>(calibration.windows[window][chain]));
         }
         json += "]}";
     }

@@ -23,7 +23,8 @@ void report_failure(int error) {
         for (; *part != '\0' && length < sizeof line - 1; ++part) line[length++] = *part;
     }
     line[length++] = '\n';
-    write_or_drop(line, length, [](const char* bytes, std::size_t size) { return ::write(STDERR_FILENO, bytes, size); });
+    write_or_drop(line, length,
+                  [](const char* bytes, std::size_t size) { return ::write(STDERR_FILENO, bytes, size); });
 }
 
 ssize_t write_to_stdout(const char* bytes, std::size_t size) { return ::write(STDOUT_FILENO, bytes, size); }

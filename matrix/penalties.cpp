@@ -73,7 +73,8 @@ PenaltyMatrix matrix_from(std::vector<std::size_t> classes, MatrixSettings setti
         return values;
     };
     for (std::size_t c : matrix.classes) {
-        matrix.latencies[c] = {spread_of(each_window({c, c}, best_cycles)), spread_of(each_window({c, c}, typical_cycles))};
+        matrix.latencies[c] = {spread_of(each_window({c, c}, best_cycles)),
+                               spread_of(each_window({c, c}, typical_cycles))};
     }
     for (const ChainPair& pair : chains_of(matrix.classes)) {
         if (pair.first == pair.second) continue;
@@ -111,7 +112,8 @@ PenaltyMatrix measure_matrix(std::vector<std::size_t> classes, const MatrixSetti
             const ChainRoutines& pair = routines[chain_index(chain)];
             const TimedRun turn[] = {pair.shorter, pair.longer, rule[0], rule[1]};
             WindowRuns runs = time_turns(turn, settings.windows.turns);
-            windows[chain_index(chain)].push_back({summary_of(runs[0]), summary_of(runs[1]),
+            windows[chain_index(chain)].push_back({summary_of(runs[0]),
+                                                   summary_of(runs[1]),
                                                    {summary_of(runs[2]).minimum, summary_of(runs[3]).minimum},
                                                    std::move(runs[1])});
             progress(++done, total);

@@ -41,7 +41,8 @@ std::string matrix_report(const PenaltyMatrix& matrix, const Calibration& calibr
     text += "chains of " + decimal_text(short_chain) + " and " + decimal_text(long_chain) +
             " dependent instructions per iteration, 4,096 iterations a run; " + decimal_text(windows.windows) +
             " windows of " + decimal_text(windows.turns) + " turns for each chain" + next_line;
-    text += next_line + "latency in core cycles, each class alone (best: median over the windows of their fastest runs;" +
+    text += next_line +
+            "latency in core cycles, each class alone (best: median over the windows of their fastest runs;" +
             next_line + "typical: of their middle runs):" + next_line;
     text += std::string(43, ' ') + "best  typical" + next_line;
     for (std::size_t c : matrix.classes) {
@@ -76,7 +77,9 @@ std::string matrix_report(const PenaltyMatrix& matrix, const Calibration& calibr
     }
     // Dearest first, as far as the report's tenths tell them apart; equals
     // keep the table's order.
-    auto tenths = [&](const ChainPair& pair) { return std::round(10 * matrix.round_trips[chain_index(pair)].best.median); };
+    auto tenths = [&](const ChainPair& pair) {
+        return std::round(10 * matrix.round_trips[chain_index(pair)].best.median);
+    };
     auto dearer = [&](const ChainPair& a, const ChainPair& b) { return tenths(a) > tenths(b); };
     std::stable_sort(costly.begin(), costly.end(), dearer);
     std::stable_sort(bimodal.begin(), bimodal.end(), dearer);
@@ -131,8 +134,9 @@ std::string json_windows(const PenaltyMatrix& matrix, ChainPair pair) {
 std::string json_spread(std::string_view name, const Spread& spread) {
     // Six places: the figures are ratios of counts, not counts.
     const std::string key(name);
-    return "\"" + key + "\": " + format_fixed(spread.median, 6) + ", \"" + key + "_lowest\": " +
-           format_fixed(spread.lowest, 6) + ", \"" + key + "_highest\": " + format_fixed(spread.highest, 6);
+    return "\"" + key + "\": " + format_fixed(spread.median, 6) + ", \"" + key +
+           "_lowest\": " + format_fixed(spread.lowest, 6) + ", \"" + key +
+           "_highest\": " + format_fixed(spread.highest, 6);
 }
 
 }  // namespace
@@ -167,10 +171,10 @@ std::string matrix_json(const PenaltyMatrix& matrix, const Calibration& calibrat
         const Cell& cell = matrix.round_trips[chain_index(pair)];
         cells.push_back(next_line + "    {\"first\": \"" + name_of(pair.first) + "\", \"second\": \"" +
                         name_of(pair.second) + "\", " + json_spread("cycles", cell.best) + ", " +
-                        json_spread("typical", cell.typical) + ", \"measurable\": " +
-                        (cell.measurable() ? "true" : "false") + ", \"bimodal\": " +
-                        (cell.bimodal() ? "true" : "false") + ", \"fast_share\": " +
-                        format_fixed(cell.fast_share, 6) + ", \"windows\": " + json_windows(matrix, pair) + "}");
+                        json_spread("typical", cell.typical) +
+                        ", \"measurable\": " + (cell.measurable() ? "true" : "false") + ", \"bimodal\": " +
+                        (cell.bimodal() ? "true" : "false") + ", \"fast_share\": " + format_fixed(cell.fast_share, 6) +
+                        ", \"windows\": " + json_windows(matrix, pair) + "}");
     }
     json += "  \"round_trips\": " + json_list(cells) + next_line + "}" + next_line;
     return json;
@@ -179,8 +183,9 @@ std::string matrix_json(const PenaltyMatrix& matrix, const Calibration& calibrat
 namespace {
 
 void compose_chain(TextWriter& out, ChainPair pair, std::uint32_t length, const std::vector<Instruction>& body) {
-    const std::string title = "chain " + (pair.first == pair.second ? name_of(pair.first) + " alone"
-                                                                    : name_of(pair.first) + ", " + name_of(pair.second)) +
+    const std::string title = "chain " +
+                              (pair.first == pair.second ? name_of(pair.first) + " alone"
+                                                         : name_of(pair.first) + ", " + name_of(pair.second)) +
                               ": " + decimal_text(length) + " instructions per loop iteration";
     out.line(0, title);
     out.line(1, "code:");

@@ -7,6 +7,7 @@
 #include "clock/benchmark_loops.hpp"
 #include "clock/upper_state.hpp"
 #include "tests/hex.hpp"
+#include "tests/mxcsr.hpp"
 #include "tests/timed_frame_bytes.hpp"
 
 namespace {
@@ -49,24 +50,15 @@ TEST(BenchmarkLoops, EachSeedsItsInputsAndCallsTheBenchmarksOwnRoutine) {
     }
 }
 
-std::uint32_t mxcsr() {
-    std::uint32_t value;
-    __asm__ volatile("stmxcsr %0" : "=m"(value));
-    return value;
-}
-
-void set_mxcsr(std::uint32_t value) { __asm__ volatile("ldmxcsr %0" : : "m"(value)); }
-
 // Zero is taken away 4 x 4,096 times: the seed comes back, and neither the
 // integer nor the floating-point subtractions raise a flag.
 TEST(BenchmarkLoops, EveryRunEndsWithItsSeedAndNoExceptionFlag) {
     const std::uint32_t saved = mxcsr();
-    constexpr std::uint32_t exception_flags = 0x3F;
     for (const BenchmarkLoop& loop : benchmark_loops) {
         std::fill(std::begin(benchmark_loop_result), std::end(benchmark_loop_result), 0u);
-        set_mxcsr(saved & ~exception_flags);
+        set_mxcsr(saved & ~mxcsr_exception_flags);
         loop.seeded();
-        const std::uint32_t flags = mxcsr() & exception_flags;
+        const std::uint32_t flags = mxcsr() & mxcsr_exception_flags;
         EXPECT_TRUE(std::equal(std::begin(benchmark_loop_result), std::end(benchmark_loop_result),
                                std::begin(benchmark_loop_values[0])))
             << "test " << loop.test->number;
@@ -94,9 +86,11 @@ void scripted_run() {
 }
 
 TEST(LoopCycles, ALevelChangeInsideAWindowLeavesEachLoopAtItsCycles) {
-    const BenchmarkLoop loops[loop_count] = {
-        {&test_table[0], scripted_run<0>}, {&test_table[1], scripted_run<1>}, {&test_table[2], scripted_run<2>},
-        {&test_table[3], scripted_run<3>}, {&test_table[4], scripted_run<4>}};
+    const BenchmarkLoop loops[loop_count] = {{&test_table[0], scripted_run<0>},
+                                             {&test_table[1], scripted_run<1>},
+                                             {&test_table[2], scripted_run<2>},
+                                             {&test_table[3], scripted_run<3>},
+                                             {&test_table[4], scripted_run<4>}};
     ClockChain ruler[clock_chain_count];
     std::copy(std::begin(clock_chains), std::end(clock_chains), ruler);
     ruler[add_short].run = scripted_run<loop_count>;

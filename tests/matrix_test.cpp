@@ -9,6 +9,7 @@
 #include "matrix/report.hpp"
 #include "console/console_output.hpp"
 #include "tests/hex.hpp"
+#include "tests/mxcsr.hpp"
 #include "tests/timed_frame_bytes.hpp"
 
 namespace {
@@ -69,26 +70,17 @@ TEST(MatrixChains, TheShuffleImmediatesSwapTheHalvesOfTheRegister) {
     EXPECT_EQ(hex(body_bytes({11, 11}, 1)), "66 0F C6 C0 01");
 }
 
-std::uint32_t mxcsr() {
-    std::uint32_t value;
-    __asm__ volatile("stmxcsr %0" : "=m"(value));
-    return value;
-}
-
-void set_mxcsr(std::uint32_t value) { __asm__ volatile("ldmxcsr %0" : : "m"(value)); }
-
 // The chain's value survives every class: after any run, XMM0 holds it, and
 // no instruction met a denormal, underflowed, rounded or was invalid.
 TEST(MatrixChains, EveryRunEndsWithTheChainsValueAndNoExceptionFlag) {
     const std::uint32_t saved = mxcsr();
-    constexpr std::uint32_t exception_flags = 0x3F;
     for (const ChainPair& pair : chains_of(all_classes())) {
         const ChainRoutines& routines = matrix_chain_routines[chain_index(pair)];
         for (TimedRun routine : {routines.shorter, routines.longer}) {
             matrix_chain_result = {};
-            set_mxcsr(saved & ~exception_flags);
+            set_mxcsr(saved & ~mxcsr_exception_flags);
             routine();
-            const std::uint32_t flags = mxcsr() & exception_flags;
+            const std::uint32_t flags = mxcsr() & mxcsr_exception_flags;
             EXPECT_EQ(matrix_chain_result, chain_value)
                 << instruction_classes[pair.first].name << ", " << instruction_classes[pair.second].name;
             EXPECT_EQ(flags, 0u) << instruction_classes[pair.first].name << ", "
