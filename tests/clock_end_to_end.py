@@ -18,7 +18,8 @@ from case_runner import cases_in, check, command_of, run_case
 TIMEOUT = 120
 ITERATIONS = 4096
 NUMBER = r"\d+\.\d+"
-LEVELS = rf"core clock levels seen: {NUMBER}(, {NUMBER})* GHz \(\d+%(, \d+%)* of \d+ windows\)"
+LEVELS = (rf"core clock levels seen: ({NUMBER}(, {NUMBER})* GHz \(\d+%(, \d+%)* of \d+ windows\)|none in two windows or more)"
+          rf"(; \d+ windows? alone: {NUMBER}(, {NUMBER})* GHz)?")
 LINES = [
     rf"core clock {NUMBER} GHz, time-stamp counter {NUMBER} GHz: {NUMBER} ticks per core cycle",
     LEVELS,

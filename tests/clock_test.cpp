@@ -139,6 +139,15 @@ TEST(Calibration, FindsTheLevelsOfAJumpingCoreClock) {
     EXPECT_EQ(levels[0].windows, 2u);
     EXPECT_EQ(levels[1].windows, 2u);
     EXPECT_EQ(levels[2].windows, 4u);
+    // A clock that one window alone saw is told apart from the levels.
+    Calibration disturbed = jumping_calibration();
+    disturbed.windows.push_back(window_of(2.5 / 1.9, 4000));
+    const std::string report = calibration_report(disturbed);
+    EXPECT_NE(report.find("core clock levels seen: 2.41, 2.50, 2.60 GHz (22%, 22%, 44% of 9 windows); "
+                          "1 window alone: 1.90 GHz" +
+                          std::string(line_break)),
+              std::string::npos)
+        << report;
 }
 
 TEST(CalibrationReport, SaysWhatWasMeasuredAndWhetherToTrustIt) {
