@@ -12,7 +12,7 @@
 # - If the packages still cannot be installed, it fails with a message that
 #   names them and gives apt's reason.
 #
-# Uses apt-get, apt-cache and dpkg from PATH, so that the tests
+# Uses apt-get, apt-cache, dpkg and dpkg-query from PATH, so that the tests
 # can put stand-ins there.
 set -uo pipefail
 export DEBIAN_FRONTEND=noninteractive
@@ -49,13 +49,20 @@ newest() {
     [ -n "$best" ] && echo "$best"
 }
 
+# The version of a package installed for one architecture, if any: a machine
+# whose image is newer than its mirror can hold one that no index lists.
+installed_version() {
+    dpkg-query -W -f='${Version}\n' "$1:$2" 2>/dev/null
+}
+
 # NAME=VERSION for both architectures of every library in apt's complaint
-# whose newest amd64 and i386 versions differ while a version common to both
-# exists; nothing for the others.
+# whose newest amd64 version (installed or offered) and newest i386 version
+# differ while a version common to both indexes exists; nothing for the
+# others.
 shared_versions() {
     local name native foreign common
     for name in $(grep -oE '(Depends|Breaks): [a-z0-9][a-z0-9+.-]*(:[a-z0-9]+)?' "$log" | sed 's/^[A-Za-z]*: //; s/:.*//' | sort -u); do
-        native=$(versions_of "$name" amd64 | newest)
+        native=$( { versions_of "$name" amd64; installed_version "$name" amd64; } | newest)
         foreign=$(versions_of "$name" i386 | newest)
         [ -n "$native" ] && [ -n "$foreign" ] && [ "$native" != "$foreign" ] || continue
         common=$(comm -12 <(versions_of "$name" amd64 | sort -u) <(versions_of "$name" i386 | sort -u) | newest)

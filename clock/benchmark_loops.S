@@ -2,8 +2,8 @@
 // so that simd-mix-clock can time them in windows beside the ruler and give
 // their cost in core cycles of the same moment.
 //
-// The benchmark leaves XMM1..XMM4 and its scratch block as it finds them.
-// Here they are seeded before every run: the scratch block with four singles
+// The benchmark never initialises XMM1..XMM4 or its scratch block. Here
+// they are seeded before every run: the scratch block with four singles
 // of 1.0, XMM1..XMM4 with zero, which every subtraction of the kernels, of
 // integers or of singles, takes away without changing the value. So no run
 // ever meets a denormal or a NaN, whatever ran before, and the value stays

@@ -20,19 +20,20 @@ alignas(16) std::uint32_t benchmark_loop_result[4];
 
 }  // extern "C"
 
-double cycles_per_iteration(double ticks, const LoopWindow& window) {
-    return ticks / loop_iterations / ticks_per_cycle(window.ruler);
-}
+double cycles_per_iteration(double ticks, RulerTimes ruler) { return ticks / loop_iterations / ticks_per_cycle(ruler); }
+
+bool LoopWindow::usable() const { return ticks_per_cycle(ruler) > 0 && ticks_per_cycle(ruler_middle) > 0; }
 
 LoopCycles loop_cycles_from(WindowSettings settings, std::vector<LoopWindow> windows) {
     LoopCycles cycles{settings, std::move(windows), {}, {}};
     std::vector<double> rulers;
     std::array<std::vector<double>, loop_count> best, typical;
     for (const LoopWindow& window : cycles.windows) {
+        if (!window.usable()) continue;
         rulers.push_back(ticks_per_cycle(window.ruler));
         for (std::size_t i = 0; i < loop_count; ++i) {
-            best[i].push_back(cycles_per_iteration(static_cast<double>(window.loops[i].minimum), window));
-            typical[i].push_back(cycles_per_iteration(static_cast<double>(window.loops[i].median), window));
+            best[i].push_back(cycles_per_iteration(static_cast<double>(window.loops[i].minimum), window.ruler));
+            typical[i].push_back(cycles_per_iteration(static_cast<double>(window.loops[i].median), window.ruler_middle));
         }
     }
     cycles.ticks_per_cycle = spread_of(rulers);
@@ -51,7 +52,9 @@ LoopCycles measure_loop_cycles(WindowSettings settings, std::span<const Benchmar
         const WindowRuns runs = time_turns(routines, settings.turns);
         LoopWindow measured;
         for (std::size_t i = 0; i < loop_count; ++i) measured.loops[i] = summary_of(runs[i]);
-        measured.ruler = {summary_of(runs[loop_count]).minimum, summary_of(runs[loop_count + 1]).minimum};
+        const RunSummary shorter = summary_of(runs[loop_count]), longer = summary_of(runs[loop_count + 1]);
+        measured.ruler = {shorter.minimum, longer.minimum};
+        measured.ruler_middle = {shorter.median, longer.median};
         return measured;
     };
     window();
@@ -107,11 +110,14 @@ std::string loop_cycles_json(const LoopCycles& cycles, int indent) {
     json += inner + "\"turns\": " + decimal_text(cycles.settings.turns) + "," + next_line;
     json += inner + "\"iterations\": " + decimal_text(loop_iterations) + "," + next_line;
     json += inner + spread("ticks_per_cycle", cycles.ticks_per_cycle) + "," + next_line;
-    json += inner + "\"ruler_minimums\": " + list([](const LoopWindow& window) {
-                return "[" + decimal_text(static_cast<std::int64_t>(window.ruler.shorter)) + ", " +
-                       decimal_text(static_cast<std::int64_t>(window.ruler.longer)) + "]";
-            }) +
-            "," + next_line;
+    auto ruler_list = [&](RulerTimes LoopWindow::*ruler) {
+        return list([ruler](const LoopWindow& window) {
+            return "[" + decimal_text(static_cast<std::int64_t>((window.*ruler).shorter)) + ", " +
+                   decimal_text(static_cast<std::int64_t>((window.*ruler).longer)) + "]";
+        });
+    };
+    json += inner + "\"ruler_minimums\": " + ruler_list(&LoopWindow::ruler) + "," + next_line;
+    json += inner + "\"ruler_medians\": " + ruler_list(&LoopWindow::ruler_middle) + "," + next_line;
     json += inner + "\"tests\": [";
     for (std::size_t i = 0; i < loop_count; ++i) {
         json += (i == 0 ? "" : ",") + next_line + deeper +

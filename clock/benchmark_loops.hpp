@@ -43,15 +43,22 @@ inline constexpr BenchmarkLoop benchmark_loops[loop_count] = {
 };
 // clang-format on
 
-// One window: every loop's runs and the ruler's fastest, in turns.
+// One window: every loop's runs, and the ruler's fastest and middle runs, in
+// turns.
 struct LoopWindow {
     std::array<RunSummary, loop_count> loops;
-    RulerMinimums ruler;
+    RulerTimes ruler;
+    RulerTimes ruler_middle;
+
+    // Both rulers can convert: a counter that went backwards can leave one
+    // that cannot.
+    bool usable() const;
 };
 
 // One loop in core cycles per iteration, the frame included as in the
-// benchmark's own counts: the best from each window's fastest run, the
-// typical from its middle run, both by the window's own ruler.
+// benchmark's own counts: the best from each window's fastest run by the
+// ruler's fastest runs, the typical from its middle run by the ruler's
+// middle runs, which ran at the clock that most of the window ran at.
 struct LoopFigures {
     Spread best;
     Spread typical;
@@ -64,8 +71,8 @@ struct LoopCycles {
     std::array<LoopFigures, loop_count> loops;
 };
 
-// Core cycles per iteration of one window's run of `ticks`.
-double cycles_per_iteration(double ticks, const LoopWindow& window);
+// Core cycles per iteration of `ticks` by one of a window's rulers.
+double cycles_per_iteration(double ticks, RulerTimes ruler);
 
 LoopCycles loop_cycles_from(WindowSettings settings, std::vector<LoopWindow> windows);
 

@@ -16,12 +16,12 @@ double extra_cycles(const ClockChain& shorter, const ClockChain& longer) {
 
 }  // namespace
 
-double ticks_per_cycle(RulerMinimums ruler, std::span<const ClockChain, clock_chain_count> chains) {
+double ticks_per_cycle(RulerTimes ruler, std::span<const ClockChain, clock_chain_count> chains) {
     return tick_difference(ruler.shorter, ruler.longer) / extra_cycles(chains[add_short], chains[add_long]);
 }
 
 double ticks_per_cycle(const WindowMinimums& window, std::span<const ClockChain, clock_chain_count> chains) {
-    return ticks_per_cycle(RulerMinimums{window[add_short], window[add_long]}, chains);
+    return ticks_per_cycle(RulerTimes{window[add_short], window[add_long]}, chains);
 }
 
 std::array<TimedRun, 2> ruler_routines(std::span<const ClockChain, clock_chain_count> chains) {
@@ -55,9 +55,13 @@ Calibration calibration_from(std::vector<WindowMinimums> windows, ClockReading f
                              std::span<const ClockChain, clock_chain_count> chains) {
     std::vector<double> rulers, imuls;
     for (const WindowMinimums& window : windows) {
-        rulers.push_back(ticks_per_cycle(window, chains));
+        // A window whose ruler cannot convert (a counter that went
+        // backwards) says nothing.
+        const double ruler = ticks_per_cycle(window, chains);
+        if (ruler <= 0) continue;
+        rulers.push_back(ruler);
         // Each window's imul chain by the ruler of the same window.
-        imuls.push_back(imul_cycles(window, rulers.back(), chains));
+        imuls.push_back(imul_cycles(window, ruler, chains));
     }
     Calibration calibration{std::move(windows), spread_of(rulers), spread_of(imuls), false, first, last};
     calibration.trusted =

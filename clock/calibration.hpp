@@ -12,16 +12,18 @@
 // order of clock_chains.
 using WindowMinimums = std::array<std::uint64_t, clock_chain_count>;
 
-// The ruler's fastest runs in one window: the short and the long add chain.
-struct RulerMinimums {
+// The ruler's short and long add chain in one window: their fastest runs, or
+// their middle runs.
+struct RulerTimes {
     std::uint64_t shorter;
     std::uint64_t longer;
 };
 
 // Time-stamp ticks per core cycle from one window's ruler: the long add
 // chain's extra instructions take one cycle each, and the difference of the
-// two chains' times cancels the frame.
-double ticks_per_cycle(RulerMinimums ruler, std::span<const ClockChain, clock_chain_count> chains = clock_chains);
+// two chains' times cancels the frame. Not positive where the counter went
+// backwards or the window was disturbed beyond use.
+double ticks_per_cycle(RulerTimes ruler, std::span<const ClockChain, clock_chain_count> chains = clock_chains);
 double ticks_per_cycle(const WindowMinimums& window,
                        std::span<const ClockChain, clock_chain_count> chains = clock_chains);
 

@@ -4,19 +4,21 @@
 
 namespace {
 
-double per_instruction(std::uint64_t shorter, std::uint64_t longer, const ChainWindow& window) {
+double per_instruction(std::uint64_t shorter, std::uint64_t longer, RulerTimes ruler) {
     return tick_difference(shorter, longer) / (static_cast<double>(long_chain - short_chain) * loop_iterations) /
-           ticks_per_cycle(window.ruler);
+           ticks_per_cycle(ruler);
 }
 
 }  // namespace
 
+bool ChainWindow::usable() const { return ticks_per_cycle(ruler) > 0 && ticks_per_cycle(ruler_middle) > 0; }
+
 double best_cycles(const ChainWindow& window) {
-    return per_instruction(window.shorter.minimum, window.longer.minimum, window);
+    return per_instruction(window.shorter.minimum, window.longer.minimum, window.ruler);
 }
 
 double typical_cycles(const ChainWindow& window) {
-    return per_instruction(window.shorter.median, window.longer.median, window);
+    return per_instruction(window.shorter.median, window.longer.median, window.ruler_middle);
 }
 
 bool Cell::measurable() const { return best.lowest >= cycle_resolution || best.highest <= -cycle_resolution; }
@@ -38,6 +40,7 @@ namespace {
 double fast_share(const std::vector<ChainWindow>& windows) {
     std::vector<double> best, typical;
     for (const ChainWindow& window : windows) {
+        if (!window.usable()) continue;
         const double ruler = ticks_per_cycle(window.ruler);
         best.push_back(static_cast<double>(window.longer.minimum) / ruler);
         typical.push_back(static_cast<double>(window.longer.median) / ruler);
@@ -45,6 +48,7 @@ double fast_share(const std::vector<ChainWindow>& windows) {
     const double midpoint = (spread_of(best).median + spread_of(typical).median) / 2;
     std::size_t fast = 0, runs = 0;
     for (const ChainWindow& window : windows) {
+        if (!window.usable()) continue;
         const double ruler = ticks_per_cycle(window.ruler);
         for (std::uint64_t ticks : window.longer_runs) {
             fast += static_cast<double>(ticks) / ruler < midpoint;
@@ -62,14 +66,16 @@ PenaltyMatrix matrix_from(std::vector<std::size_t> classes, MatrixSettings setti
     std::vector<double> rulers;
     for (const ChainPair& pair : chains_of(matrix.classes)) {
         for (const ChainWindow& window : matrix.windows[chain_index(pair)]) {
-            rulers.push_back(ticks_per_cycle(window.ruler));
+            if (window.usable()) rulers.push_back(ticks_per_cycle(window.ruler));
         }
     }
     matrix.ticks_per_cycle = spread_of(rulers);
-    // A chain's figure in window w, by that window's own ruler.
+    // A chain's figure in each usable window, by that window's own ruler.
     auto each_window = [&](ChainPair pair, double (*figure)(const ChainWindow&)) {
         std::vector<double> values;
-        for (const ChainWindow& window : matrix.windows[chain_index(pair)]) values.push_back(figure(window));
+        for (const ChainWindow& window : matrix.windows[chain_index(pair)]) {
+            if (window.usable()) values.push_back(figure(window));
+        }
         return values;
     };
     for (std::size_t c : matrix.classes) {
@@ -79,14 +85,16 @@ PenaltyMatrix matrix_from(std::vector<std::size_t> classes, MatrixSettings setti
     for (const ChainPair& pair : chains_of(matrix.classes)) {
         if (pair.first == pair.second) continue;
         // Two instructions per round trip, one of each class; the windows of
-        // the three chains are paired by their order.
+        // the three chains are paired by their order, where all three can be
+        // converted.
+        const std::vector<ChainWindow>& both = matrix.windows[chain_index(pair)];
+        const std::vector<ChainWindow>& first = matrix.windows[chain_index({pair.first, pair.first})];
+        const std::vector<ChainWindow>& second = matrix.windows[chain_index({pair.second, pair.second})];
         auto round_trips = [&](double (*figure)(const ChainWindow&)) {
-            const std::vector<double> both = each_window(pair, figure);
-            const std::vector<double> first = each_window({pair.first, pair.first}, figure);
-            const std::vector<double> second = each_window({pair.second, pair.second}, figure);
             std::vector<double> trips;
             for (std::size_t w = 0; w < both.size() && w < first.size() && w < second.size(); ++w) {
-                trips.push_back(2 * both[w] - first[w] - second[w]);
+                if (!both[w].usable() || !first[w].usable() || !second[w].usable()) continue;
+                trips.push_back(2 * figure(both[w]) - figure(first[w]) - figure(second[w]));
             }
             return spread_of(trips);
         };
@@ -112,10 +120,10 @@ PenaltyMatrix measure_matrix(std::vector<std::size_t> classes, const MatrixSetti
             const ChainRoutines& pair = routines[chain_index(chain)];
             const TimedRun turn[] = {pair.shorter, pair.longer, rule[0], rule[1]};
             WindowRuns runs = time_turns(turn, settings.windows.turns);
-            windows[chain_index(chain)].push_back({summary_of(runs[0]),
-                                                   summary_of(runs[1]),
-                                                   {summary_of(runs[2]).minimum, summary_of(runs[3]).minimum},
-                                                   std::move(runs[1])});
+            const RunSummary ruler_short = summary_of(runs[2]), ruler_long = summary_of(runs[3]);
+            windows[chain_index(chain)].push_back({summary_of(runs[0]), summary_of(runs[1]),
+                                                   {ruler_short.minimum, ruler_long.minimum},
+                                                   {ruler_short.median, ruler_long.median}, std::move(runs[1])});
             progress(++done, total);
         }
     }

@@ -12,19 +12,25 @@
 #include "matrix/chains.hpp"
 
 // One chain in one window: its short and long routine's runs, and the
-// ruler's fastest runs in the same window, which convert them.
+// ruler's fastest and middle runs in the same window, which convert them.
 struct ChainWindow {
     RunSummary shorter;
     RunSummary longer;
-    RulerMinimums ruler;
+    RulerTimes ruler;
+    RulerTimes ruler_middle;
     // Every run of the long routine, for the share of fast runs.
     std::vector<std::uint64_t> longer_runs;
+
+    // Both rulers can convert: a counter that went backwards can leave one
+    // that cannot.
+    bool usable() const;
 };
 
 // Core cycles per instruction of a chain in one window: the long routine's
-// extra instructions over the short one's, the frame cancelled, by the
-// window's ruler. The best figure comes from the fastest runs, the typical
-// one from the middle runs.
+// extra instructions over the short one's, the frame cancelled. The best
+// figure comes from the fastest runs, by the ruler's fastest runs; the
+// typical one from the middle runs, by the ruler's middle runs, which ran at
+// the clock that most of the window ran at.
 double best_cycles(const ChainWindow& window);
 double typical_cycles(const ChainWindow& window);
 

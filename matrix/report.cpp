@@ -53,7 +53,7 @@ std::string matrix_report(const PenaltyMatrix& matrix, const Calibration& calibr
                 padded(format_fixed(matrix.latencies[c].typical.median, 2), -9) + next_line;
     }
     text += next_line + "extra core cycles of one round trip, row -> column -> row, beyond both latencies (best);" +
-            next_line + "* marks a cell whose windows all agree on its sign, ~ a bimodal one:" + next_line;
+            next_line + "* marks a cell that every window puts 0.1 or more from zero on one side, ~ a bimodal one:" + next_line;
     constexpr int column = 9;
     text += std::string(11, ' ');
     for (std::size_t i = 0; i + 1 < matrix.classes.size(); ++i) text += padded(name_of(matrix.classes[i]), -column);
@@ -118,17 +118,19 @@ std::string count_text(std::uint64_t count) { return decimal_text(static_cast<st
 // A chain's runs window by window: the short and the long routine's fastest
 // and middle runs, and the ruler's fastest runs of the same window.
 std::string json_windows(const PenaltyMatrix& matrix, ChainPair pair) {
-    std::vector<std::string> short_minimums, short_medians, long_minimums, long_medians, rulers;
+    std::vector<std::string> short_minimums, short_medians, long_minimums, long_medians, rulers, ruler_medians;
     for (const ChainWindow& window : matrix.windows[chain_index(pair)]) {
         short_minimums.push_back(count_text(window.shorter.minimum));
         short_medians.push_back(count_text(window.shorter.median));
         long_minimums.push_back(count_text(window.longer.minimum));
         long_medians.push_back(count_text(window.longer.median));
         rulers.push_back(json_list({count_text(window.ruler.shorter), count_text(window.ruler.longer)}));
+        ruler_medians.push_back(
+            json_list({count_text(window.ruler_middle.shorter), count_text(window.ruler_middle.longer)}));
     }
     return "{\"short_minimums\": " + json_list(short_minimums) + ", \"short_medians\": " + json_list(short_medians) +
            ", \"long_minimums\": " + json_list(long_minimums) + ", \"long_medians\": " + json_list(long_medians) +
-           ", \"ruler_minimums\": " + json_list(rulers) + "}";
+           ", \"ruler_minimums\": " + json_list(rulers) + ", \"ruler_medians\": " + json_list(ruler_medians) + "}";
 }
 
 std::string json_spread(std::string_view name, const Spread& spread) {

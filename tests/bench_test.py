@@ -77,14 +77,17 @@ def clock_figures(ticks_per_cycle, trusted=True, windows=(LOOPS, LOOPS, LOOPS), 
     each window's own ruler."""
     typical = typical or windows
     rulers = rulers or [ticks_per_cycle] * len(windows)
-    ruler = [[1000, 1000 + round(16 * 4096 * each)] for each in rulers]
+    # The middle runs ran at a clock 10% slower, the ruler's too.
+    middle = [1.1 * each for each in rulers]
     tests = [{"test": number,
               "minimums": [round(window[number] * 4096 * each) for window, each in zip(windows, rulers)],
-              "medians": [round(window[number] * 4096 * each) for window, each in zip(typical, rulers)]}
+              "medians": [round(window[number] * 4096 * each) for window, each in zip(typical, middle)]}
              for number in bench.TESTS]
     return {"ticks_per_cycle": ticks_per_cycle, "ticks_per_cycle_spread_percent": spread,
             "counter_ghz": 2.6, "core_ghz": 2.6 / ticks_per_cycle, "trusted": trusted,
-            "loops": {"ruler_minimums": ruler, "tests": tests}}
+            "chains": [{"instruction": "add edx, eax", "length": 8}, {"instruction": "add edx, eax", "length": 24}],
+            "loops": {"ruler_minimums": [[1000, 1000 + round(16 * 4096 * each)] for each in rulers],
+                      "ruler_medians": [[1000, 1000 + round(16 * 4096 * each)] for each in middle], "tests": tests}}
 
 
 def windows_of(*columns):
@@ -109,10 +112,15 @@ class Statistics(unittest.TestCase):
     def test_each_window_is_converted_by_the_ruler_timed_in_it(self):
         # The core clock stood on another level in each window; the loops
         # took the same core cycles in all of them.
-        windows = bench.loop_windows(clock_figures(0.7, rulers=[0.7, 0.75, 0.8]), "minimums")
+        figures = clock_figures(0.7, rulers=[0.7, 0.75, 0.8])
+        windows = bench.loop_windows(figures, "minimums") + bench.loop_windows(figures, "medians")
+        self.assertEqual(len(windows), 6)
         for window in windows:
             for number, cycles in LOOPS.items():
                 self.assertAlmostEqual(window[number], cycles, places=3)
+        # A window whose ruler cannot convert is left out.
+        figures["loops"]["ruler_minimums"][1] = [1000, 1000]
+        self.assertEqual(len(bench.loop_windows(figures, "minimums")), 2)
 
     def test_spread_is_the_range_over_the_median(self):
         # Median 110, smallest 100: the range of 30 is 27.27% of the median,
@@ -207,6 +215,7 @@ class Calibrations(unittest.TestCase):
         data = bench.report("stand-in", 3, 0, clock_figures(2.0), clock_figures(2.0, trusted=False), RUNS, 1.0, 700)
         self.assertTrue(all(row["core_cycles_per_iteration"] is None for row in data["tests"]))
         self.assertTrue(all(row["typical_core_cycles_per_iteration"] is None for row in data["tests"]))
+        self.assertIn("\ncounts are time-stamp ticks for 4,096 loop iterations\n", bench.format_report(data))
         self.assertEqual(data["verdict"],
                          "mixing costs: floating-point moves around integer arithmetic, +12.00 ticks per iteration")
         self.assertIn("warning: simd-mix-clock's cross-check failed", bench.format_report(data))

@@ -27,6 +27,11 @@ with open(os.environ["SCENARIO"]) as scenario:
     scenario = json.load(scenario)
 if name == "make":
     sys.exit(0)
+if name == "dpkg-query":
+    version = scenario.get("versions", {}).get(args[-1].split(":")[0])
+    if version:
+        print(version)
+    sys.exit(0 if version else 1)
 if name == "dpkg" and args[0] == "--print-foreign-architectures":
     print("i386")
     sys.exit(0)
@@ -64,7 +69,7 @@ def skewed(name, security, main):
 def run(packages, command=("bash", SCRIPT), **scenario):
     """Runs the script; gives its exit status, its output, and the stand-ins' calls."""
     with tempfile.TemporaryDirectory() as directory:
-        for name in ("apt-get", "apt-cache", "dpkg", "make"):
+        for name in ("apt-get", "apt-cache", "dpkg", "dpkg-query", "make"):
             with open(os.path.join(directory, name), "w") as stand_in:
                 stand_in.write(STAND_IN)
             os.chmod(os.path.join(directory, name), 0o755)
@@ -129,6 +134,17 @@ class InstallPackages(unittest.TestCase):
                          [["wine32:i386"], sorted(["wine32:i386", *brotli, *zlib]),
                           sorted(["wine32:i386", *brotli, *zlib, *zstd])])
         self.assertIn("--allow-downgrades", calls[-1])
+
+    def test_an_installed_library_newer_than_every_index_is_pinned_back_too(self):
+        # The machine's libc6 came from an image newer than its mirror, whose
+        # two indexes agree with each other.
+        pins = ["libc6:amd64=2.36-9+deb12u4", "libc6:i386=2.36-9+deb12u4"]
+        versions = madison("libc6", ("2.36-9+deb12u4", MAIN, "amd64"), ("2.36-9+deb12u4", MAIN, "i386"))
+        complaint = " libc6:i386 : Breaks: libc6 (!= 2.36-9+deb12u4) but 2.36-9+deb12u7 is installed"
+        status, output, calls = run(["wine32:i386"], complaints=[(pins, complaint)], madison={"libc6": versions},
+                                    versions={"libc6": "2.36-9+deb12u7"})
+        self.assertEqual(status, 0, output)
+        self.assertEqual(sorted(apt_get(calls, "install")[-1]), sorted(["wine32:i386", *pins]))
 
     def test_an_uninstallable_package_fails_after_one_retry_with_apts_reason(self):
         status, output, calls = run(["foo", "cmake"], installed=["cmake"],

@@ -95,13 +95,16 @@ def case_tests(program):
     loops = json.loads(output)["loops"]
     windows = loops["windows"]
     check(len(loops["ruler_minimums"]) == windows, "ruler minimums per window")
-    rulers = [(long - short) / (16 * ITERATIONS) for short, long in loops["ruler_minimums"]]
+    check(len(loops["ruler_medians"]) == windows, "ruler medians per window")
+    rulers = {key: [(long - short) / (16 * ITERATIONS) for short, long in loops[f"ruler_{key}"]]
+              for key in ("minimums", "medians")}
     check([test["test"] for test in loops["tests"]] == [-1, 0, 1, 2, 3], "the tests")
-    # Each window's runs by that window's own ruler; the median over them.
+    # Each window's fastest runs by that window's fastest ruler, its middle
+    # runs by its middle ruler; the median over the windows.
     for test in loops["tests"]:
-        for key, runs in (("best", test["minimums"]), ("typical", test["medians"])):
-            check(len(runs) == windows, f"test {test['test']}: {key} runs per window")
-            cycles = [run / ITERATIONS / ruler for run, ruler in zip(runs, rulers)]
+        for key, runs in (("best", "minimums"), ("typical", "medians")):
+            check(len(test[runs]) == windows, f"test {test['test']}: {key} runs per window")
+            cycles = [run / ITERATIONS / ruler for run, ruler in zip(test[runs], rulers[runs])]
             check(abs(statistics.median(cycles) - test[key]) < 1e-5, f"test {test['test']}: {key}")
             check(abs(min(cycles) - test[f"{key}_lowest"]) < 1e-5, f"test {test['test']}: {key}_lowest")
 

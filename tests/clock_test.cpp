@@ -113,12 +113,16 @@ TEST(Calibration, TheImulCrossCheckDecidesWhetherCoreCyclesCanBeTrusted) {
         EXPECT_EQ(calibration.trusted, trusted) << imul << " cycles per imul";
     }
     // A counter that ran backwards makes every difference negative, and so
-    // the imul chain 3 cycles long by a negative ruler: no calibration.
-    WindowMinimums backwards = window_of(0.7, 2000);
+    // the imul chain 3 cycles long by a negative ruler, or the ruler zero:
+    // such windows do not count, and without others there is no calibration.
+    WindowMinimums backwards = window_of(0.7, 2000), stuck = window_of(0.7, 2000);
     for (std::uint64_t& minimum : backwards) minimum = 1'000'000 - minimum;
-    const Calibration calibration = calibration_from({backwards}, {0, 0}, {1, 1});
-    EXPECT_NEAR(calibration.imul_cycles.median, 3.0, 1e-3);
-    EXPECT_FALSE(calibration.trusted);
+    stuck[add_long] = stuck[add_short];
+    EXPECT_FALSE(calibration_from({backwards, stuck}, {0, 0}, {1, 1}).trusted);
+    const Calibration calibration = calibration_from({backwards, window_of(0.7, 2000), stuck}, {0, 0}, {1, 1});
+    EXPECT_TRUE(calibration.trusted);
+    EXPECT_NEAR(calibration.ticks_per_cycle.lowest, 0.7, 1e-4);
+    EXPECT_NEAR(calibration.imul_cycles.highest, 3.0, 1e-3);
 }
 
 // Eight windows of a counter at 2.5 GHz whose core jumps between three

@@ -104,7 +104,7 @@ class Heatmap(unittest.TestCase):
         self.assertEqual(labels["pand-mulps"], "+1.0*")
         self.assertEqual(labels["paddd-addps"], "-0.6*")
         self.assertEqual(labels["pshufd-shufpd"], "+0.0")
-        # Bold type (weight 700) for the cells the windows agree on, and only
+        # Bold type (weight 700) for the measurable cells, and only
         # for them.
         def weight(key):
             font = re.search(r"font: (\d+ )?\d+px", self.by_id[key].find(f"{SVG}text").get("style"))

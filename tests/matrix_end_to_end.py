@@ -56,7 +56,7 @@ def report_sections(lines):
     """The latency lines, the triangle's rows, the costly crossings and the
     bimodal ones."""
     latency_at = lines.index("typical: of their middle runs):")
-    triangle_at = lines.index("* marks a cell whose windows all agree on its sign, ~ a bimodal one:")
+    triangle_at = lines.index("* marks a cell that every window puts 0.1 or more from zero on one side, ~ a bimodal one:")
     crossings_at = lines.index("crossings that cost:")
     bimodal_at = lines.index("difference:")
     check(lines[latency_at + 1].split() == ["best", "typical"], "latency column heads")
@@ -117,8 +117,9 @@ def case_json(program):
     def per_window(runs, kind):
         """A chain's cycles per instruction, each window by the ruler timed in it."""
         check(all(len(runs[key]) == windows for key in runs), "figures per window")
-        rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS) for short, long in runs["ruler_minimums"]]
-        every_ruler.extend(rulers)
+        rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS) for short, long in runs[f"ruler_{kind}"]]
+        if kind == "minimums":
+            every_ruler.extend(rulers)
         return [(long - short) / extra / ruler
                 for short, long, ruler in zip(runs[f"short_{kind}"], runs[f"long_{kind}"], rulers)]
 

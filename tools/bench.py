@@ -27,8 +27,6 @@ import time
 
 TESTS = (-1, 0, 1, 2, 3)
 ITERATIONS = 4096
-# The clock's long add chain has 16 one-cycle additions more than its short one.
-RULER_EXTRA_CYCLES = 16
 TITLE = re.compile(r"^test (-?\d+)(?: \(.*\))?$")
 COUNT = re.compile(r"execution time in machine cycles: (\S*)")
 
@@ -99,15 +97,20 @@ def summarize(runs, windows=None, typical_windows=None):
 
 def loop_windows(calibration, key):
     """The core cycles per iteration of every test in each window of one run
-    of simd-mix-clock --tests, each by the ruler timed in that window: from
-    the fastest runs ("minimums") or the middle ones ("medians")."""
+    of simd-mix-clock --tests, each by the ruler timed in that window: the
+    fastest runs by the ruler's fastest ("minimums"), or the middle ones by
+    its middle ones ("medians"). A window whose ruler cannot convert (a
+    counter that went backwards) is left out."""
     loops = calibration["loops"]
-    rulers = [(longer - shorter) / (RULER_EXTRA_CYCLES * ITERATIONS) for shorter, longer in loops["ruler_minimums"]]
+    # The ruler is the clock's short and long add chain, one cycle an addition.
+    extra_cycles = calibration["chains"][1]["length"] - calibration["chains"][0]["length"]
+    rulers = [(longer - shorter) / (extra_cycles * ITERATIONS) for shorter, longer in loops[f"ruler_{key}"]]
     windows = [{} for _ in rulers]
     for test in loops["tests"]:
         for window, ruler, ticks in zip(windows, rulers, test[key]):
-            window[test["test"]] = ticks / ITERATIONS / ruler
-    return windows
+            if ruler > 0:
+                window[test["test"]] = ticks / ITERATIONS / ruler
+    return [window for window in windows if window]
 
 
 # Two runs of the empty loop this far apart, in core cycles per iteration,
@@ -265,9 +268,12 @@ def parse_calibration(output):
         tests = [test["test"] for test in data["loops"]["tests"]]
         if sorted(tests) != sorted(TESTS):
             raise BenchError(f"the clock timed tests {tests}")
-        for key in ("minimums", "medians"):
-            if any(len(test[key]) != len(data["loops"]["ruler_minimums"]) for test in data["loops"]["tests"]):
-                raise BenchError("the clock's windows are incomplete")
+        windows = len(data["loops"]["ruler_minimums"])
+        if len(data["loops"]["ruler_medians"]) != windows or any(
+                len(test[key]) != windows for test in data["loops"]["tests"] for key in ("minimums", "medians")):
+            raise BenchError("the clock's windows are incomplete")
+        if [chain["instruction"] for chain in data["chains"][:2]] != ["add edx, eax"] * 2:
+            raise BenchError("the clock's ruler is not its add chains")
         return data
     except (ValueError, KeyError, TypeError) as error:
         raise BenchError(f"the clock's output is not its JSON object: {error}")
@@ -456,9 +462,10 @@ def format_report(data):
         f"simd-mix-bench: {data['runs']} recorded runs ({data['warmup']} warm-up) of {data['binary']}",
         f"processor: {data['cpu']}",
         *calibration_lines(data["calibration"]),
-        "counts are time-stamp ticks for 4,096 loop iterations; core cycles per iteration come from "
-        f"simd-mix-clock --tests, which timed the same loops in {data['windows']} windows beside its ruler "
-        "(best: their fastest runs, typical: their middle runs)",
+        "counts are time-stamp ticks for 4,096 loop iterations" + (
+            "; core cycles per iteration come from simd-mix-clock --tests, which timed the same loops in "
+            f"{data['windows']} windows beside its ruler (best: their fastest runs, typical: their middle runs)"
+            if data["windows"] else ""),
         "",
         f"{'test':>4}  {'median':>10}  {'min-max':>23}  {'spread':>7}  {'ticks/iter':>10}  {'core cycles/iter':>16}  "
         f"{'typical':>7}",

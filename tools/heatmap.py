@@ -5,8 +5,8 @@ Usage: heatmap.py MATRIX.json [--svg PATH] [--png PATH]
 
 One square per pair of classes, below the diagonal: the extra core cycles of
 one round trip, on a diverging colour map centred on zero (red costs, blue
-saves), labelled in cycles, with a '*' and bold type where the windows agree
-on the cell's sign. The colours follow a symmetric logarithm, linear within
+saves), labelled in cycles, with a '*' and bold type where every window puts
+the cell 0.1 cycle or more from zero on one side. The colours follow a symmetric logarithm, linear within
 half a cycle of zero, so that a cell of one cycle stays visibly red beside a
 cell of a hundred. A bimodal cell, whose typical run costs clearly more than
 its best, is hatched, marked '~' and shows its typical figure below the best.
@@ -135,7 +135,7 @@ def draw(data, names, cells):
     bar.minorticks_off()
     calibration = data["calibration"]
     axes.set_title(f"{data['processor']}: round trips between SSE instruction classes\n"
-                   f"core clock {calibration['core_ghz']:.2f} GHz; * the windows agree on its sign; "
+                   f"core clock {calibration['core_ghz']:.2f} GHz; * every window 0.1 or more from zero on one side; "
                    f"~ bimodal, typ: what most runs cost", fontsize=10)
     figure.tight_layout()
     return figure
