@@ -1,5 +1,6 @@
 #include "clock/benchmark_loops.hpp"
 
+#include "clock/report.hpp"
 #include "console/console_output.hpp"
 
 extern "C" {
@@ -22,7 +23,7 @@ alignas(16) std::uint32_t benchmark_loop_result[4];
 
 double cycles_per_iteration(double ticks, RulerTimes ruler) { return ticks / loop_iterations / ticks_per_cycle(ruler); }
 
-bool LoopWindow::usable() const { return ticks_per_cycle(ruler) > 0 && ticks_per_cycle(ruler_middle) > 0; }
+bool LoopWindow::usable() const { return rulers_convert(ruler, ruler_middle); }
 
 LoopCycles loop_cycles_from(WindowSettings settings, std::vector<LoopWindow> windows) {
     LoopCycles cycles{settings, std::move(windows), {}, {}};
@@ -33,7 +34,8 @@ LoopCycles loop_cycles_from(WindowSettings settings, std::vector<LoopWindow> win
         rulers.push_back(ticks_per_cycle(window.ruler));
         for (std::size_t i = 0; i < loop_count; ++i) {
             best[i].push_back(cycles_per_iteration(static_cast<double>(window.loops[i].minimum), window.ruler));
-            typical[i].push_back(cycles_per_iteration(static_cast<double>(window.loops[i].median), window.ruler_middle));
+            typical[i].push_back(
+                cycles_per_iteration(static_cast<double>(window.loops[i].median), window.ruler_middle));
         }
     }
     cycles.ticks_per_cycle = spread_of(rulers);
@@ -64,8 +66,6 @@ LoopCycles measure_loop_cycles(WindowSettings settings, std::span<const Benchmar
 }
 
 namespace {
-
-std::string count_text(std::size_t count) { return decimal_text(static_cast<std::int64_t>(count)); }
 
 // Right-aligned in `width` columns.
 std::string right(const std::string& text, std::size_t width) {
@@ -100,36 +100,26 @@ std::string loop_cycles_json(const LoopCycles& cycles, int indent) {
             items += (w == 0 ? "" : ", ") + value_of(cycles.windows[w]);
         return "[" + items + "]";
     };
-    auto spread = [](const std::string& key, const Spread& figures) {
-        return "\"" + key + "\": " + format_fixed(figures.median, 6) + ", \"" + key +
-               "_lowest\": " + format_fixed(figures.lowest, 6) + ", \"" + key +
-               "_highest\": " + format_fixed(figures.highest, 6);
-    };
     std::string json = "{" + next_line;
     json += inner + "\"windows\": " + count_text(cycles.windows.size()) + "," + next_line;
     json += inner + "\"turns\": " + decimal_text(cycles.settings.turns) + "," + next_line;
     json += inner + "\"iterations\": " + decimal_text(loop_iterations) + "," + next_line;
-    json += inner + spread("ticks_per_cycle", cycles.ticks_per_cycle) + "," + next_line;
+    json += inner + json_spread("ticks_per_cycle", cycles.ticks_per_cycle) + "," + next_line;
     auto ruler_list = [&](RulerTimes LoopWindow::*ruler) {
         return list([ruler](const LoopWindow& window) {
-            return "[" + decimal_text(static_cast<std::int64_t>((window.*ruler).shorter)) + ", " +
-                   decimal_text(static_cast<std::int64_t>((window.*ruler).longer)) + "]";
+            return "[" + count_text((window.*ruler).shorter) + ", " + count_text((window.*ruler).longer) + "]";
         });
     };
     json += inner + "\"ruler_minimums\": " + ruler_list(&LoopWindow::ruler) + "," + next_line;
     json += inner + "\"ruler_medians\": " + ruler_list(&LoopWindow::ruler_middle) + "," + next_line;
     json += inner + "\"tests\": [";
     for (std::size_t i = 0; i < loop_count; ++i) {
-        json += (i == 0 ? "" : ",") + next_line + deeper +
-                "{\"test\": " + decimal_text(benchmark_loops[i].test->number) + ", " +
-                spread("best", cycles.loops[i].best) + ", " + spread("typical", cycles.loops[i].typical) +
-                ", \"minimums\": " + list([i](const LoopWindow& window) {
-                    return decimal_text(static_cast<std::int64_t>(window.loops[i].minimum));
-                }) +
-                ", \"medians\": " + list([i](const LoopWindow& window) {
-                    return decimal_text(static_cast<std::int64_t>(window.loops[i].median));
-                }) +
-                "}";
+        json +=
+            (i == 0 ? "" : ",") + next_line + deeper + "{\"test\": " + decimal_text(benchmark_loops[i].test->number) +
+            ", " + json_spread("best", cycles.loops[i].best) + ", " + json_spread("typical", cycles.loops[i].typical) +
+            ", \"minimums\": " + list([i](const LoopWindow& window) { return count_text(window.loops[i].minimum); }) +
+            ", \"medians\": " + list([i](const LoopWindow& window) { return count_text(window.loops[i].median); }) +
+            "}";
     }
     json += next_line + inner + "]" + next_line + std::string(indent, ' ') + "}";
     return json;

@@ -50,8 +50,7 @@ struct LoopWindow {
     RulerTimes ruler;
     RulerTimes ruler_middle;
 
-    // Both rulers can convert: a counter that went backwards can leave one
-    // that cannot.
+    // Both rulers can convert (rulers_convert).
     bool usable() const;
 };
 

@@ -24,6 +24,10 @@ double ticks_per_cycle(const WindowMinimums& window, std::span<const ClockChain,
     return ticks_per_cycle(RulerTimes{window[add_short], window[add_long]}, chains);
 }
 
+bool rulers_convert(RulerTimes fastest, RulerTimes middle) {
+    return ticks_per_cycle(fastest) > 0 && ticks_per_cycle(middle) > 0;
+}
+
 std::array<TimedRun, 2> ruler_routines(std::span<const ClockChain, clock_chain_count> chains) {
     return {chains[add_short].run, chains[add_long].run};
 }

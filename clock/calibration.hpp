@@ -27,6 +27,10 @@ double ticks_per_cycle(RulerTimes ruler, std::span<const ClockChain, clock_chain
 double ticks_per_cycle(const WindowMinimums& window,
                        std::span<const ClockChain, clock_chain_count> chains = clock_chains);
 
+// Whether a window's rulers, from its fastest and its middle runs, can both
+// convert: a counter that went backwards can leave one that cannot.
+bool rulers_convert(RulerTimes fastest, RulerTimes middle);
+
 // The ruler's two routines, short then long, as the other companions time
 // them beside their own.
 std::array<TimedRun, 2> ruler_routines(std::span<const ClockChain, clock_chain_count> chains = clock_chains);

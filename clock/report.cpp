@@ -8,8 +8,6 @@ namespace {
 
 std::string ghz(double hz) { return format_fixed(hz * 1e-9, 4) + " GHz"; }
 
-std::string count_text(std::size_t count) { return decimal_text(static_cast<std::int64_t>(count)); }
-
 std::string windows_and_spread(const Calibration& calibration) {
     return "median of " + count_text(calibration.windows.size()) + " windows, spread " +
            format_fixed(calibration.ticks_per_cycle.percent(), 2) + "%";
@@ -32,9 +30,9 @@ std::string levels_text(const Calibration& calibration) {
         clocks += separator + clock;
         shares += separator + format_fixed(100.0 * level.windows / calibration.windows.size(), 0) + "%";
     }
-    std::string text = clocks.empty() ? "none in two windows or more"
-                                      : clocks + " GHz (" + shares + " of " +
-                                            count_text(calibration.windows.size()) + " windows)";
+    std::string text = clocks.empty()
+                           ? "none in two windows or more"
+                           : clocks + " GHz (" + shares + " of " + count_text(calibration.windows.size()) + " windows)";
     if (lone > 0) text += "; " + count_text(lone) + (lone == 1 ? " window" : " windows") + " alone: " + alone + " GHz";
     return text;
 }
@@ -111,8 +109,7 @@ std::string calibration_json(const Calibration& calibration, int indent, const s
         json += deeper + "{\"instruction\": \"" + std::string(clock_chains[chain].instruction->mnemonic) +
                 "\", \"length\": " + decimal_text(clock_chains[chain].length) + ", \"minimums\": [";
         for (std::size_t window = 0; window < calibration.windows.size(); ++window) {
-            json +=
-                (window == 0 ? "" : ", ") + decimal_text(static_cast<std::int64_t>(calibration.windows[window][chain]));
+            json += (window == 0 ? "" : ", ") + count_text(calibration.windows[window][chain]);
         }
         json += "]}";
     }
@@ -120,4 +117,12 @@ std::string calibration_json(const Calibration& calibration, int indent, const s
     if (!more.empty()) json += "," + next_line + inner + more;
     json += next_line + std::string(indent, ' ') + "}";
     return json;
+}
+
+std::string json_spread(std::string_view name, const Spread& spread) {
+    // Six places: the figures are ratios of counts, not counts.
+    const std::string key(name);
+    return "\"" + key + "\": " + format_fixed(spread.median, 6) + ", \"" + key +
+           "_lowest\": " + format_fixed(spread.lowest, 6) + ", \"" + key +
+           "_highest\": " + format_fixed(spread.highest, 6);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "clock/calibration.hpp"
 
@@ -15,3 +16,6 @@ std::string calibration_line(const Calibration& calibration);
 // objects are indented by `indent` more blanks than its opening line. `more`,
 // where given, is one more field ("name": value) after the others.
 std::string calibration_json(const Calibration& calibration, int indent = 0, const std::string& more = "");
+
+// A spread as three JSON fields: "NAME", "NAME_lowest" and "NAME_highest".
+std::string json_spread(std::string_view name, const Spread& spread);

@@ -43,6 +43,9 @@ void format_decimal(std::int64_t value);
 // The same digits as a string.
 std::string decimal_text(std::int64_t value);
 
+// The digits of a count or a time-stamp difference, which never reach 2^63.
+inline std::string count_text(std::uint64_t count) { return decimal_text(static_cast<std::int64_t>(count)); }
+
 // `value` rounded to `decimals` places after the point ("0.7026", "-1.5",
 // "3"), without exponent or grouping; "nan" or "inf" where it has no digits.
 std::string format_fixed(double value, int decimals);

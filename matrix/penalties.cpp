@@ -11,7 +11,7 @@ double per_instruction(std::uint64_t shorter, std::uint64_t longer, RulerTimes r
 
 }  // namespace
 
-bool ChainWindow::usable() const { return ticks_per_cycle(ruler) > 0 && ticks_per_cycle(ruler_middle) > 0; }
+bool ChainWindow::usable() const { return rulers_convert(ruler, ruler_middle); }
 
 double best_cycles(const ChainWindow& window) {
     return per_instruction(window.shorter.minimum, window.longer.minimum, window.ruler);

@@ -21,8 +21,7 @@ struct ChainWindow {
     // Every run of the long routine, for the share of fast runs.
     std::vector<std::uint64_t> longer_runs;
 
-    // Both rulers can convert: a counter that went backwards can leave one
-    // that cannot.
+    // Both rulers can convert (rulers_convert).
     bool usable() const;
 };
 

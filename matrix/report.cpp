@@ -53,7 +53,8 @@ std::string matrix_report(const PenaltyMatrix& matrix, const Calibration& calibr
                 padded(format_fixed(matrix.latencies[c].typical.median, 2), -9) + next_line;
     }
     text += next_line + "extra core cycles of one round trip, row -> column -> row, beyond both latencies (best);" +
-            next_line + "* marks a cell that every window puts 0.1 or more from zero on one side, ~ a bimodal one:" + next_line;
+            next_line +
+            "* marks a cell that every window puts 0.1 or more from zero on one side, ~ a bimodal one:" + next_line;
     constexpr int column = 9;
     text += std::string(11, ' ');
     for (std::size_t i = 0; i + 1 < matrix.classes.size(); ++i) text += padded(name_of(matrix.classes[i]), -column);
@@ -113,8 +114,6 @@ std::string json_list(const std::vector<std::string>& items) {
     return list + "]";
 }
 
-std::string count_text(std::uint64_t count) { return decimal_text(static_cast<std::int64_t>(count)); }
-
 // A chain's runs window by window: the short and the long routine's fastest
 // and middle runs, and the ruler's fastest runs of the same window.
 std::string json_windows(const PenaltyMatrix& matrix, ChainPair pair) {
@@ -131,14 +130,6 @@ std::string json_windows(const PenaltyMatrix& matrix, ChainPair pair) {
     return "{\"short_minimums\": " + json_list(short_minimums) + ", \"short_medians\": " + json_list(short_medians) +
            ", \"long_minimums\": " + json_list(long_minimums) + ", \"long_medians\": " + json_list(long_medians) +
            ", \"ruler_minimums\": " + json_list(rulers) + ", \"ruler_medians\": " + json_list(ruler_medians) + "}";
-}
-
-std::string json_spread(std::string_view name, const Spread& spread) {
-    // Six places: the figures are ratios of counts, not counts.
-    const std::string key(name);
-    return "\"" + key + "\": " + format_fixed(spread.median, 6) + ", \"" + key +
-           "_lowest\": " + format_fixed(spread.lowest, 6) + ", \"" + key +
-           "_highest\": " + format_fixed(spread.highest, 6);
 }
 
 }  // namespace
