@@ -247,7 +247,6 @@ def combine_calibrations(before, after):
         "spread_percent": max(before["ticks_per_cycle_spread_percent"], after["ticks_per_cycle_spread_percent"]),
         "counter_ghz": (before["counter_ghz"] + after["counter_ghz"]) / 2,
         "core_ghz": (before["core_ghz"] + after["core_ghz"]) / 2,
-        "levels": before.get("levels", []) + after.get("levels", []),
         "trusted": trusted,
         "moved_percent": moved,
         "moved": abs(moved) > CALIBRATION_TOLERANCE_PERCENT,
