@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string_view>
 #include <vector>
 
 #include "clock/upper_state.hpp"
@@ -10,34 +12,81 @@
 #include "run/measurement.hpp"
 
 // A chain of the matrix: one class alone (first == second), or two classes in
-// turn. Indices are into instruction_classes, first <= second.
+// turn. Indices are into a table's classes, first <= second.
 struct ChainPair {
     std::size_t first;
     std::size_t second;
 };
 
-inline constexpr std::size_t chain_count = class_count * (class_count + 1) / 2;
+// How many chains a triangle of `classes` classes holds.
+constexpr std::size_t chain_count(std::size_t classes) { return classes * (classes + 1) / 2; }
 
-// Where a chain stands among the routines: the rows of a triangle, each
-// class's chains with itself and every later class.
-constexpr std::size_t chain_index(ChainPair pair) {
-    return pair.first * (2 * class_count + 1 - pair.first) / 2 + (pair.second - pair.first);
+// Where a chain stands among its table's routines: the rows of a triangle,
+// each class's chains with itself and every later class.
+constexpr std::size_t chain_index(ChainPair pair, std::size_t classes) {
+    return pair.first * (2 * classes + 1 - pair.first) / 2 + (pair.second - pair.first);
 }
+
+static_assert(chain_index({0, 11}, 12) == 11);
+static_assert(chain_index({1, 1}, 12) == 12);
+static_assert(chain_index({11, 11}, 12) == chain_count(12) - 1);
 
 // Instructions per loop iteration of a chain's two routines.
 inline constexpr std::uint32_t short_chain = 4;
 inline constexpr std::uint32_t long_chain = 12;
 
-static_assert(chain_index({0, class_count - 1}) == class_count - 1);
-static_assert(chain_index({1, 1}) == class_count);
-static_assert(chain_index({class_count - 1, class_count - 1}) == chain_count - 1);
-
-// The short and the long routine of every chain, in chain_index order.
+// The short and the long routine of a chain.
 struct ChainRoutines {
     TimedRun shorter;
     TimedRun longer;
 };
-extern "C" const ChainRoutines matrix_chain_routines[chain_count];
+
+// Every chain of a table, short and long, in chain_index order.
+extern "C" const ChainRoutines matrix_sse_routines[chain_count(std::size(sse_classes))];
+extern "C" const ChainRoutines matrix_vex256_routines[chain_count(std::size(vex256_classes))];
+extern "C" const ChainRoutines matrix_evex512_routines[chain_count(std::size(evex512_classes))];
+
+// A table of classes with the routines of its triangle.
+struct ClassTable {
+    std::span<const InstructionClass> classes;
+    std::span<const ChainRoutines> routines;
+    // Bytes in one register: 16, 32 or 64.
+    std::uint32_t width;
+
+    std::size_t chain_index(ChainPair pair) const { return ::chain_index(pair, classes.size()); }
+    std::size_t chain_count() const { return ::chain_count(classes.size()); }
+    // Whether the chain runs on zeros, as a chain with a conversion does.
+    bool from_zero(ChainPair pair) const { return converts(classes[pair.first]) || converts(classes[pair.second]); }
+};
+
+inline const ClassTable sse_table{sse_classes, matrix_sse_routines, 16};
+inline const ClassTable vex256_table{vex256_classes, matrix_vex256_routines, 32};
+inline const ClassTable evex512_table{evex512_classes, matrix_evex512_routines, 64};
+
+// A family of classes, one triangle: a table's classes that need no more
+// than `covers`, measured where the processor has `needs`. A class of the
+// family that needs more than the processor has is left out.
+struct Family {
+    std::string_view name;
+    std::string_view title;
+    const ClassTable* table;
+    Features needs;
+    Features covers;
+};
+
+// clang-format off
+inline const Family families[] = {
+    {"sse",    "SSE to SSE4.1, 128 bits on XMM", &sse_table,     isa::sse2,    isa::sse2 | isa::sse41},
+    {"avx",    "AVX, 256 bits on YMM",           &vex256_table,  isa::avx,     isa::avx},
+    {"avx2",   "AVX2 and FMA, 256 bits on YMM",  &vex256_table,  isa::avx2,    isa::avx | isa::avx2 | isa::fma},
+    {"avx512", "AVX-512, 512 bits on ZMM",       &evex512_table, isa::avx512f, isa::avx512f | isa::avx512dq | isa::avx512bw | isa::avx512vl},
+};
+// clang-format on
+
+// The family's classes, indices into its table, and of those the ones the
+// processor can run.
+std::vector<std::size_t> classes_of(const Family& family);
+std::vector<std::size_t> runnable_classes(const Family& family, Features features);
 
 // A chain's loop body, instruction by instruction, as the listing shows it.
-std::vector<Instruction> chain_body(ChainPair pair, std::uint32_t length);
+std::vector<Instruction> chain_body(const ClassTable& table, ChainPair pair, std::uint32_t length);

@@ -8,18 +8,23 @@
 #include "console/console_output.hpp"
 #include "console/own_console.hpp"
 #include "matrix/penalties.hpp"
+#include "matrix/plan.hpp"
 #include "matrix/report.hpp"
+#include "matrix/transitions.hpp"
 
 namespace {
 
 constexpr char usage[] =
-    "usage: simd-mix-matrix [--json] [--list] [--classes NAME,NAME,...]\n"
-    "Measures, in core cycles, the latency of twelve SSE instruction classes and the extra\n"
-    "cycles of a round trip between every two of them.\n"
+    "usage: simd-mix-matrix [--json] [--list] [--isa FAMILY,...] [--classes NAME,NAME,...]\n"
+    "Measures, in core cycles, the latency of SIMD instruction classes, the extra cycles of a\n"
+    "round trip between every two classes of a family, and what the upper-half state of the\n"
+    "vector registers costs legacy SSE, VEX and EVEX instructions.\n"
     "  --json     print every figure and raw minimum as one JSON object\n"
     "  --list     print the code and bytes of every chain instead of measuring\n"
-    "  --classes  measure only these classes: paddd, pmuludq, pand, pshufd, addps, mulps,\n"
-    "             andps, shufps, addpd, mulpd, andpd, shufpd\n"
+    "  --isa      measure only these families: sse, avx, avx2, avx512 (by default every\n"
+    "             family the processor and the operating system support)\n"
+    "  --classes  measure only the classes of these names, in every family that has them,\n"
+    "             for example paddd, addps, vaddps, vfmadd231pd (see --list)\n"
     "Exit status: 0; 1 when the output cannot be written; 2 for a bad option;\n"
     "3 when core cycles cannot be trusted on this processor.\n";
 
@@ -28,78 +33,65 @@ int bad_option(const std::string& why) {
     return 2;
 }
 
-// The classes named in a comma-separated list, in the table's order; empty
-// after an unknown, empty or repeated name.
-std::vector<std::size_t> classes_named(std::string_view list, std::string& why) {
-    std::vector<bool> chosen(class_count, false);
-    for (std::size_t start = 0; start <= list.size();) {
-        const std::size_t end = std::min(list.find(',', start), list.size());
-        const std::string_view name = list.substr(start, end - start);
-        if (name.empty()) {
-            why = "an empty class name in '" + std::string(list) + "'";
-            return {};
-        }
-        std::size_t c = 0;
-        while (c < class_count && instruction_classes[c].name != name) ++c;
-        if (c == class_count) {
-            why = "no instruction class '" + std::string(name) + "'";
-            return {};
-        }
-        if (chosen[c]) {
-            why = "class '" + std::string(name) + "' named twice";
-            return {};
-        }
-        chosen[c] = true;
-        start = end + 1;
-    }
-    std::vector<std::size_t> classes;
-    for (std::size_t c = 0; c < class_count; ++c) {
-        if (chosen[c]) classes.push_back(c);
-    }
-    return classes;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     program_name = "simd-mix-matrix";
-    bool json = false, list = false;
-    std::vector<std::size_t> classes;
-    for (std::size_t c = 0; c < class_count; ++c) classes.push_back(c);
+    bool json = false;
+    PlanRequest request;
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
         if (option == "--json") {
             json = true;
         } else if (option == "--list") {
-            list = true;
-        } else if (option == "--classes" && i + 1 < argc) {
-            std::string why;
-            classes = classes_named(argv[++i], why);
-            if (classes.empty()) return bad_option(why);
+            request.listing = true;
+        } else if ((option == "--classes" || option == "--isa") && i + 1 < argc) {
+            (option == "--isa" ? request.families : request.classes) = names_in(argv[++i]);
         } else if (option == "--help") {
             write_console_lines(usage);
             return console_output_failed() ? 1 : 0;
+        } else if (option == "--classes" || option == "--isa") {
+            return bad_option(std::string(option) + " needs a list of names");
         } else {
-            return bad_option(option == "--classes" ? "--classes needs a list of names"
-                                                    : "unknown option '" + std::string(option) + "'");
+            return bad_option("unknown option '" + std::string(option) + "'");
         }
     }
-    if (list) {
-        write_console_ascii(chain_listings(classes));
+    const CpuidAnswers answers = cpuid_answers();
+    std::string why;
+    const std::vector<FamilyPlan> plans = plan_families(request, answers, why);
+    if (!why.empty()) return bad_option(why);
+    if (request.listing) {
+        write_console_ascii(chain_listings(plans));
         return console_output_failed() ? 1 : 0;
     }
+
+    const MatrixSettings settings;
+    const TransitionSettings transition_settings;
+    std::size_t total = transition_window_count(transition_settings, answers), done = 0;
+    for (const FamilyPlan& plan : plans) {
+        if (plan.status == FamilyStatus::measured) total += settings.windows.windows * chains_of(plan.classes).size();
+    }
     const bool show_progress = standard_error_is_terminal();
-    auto progress = [&](std::size_t done, std::size_t total) {
-        if (show_progress && (done % 8 == 0 || done == total)) {
-            std::fprintf(stderr, "\rsimd-mix-matrix: %zu of %zu chains timed", done, total);
+    auto progress = [&] {
+        ++done;
+        if (show_progress && (done % 16 == 0 || done == total)) {
+            std::fprintf(stderr, "\rsimd-mix-matrix: %zu of %zu windows timed", done, total);
             if (done == total) std::fputs("\r\033[K", stderr);
             std::fflush(stderr);
         }
     };
+
     const Calibration calibration = calibrate();
-    const MatrixSettings settings;
-    const PenaltyMatrix matrix = measure_matrix(classes, settings, progress);
-    write_console_ascii(json ? matrix_json(matrix, calibration) : matrix_report(matrix, calibration));
+    MatrixResults results;
+    for (const FamilyPlan& plan : plans) {
+        FamilyResult result{plan, {}};
+        if (plan.status == FamilyStatus::measured) {
+            result.matrix = measure_matrix(*plan.family->table, plan.classes, settings, progress);
+        }
+        results.families.push_back(std::move(result));
+    }
+    results.transitions = measure_transitions(transition_settings, answers, progress);
+    write_console_ascii(json ? matrix_json(results, calibration) : matrix_report(results, calibration));
     hold_own_console_until_key_press();
     if (console_output_failed()) return 1;
     return calibration.trusted ? 0 : 3;

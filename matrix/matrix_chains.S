@@ -1,83 +1,200 @@
-// The chains of the penalty matrix: for every class, a dependent chain of
-// that class alone, and for every unordered pair of classes, a chain that
-// alternates them. Each chain comes at two lengths, 4 and 12 instructions per
-// iteration of the benchmark's timed frame, so that the difference of their
-// times is the extra instructions' alone, the frame cancelled.
+// The chains of the penalty matrix: for every class of a table, a dependent
+// chain of that class alone, and for every unordered pair of classes, a chain
+// that alternates them. Each chain comes at two lengths, 4 and 12
+// instructions per iteration of the benchmark's timed frame, so that the
+// difference of their times is the extra instructions' alone, the frame
+// cancelled. There are three tables: legacy SSE on XMM, VEX.256 on YMM and
+// EVEX.512 on ZMM (see classes.hpp).
 //
-// Every instruction computes XMM0 from XMM0, so each one waits for the one
-// before, and a chain runs at the latency of its instructions plus whatever
-// a hand-over between two classes costs. Before the first time stamp, each
-// routine gives XMM0 the chain's value and XMM1..XMM5 the operands that keep
-// it (matrix_chain_values): no chain ever meets a denormal, and its times do
-// not depend on what ran before. Where the processor has AVX, vzeroupper
-// first clears the upper halves of the YMM registers: code that ran before
-// may have left them in use, and then every legacy SSE instruction merges
-// them and takes a cycle longer. After the second time stamp, each routine
-// leaves XMM0 in matrix_chain_result, where the tests find the chain's value.
+// Every instruction computes register 0 from register 0, so each one waits
+// for the one before, and a chain runs at the latency of its instructions
+// plus whatever a hand-over between two classes costs. Before the first time
+// stamp, each routine gives register 0 the chain's value (zero where the
+// chain holds a conversion) and registers 1..6 the operands that keep it
+// (matrix_chain_values), at its table's width: no chain ever meets a
+// denormal, and its times do not depend on what ran before. vzeroupper comes
+// first: code that ran before may have left the upper halves of the YMM
+// registers in use, and then every legacy SSE instruction may merge them and
+// take longer (the SSE routines can only clear them where the processor has
+// AVX). After the second time stamp, each routine leaves register 0 in
+// matrix_chain_result, where the tests find the chain's value, and the VEX
+// and EVEX routines clear the upper halves again for the code they return to.
 //
 // Every routine starts on a 64-byte boundary and its loop two boundaries
-// later, so that each loop (at most 65 bytes) starts a 64-byte block.
+// later, so that each loop starts a 64-byte block.
 
 #include "run/timed_frame.h"
 
-// The classes in the order of the matrix's table, instruction_classes.
-#define MATRIX_CLASSES paddd, pmuludq, pand, pshufd, addps, mulps, andps, shufps, addpd, mulpd, andpd, shufpd
+// The classes of each table, in the order of its rows in classes.hpp.
+#define SSE_CLASSES paddd, pmuludq, pand, pshufd, addps, mulps, andps, shufps, addpd, mulpd, andpd, shufpd, \
+    addss, mulss, addsd, mulsd, cvtdq2ps, cvtps2dq, blendvps, pblendvb
+#define VEX256_CLASSES vpaddd, vpmuludq, vpand, vpshufd, vaddps, vmulps, vandps, vshufps, vaddpd, vmulpd, vandpd, \
+    vshufpd, vfmadd231ps, vfmadd231pd, vpermps, vperm2f128, vcvtdq2ps
+#define EVEX512_CLASSES vpaddd, vpmuludq, vpandd, vpshufd, vaddps, vmulps, vandps, vshufps, vaddpd, vmulpd, vandpd, \
+    vshufpd, vfmadd231ps, vfmadd231pd, vpermps, vshuff32x4, vcvtdq2ps
 #define SHORT_CHAIN 4
 #define LONG_CHAIN 12
 #define CHAIN_LOOP_OFFSET 128
+// One row of matrix_chain_values.
+#define ROW 64
 
 // One instruction of each class, with the operand register that keeps the
 // chain's value.
-.macro class_paddd;   paddd %xmm1, %xmm0;           .endm
-.macro class_pmuludq; pmuludq %xmm5, %xmm0;         .endm
-.macro class_pand;    pand %xmm2, %xmm0;            .endm
-.macro class_pshufd;  pshufd $0x4E, %xmm0, %xmm0;   .endm
-.macro class_addps;   addps %xmm1, %xmm0;           .endm
-.macro class_mulps;   mulps %xmm3, %xmm0;           .endm
-.macro class_andps;   andps %xmm2, %xmm0;           .endm
-.macro class_shufps;  shufps $0x4E, %xmm0, %xmm0;   .endm
-.macro class_addpd;   addpd %xmm1, %xmm0;           .endm
-.macro class_mulpd;   mulpd %xmm4, %xmm0;           .endm
-.macro class_andpd;   andpd %xmm2, %xmm0;           .endm
-.macro class_shufpd;  shufpd $0x01, %xmm0, %xmm0;   .endm
+.macro sse_paddd;            paddd %xmm1, %xmm0;                       .endm
+.macro sse_pmuludq;          pmuludq %xmm5, %xmm0;                     .endm
+.macro sse_pand;             pand %xmm2, %xmm0;                        .endm
+.macro sse_pshufd;           pshufd $0x4E, %xmm0, %xmm0;               .endm
+.macro sse_addps;            addps %xmm1, %xmm0;                       .endm
+.macro sse_mulps;            mulps %xmm3, %xmm0;                       .endm
+.macro sse_andps;            andps %xmm2, %xmm0;                       .endm
+.macro sse_shufps;           shufps $0x4E, %xmm0, %xmm0;               .endm
+.macro sse_addpd;            addpd %xmm1, %xmm0;                       .endm
+.macro sse_mulpd;            mulpd %xmm4, %xmm0;                       .endm
+.macro sse_andpd;            andpd %xmm2, %xmm0;                       .endm
+.macro sse_shufpd;           shufpd $0x01, %xmm0, %xmm0;               .endm
+.macro sse_addss;            addss %xmm1, %xmm0;                       .endm
+.macro sse_mulss;            mulss %xmm3, %xmm0;                       .endm
+.macro sse_addsd;            addsd %xmm1, %xmm0;                       .endm
+.macro sse_mulsd;            mulsd %xmm4, %xmm0;                       .endm
+.macro sse_cvtdq2ps;         cvtdq2ps %xmm0, %xmm0;                    .endm
+.macro sse_cvtps2dq;         cvtps2dq %xmm0, %xmm0;                    .endm
+// The mask is XMM0 itself, whose sign bits are clear: XMM0 is kept.
+.macro sse_blendvps;         blendvps %xmm0, %xmm1, %xmm0;             .endm
+// Some bytes of the value have their sign bit set: it blends with itself.
+.macro sse_pblendvb;         pblendvb %xmm0, %xmm0, %xmm0;             .endm
 
-// `length` instructions, the two classes in turn; the same class twice makes
-// the chain of that class alone.
-.macro chain_body first, second, length
-    .rept \length / 2
-    class_\first
-    class_\second
-    .endr
+.macro vex256_vpaddd;        vpaddd %ymm1, %ymm0, %ymm0;               .endm
+.macro vex256_vpmuludq;      vpmuludq %ymm5, %ymm0, %ymm0;             .endm
+.macro vex256_vpand;         vpand %ymm2, %ymm0, %ymm0;                .endm
+.macro vex256_vpshufd;       vpshufd $0x4E, %ymm0, %ymm0;              .endm
+.macro vex256_vaddps;        vaddps %ymm1, %ymm0, %ymm0;               .endm
+.macro vex256_vmulps;        vmulps %ymm3, %ymm0, %ymm0;               .endm
+.macro vex256_vandps;        vandps %ymm2, %ymm0, %ymm0;               .endm
+.macro vex256_vshufps;       vshufps $0x4E, %ymm0, %ymm0, %ymm0;       .endm
+.macro vex256_vaddpd;        vaddpd %ymm1, %ymm0, %ymm0;               .endm
+.macro vex256_vmulpd;        vmulpd %ymm4, %ymm0, %ymm0;               .endm
+.macro vex256_vandpd;        vandpd %ymm2, %ymm0, %ymm0;               .endm
+.macro vex256_vshufpd;       vshufpd $0x05, %ymm0, %ymm0, %ymm0;       .endm
+// Zero times one, added to the chain's value.
+.macro vex256_vfmadd231ps;   vfmadd231ps %ymm1, %ymm3, %ymm0;          .endm
+.macro vex256_vfmadd231pd;   vfmadd231pd %ymm1, %ymm4, %ymm0;          .endm
+.macro vex256_vpermps;       vpermps %ymm0, %ymm6, %ymm0;              .endm
+.macro vex256_vperm2f128;    vperm2f128 $0x01, %ymm0, %ymm0, %ymm0;    .endm
+.macro vex256_vcvtdq2ps;     vcvtdq2ps %ymm0, %ymm0;                   .endm
+
+.macro evex512_vpaddd;       vpaddd %zmm1, %zmm0, %zmm0;               .endm
+.macro evex512_vpmuludq;     vpmuludq %zmm5, %zmm0, %zmm0;             .endm
+.macro evex512_vpandd;       vpandd %zmm2, %zmm0, %zmm0;               .endm
+.macro evex512_vpshufd;      vpshufd $0x4E, %zmm0, %zmm0;              .endm
+.macro evex512_vaddps;       vaddps %zmm1, %zmm0, %zmm0;               .endm
+.macro evex512_vmulps;       vmulps %zmm3, %zmm0, %zmm0;               .endm
+.macro evex512_vandps;       vandps %zmm2, %zmm0, %zmm0;               .endm
+.macro evex512_vshufps;      vshufps $0x4E, %zmm0, %zmm0, %zmm0;       .endm
+.macro evex512_vaddpd;       vaddpd %zmm1, %zmm0, %zmm0;               .endm
+.macro evex512_vmulpd;       vmulpd %zmm4, %zmm0, %zmm0;               .endm
+.macro evex512_vandpd;       vandpd %zmm2, %zmm0, %zmm0;               .endm
+.macro evex512_vshufpd;      vshufpd $0x55, %zmm0, %zmm0, %zmm0;       .endm
+.macro evex512_vfmadd231ps;  vfmadd231ps %zmm1, %zmm3, %zmm0;          .endm
+.macro evex512_vfmadd231pd;  vfmadd231pd %zmm1, %zmm4, %zmm0;          .endm
+.macro evex512_vpermps;      vpermps %zmm0, %zmm6, %zmm0;              .endm
+.macro evex512_vshuff32x4;   vshuff32x4 $0x4E, %zmm0, %zmm0, %zmm0;    .endm
+.macro evex512_vcvtdq2ps;    vcvtdq2ps %zmm0, %zmm0;                   .endm
+
+// The conversions, whose chains run on zeros.
+.set sse_cvtdq2ps_from_zero, 1
+.set sse_cvtps2dq_from_zero, 1
+.set vex256_vcvtdq2ps_from_zero, 1
+.set evex512_vcvtdq2ps_from_zero, 1
+
+// Sets `value_row` to the row that register 0 starts from: 1, zero, where
+// either class converts, else 0, the chain's value.
+.macro value_row table, first, second
+    .set value_row, 0
+    .ifdef \table\()_\first\()_from_zero
+    .set value_row, 1
+    .endif
+    .ifdef \table\()_\second\()_from_zero
+    .set value_row, 1
+    .endif
 .endm
 
-.macro chain_routine name, first, second, length
-    .p2align 6
-\name:
+// The registers as a chain starts, and register 0 stored as it ends.
+.macro load_sse
     cmpb $0, DATA(avx_usable, 0)
     je 1f
     vzeroupper
 1:
-    movaps DATA(matrix_chain_values, 0), %xmm0
-    movaps DATA(matrix_chain_values, 16), %xmm1
-    movaps DATA(matrix_chain_values, 32), %xmm2
-    movaps DATA(matrix_chain_values, 48), %xmm3
-    movaps DATA(matrix_chain_values, 64), %xmm4
-    movaps DATA(matrix_chain_values, 80), %xmm5
-    timed_frame \name, CHAIN_LOOP_OFFSET, chain_body, \first, \second, \length
+    movaps DATA(matrix_chain_values, value_row * ROW), %xmm0
+    movaps DATA(matrix_chain_values, 1 * ROW), %xmm1
+    movaps DATA(matrix_chain_values, 2 * ROW), %xmm2
+    movaps DATA(matrix_chain_values, 3 * ROW), %xmm3
+    movaps DATA(matrix_chain_values, 4 * ROW), %xmm4
+    movaps DATA(matrix_chain_values, 5 * ROW), %xmm5
+.endm
+.macro store_sse
     movaps %xmm0, DATA(matrix_chain_result, 0)
+.endm
+
+.macro load_vex256
+    vzeroupper
+    vmovaps DATA(matrix_chain_values, value_row * ROW), %ymm0
+    vmovaps DATA(matrix_chain_values, 1 * ROW), %ymm1
+    vmovaps DATA(matrix_chain_values, 2 * ROW), %ymm2
+    vmovaps DATA(matrix_chain_values, 3 * ROW), %ymm3
+    vmovaps DATA(matrix_chain_values, 4 * ROW), %ymm4
+    vmovaps DATA(matrix_chain_values, 5 * ROW), %ymm5
+    vmovaps DATA(matrix_chain_values, 6 * ROW), %ymm6
+.endm
+.macro store_vex256
+    vmovaps %ymm0, DATA(matrix_chain_result, 0)
+    vzeroupper
+.endm
+
+.macro load_evex512
+    vzeroupper
+    vmovaps DATA(matrix_chain_values, value_row * ROW), %zmm0
+    vmovaps DATA(matrix_chain_values, 1 * ROW), %zmm1
+    vmovaps DATA(matrix_chain_values, 2 * ROW), %zmm2
+    vmovaps DATA(matrix_chain_values, 3 * ROW), %zmm3
+    vmovaps DATA(matrix_chain_values, 4 * ROW), %zmm4
+    vmovaps DATA(matrix_chain_values, 5 * ROW), %zmm5
+    vmovaps DATA(matrix_chain_values, 6 * ROW), %zmm6
+.endm
+.macro store_evex512
+    vmovaps %zmm0, DATA(matrix_chain_result, 0)
+    vzeroupper
+.endm
+
+// `length` instructions, the two classes in turn; the same class twice makes
+// the chain of that class alone.
+.macro chain_body table, first, second, length
+    .rept \length / 2
+    \table\()_\first
+    \table\()_\second
+    .endr
+.endm
+
+.macro chain_routine table, name, first, second, length
+    .p2align 6
+\name:
+    value_row \table, \first, \second
+    load_\table
+    timed_frame \name, CHAIN_LOOP_OFFSET, chain_body, \table, \first, \second, \length
+    store_\table
     ret
 .endm
 
-// Calls `action first, second` for every unordered pair of classes, the
-// same class twice included, in the order of the rows of a triangle: the
-// first class's pairs, then the second's from itself on, and so on.
-.macro each_chain action
+// Calls `action table, first, second` for every unordered pair of the
+// classes, the same class twice included, in the order of the rows of a
+// triangle: the first class's pairs, then the second's from itself on, and
+// so on.
+.macro each_chain action, table, classes:vararg
     .set first_index, 0
-    .irp first, MATRIX_CLASSES
+    .irp first, \classes
     .set second_index, 0
-    .irp second, MATRIX_CLASSES
+    .irp second, \classes
     .if second_index >= first_index
-    \action \first, \second
+    \action \table, \first, \second
     .endif
     .set second_index, second_index + 1
     .endr
@@ -85,28 +202,36 @@
     .endr
 .endm
 
-.macro both_routines first, second
-    chain_routine matrix_\first\()_\second\()_short, \first, \second, SHORT_CHAIN
-    chain_routine matrix_\first\()_\second\()_long, \first, \second, LONG_CHAIN
+.macro both_routines table, first, second
+    chain_routine \table, matrix_\table\()_\first\()_\second\()_short, \first, \second, SHORT_CHAIN
+    chain_routine \table, matrix_\table\()_\first\()_\second\()_long, \first, \second, LONG_CHAIN
 .endm
 
-.macro both_addresses first, second
-    ADDRESS matrix_\first\()_\second\()_short, matrix_\first\()_\second\()_long
+.macro both_addresses table, first, second
+    ADDRESS matrix_\table\()_\first\()_\second\()_short, matrix_\table\()_\first\()_\second\()_long
 .endm
 
     .text
-    each_chain both_routines
+    each_chain both_routines, sse, SSE_CLASSES
+    each_chain both_routines, vex256, VEX256_CLASSES
+    each_chain both_routines, evex512, EVEX512_CLASSES
 
-// The routines of every chain, short and long, in the same order.
+// The routines of every chain of a table, short and long, in the same order.
+.macro routine_table table, classes:vararg
+    .p2align 3
+    .globl SYM(matrix_\table\()_routines)
+SYM(matrix_\table\()_routines):
+    each_chain both_addresses, \table, \classes
+.endm
+
 #if defined(__ELF__)
     .section .data.rel.ro, "aw"
 #else
     .section .rdata, "dr"
 #endif
-    .p2align 3
-    .globl SYM(matrix_chain_routines)
-SYM(matrix_chain_routines):
-    each_chain both_addresses
+    routine_table sse, SSE_CLASSES
+    routine_table vex256, VEX256_CLASSES
+    routine_table evex512, EVEX512_CLASSES
 
 #if defined(__ELF__)
     .section .note.GNU-stack, "", @progbits

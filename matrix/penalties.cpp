@@ -1,5 +1,6 @@
 #include "matrix/penalties.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -21,7 +22,15 @@ double typical_cycles(const ChainWindow& window) {
     return per_instruction(window.shorter.median, window.longer.median, window.ruler_middle);
 }
 
-bool Cell::measurable() const { return best.lowest >= cycle_resolution || best.highest <= -cycle_resolution; }
+bool beyond_resolution(const Spread& spread) {
+    return spread.lowest >= cycle_resolution || spread.highest <= -cycle_resolution;
+}
+
+bool Cell::measurable() const { return beyond_resolution(best); }
+
+const Cell& PenaltyMatrix::cell(std::size_t a, std::size_t b) const {
+    return round_trips[table->chain_index({std::min(a, b), std::max(a, b)})];
+}
 
 bool Cell::bimodal() const { return typical.median - best.median > bimodal_margin; }
 
@@ -60,9 +69,13 @@ double fast_share(const std::vector<ChainWindow>& windows) {
 
 }  // namespace
 
-PenaltyMatrix matrix_from(std::vector<std::size_t> classes, MatrixSettings settings,
-                          std::array<std::vector<ChainWindow>, chain_count> windows) {
-    PenaltyMatrix matrix{std::move(classes), settings, std::move(windows)};
+PenaltyMatrix matrix_from(const ClassTable& table, std::vector<std::size_t> classes, MatrixSettings settings,
+                          std::vector<std::vector<ChainWindow>> windows) {
+    windows.resize(table.chain_count());
+    PenaltyMatrix matrix{&table, std::move(classes), settings, std::move(windows), {}, {}, {}};
+    matrix.latencies.resize(table.classes.size());
+    matrix.round_trips.resize(table.chain_count());
+    auto chain_index = [&](ChainPair pair) { return table.chain_index(pair); };
     std::vector<double> rulers;
     for (const ChainPair& pair : chains_of(matrix.classes)) {
         for (const ChainWindow& window : matrix.windows[chain_index(pair)]) {
@@ -104,28 +117,26 @@ PenaltyMatrix matrix_from(std::vector<std::size_t> classes, MatrixSettings setti
     return matrix;
 }
 
-PenaltyMatrix measure_matrix(std::vector<std::size_t> classes, const MatrixSettings& settings,
-                             const std::function<void(std::size_t, std::size_t)>& progress,
-                             std::span<const ChainRoutines, chain_count> routines,
+PenaltyMatrix measure_matrix(const ClassTable& table, std::vector<std::size_t> classes, const MatrixSettings& settings,
+                             const std::function<void()>& progress, std::span<const ChainRoutines> routines,
                              std::span<const ClockChain, clock_chain_count> ruler) {
+    if (routines.empty()) routines = table.routines;
     const std::vector<ChainPair> chains = chains_of(classes);
     const std::array<TimedRun, 2> rule = ruler_routines(ruler);
-    std::array<std::vector<ChainWindow>, chain_count> windows;
+    std::vector<std::vector<ChainWindow>> windows(table.chain_count());
     // Every pass visits every chain once, so that a neighbour's busy spell
     // spoils one window of many chains rather than many windows of one.
-    std::size_t done = 0;
-    const std::size_t total = settings.windows.windows * chains.size();
     for (std::uint32_t pass = 0; pass < settings.windows.windows; ++pass) {
         for (const ChainPair& chain : chains) {
-            const ChainRoutines& pair = routines[chain_index(chain)];
+            const ChainRoutines& pair = routines[table.chain_index(chain)];
             const TimedRun turn[] = {pair.shorter, pair.longer, rule[0], rule[1]};
             WindowRuns runs = time_turns(turn, settings.windows.turns);
             const RunSummary ruler_short = summary_of(runs[2]), ruler_long = summary_of(runs[3]);
-            windows[chain_index(chain)].push_back({summary_of(runs[0]), summary_of(runs[1]),
-                                                   {ruler_short.minimum, ruler_long.minimum},
-                                                   {ruler_short.median, ruler_long.median}, std::move(runs[1])});
-            progress(++done, total);
+            windows[table.chain_index(chain)].push_back({summary_of(runs[0]), summary_of(runs[1]),
+                                                         {ruler_short.minimum, ruler_long.minimum},
+                                                         {ruler_short.median, ruler_long.median}, std::move(runs[1])});
+            progress();
         }
     }
-    return matrix_from(std::move(classes), settings, std::move(windows));
+    return matrix_from(table, std::move(classes), settings, std::move(windows));
 }

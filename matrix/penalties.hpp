@@ -48,6 +48,10 @@ inline constexpr double cycle_resolution = 0.1;
 // two speeds: fast in a few runs, slow in most.
 inline constexpr double bimodal_margin = 1.0;
 
+// Every value of the spread lies beyond the report's resolution on the same
+// side of zero, however far apart the values lie.
+bool beyond_resolution(const Spread& spread);
+
 struct Cell {
     // Extra core cycles of one round trip beyond both latencies, over the
     // windows: from the fastest runs, and from the middle runs.
@@ -66,39 +70,43 @@ struct Cell {
 };
 
 // Settings for the matrix's windows: each chain's routines and the ruler in
-// turns.
+// turns. Fewer than the clock's: hundreds of chains must fit in seconds.
 struct MatrixSettings {
-    WindowSettings windows{16, 32};
+    WindowSettings windows{12, 16};
 };
 
 struct PenaltyMatrix {
-    // The classes measured, indices into instruction_classes in table order.
+    const ClassTable* table;
+    // The classes measured, indices into the table's classes in its order.
     std::vector<std::size_t> classes;
     MatrixSettings settings;
     // Every measured chain's windows, in chain_index order; chains that were
     // not measured have none.
-    std::array<std::vector<ChainWindow>, chain_count> windows;
+    std::vector<std::vector<ChainWindow>> windows;
     // Time-stamp ticks per core cycle over every chain's windows.
     Spread ticks_per_cycle{};
-    // Core cycles per instruction of each measured class alone.
-    std::array<ChainFigures, class_count> latencies{};
+    // Core cycles per instruction of each measured class alone, by class.
+    std::vector<ChainFigures> latencies;
     // The extra cycles of one round trip first -> second -> first, beyond the
     // two latencies, for every pair of measured classes, in chain_index order.
-    std::array<Cell, chain_count> round_trips{};
+    std::vector<Cell> round_trips;
+
+    const Cell& cell(std::size_t a, std::size_t b) const;
 };
 
 // The chains that a set of classes needs: each class alone, and each with
 // every later one.
 std::vector<ChainPair> chains_of(const std::vector<std::size_t>& classes);
 
-// The arithmetic of the matrix, from its windows.
-PenaltyMatrix matrix_from(std::vector<std::size_t> classes, MatrixSettings settings,
-                          std::array<std::vector<ChainWindow>, chain_count> windows);
+// The arithmetic of the matrix, from its windows (one list per chain of the
+// table, in chain_index order).
+PenaltyMatrix matrix_from(const ClassTable& table, std::vector<std::size_t> classes, MatrixSettings settings,
+                          std::vector<std::vector<ChainWindow>> windows);
 
 // Times every chain the classes need, window after window, each chain's
-// short and long routine and the ruler in turns; `progress(done, total)`
-// follows each chain's window.
-PenaltyMatrix measure_matrix(std::vector<std::size_t> classes, const MatrixSettings& settings,
-                             const std::function<void(std::size_t, std::size_t)>& progress,
-                             std::span<const ChainRoutines, chain_count> routines = matrix_chain_routines,
+// short and long routine and the ruler in turns; `progress()` follows each
+// chain's window, of which there are windows * chains_of(classes).size().
+// `routines` stands in for the table's own in tests.
+PenaltyMatrix measure_matrix(const ClassTable& table, std::vector<std::size_t> classes, const MatrixSettings& settings,
+                             const std::function<void()>& progress, std::span<const ChainRoutines> routines = {},
                              std::span<const ClockChain, clock_chain_count> ruler = clock_chains);

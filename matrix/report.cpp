@@ -10,8 +10,6 @@
 
 namespace {
 
-std::string name_of(std::size_t c) { return std::string(instruction_classes[c].name); }
-
 // Left-aligned in `width` columns, or right-aligned with a negative width.
 std::string padded(std::string text, int width) {
     const std::size_t size = static_cast<std::size_t>(width < 0 ? -width : width);
@@ -19,90 +17,211 @@ std::string padded(std::string text, int width) {
     return width < 0 ? std::string(size - text.size(), ' ') + text : text + std::string(size - text.size(), ' ');
 }
 
-std::string signed_cycles(double cycles) {
-    const std::string digits = format_fixed(cycles, 1);
-    return digits[0] == '-' || digits == "0.0" ? (digits == "0.0" ? "+0.0" : digits) : "+" + digits;
+std::string signed_cycles(double cycles, int places = 1) {
+    const std::string digits = format_fixed(cycles, places);
+    if (digits.find_first_not_of("-0.") == std::string::npos) return "+" + digits.substr(digits[0] == '-');
+    return digits[0] == '-' ? digits : "+" + digits;
 }
 
-const Cell& cell_of(const PenaltyMatrix& matrix, std::size_t a, std::size_t b) {
-    return matrix.round_trips[chain_index({std::min(a, b), std::max(a, b)})];
+std::string text_of(std::string_view view) { return std::string(view); }
+
+// A family's section: its latencies, its triangle, the crossings that cost
+// and the bimodal ones.
+class FamilySection {
+public:
+    explicit FamilySection(const PenaltyMatrix& matrix) : matrix_(matrix) {
+        for (std::size_t c : matrix.classes) {
+            const InstructionClass& row = matrix.table->classes[c];
+            name_width_ = std::max(name_width_, static_cast<int>(row.name.size()) + 2);
+            type_width_ = std::max(type_width_, static_cast<int>(row.type.size()) + 2);
+            operation_width_ = std::max(operation_width_, static_cast<int>(row.operation.size()) + 1);
+        }
+    }
+
+    std::string text() const { return latencies() + triangle() + crossings(); }
+
+private:
+    std::string name_of(std::size_t c) const { return text_of(matrix_.table->classes[c].name); }
+
+    std::string latencies() const {
+        const std::string next_line(line_break);
+        std::string text = "latency in core cycles, each class alone (best: median over the windows of their fastest "
+                           "runs;" + next_line + "typical: of their middle runs):" + next_line;
+        text += std::string(2 + name_width_ + type_width_ + operation_width_, ' ') + "best  typical" + next_line;
+        for (std::size_t c : matrix_.classes) {
+            const InstructionClass& row = matrix_.table->classes[c];
+            text += "  " + padded(name_of(c), name_width_) + padded(text_of(row.type), type_width_) +
+                    padded(text_of(row.operation), operation_width_) +
+                    padded(format_fixed(matrix_.latencies[c].best.median, 2), -6) +
+                    padded(format_fixed(matrix_.latencies[c].typical.median, 2), -9) + next_line;
+        }
+        return text;
+    }
+
+    std::string triangle() const {
+        const std::string next_line(line_break);
+        std::string text = next_line +
+                           "extra core cycles of one round trip, row -> column -> row, beyond both latencies (best);" +
+                           next_line +
+                           "* marks a cell that every window puts 0.1 or more from zero on one side, ~ a bimodal one:" +
+                           next_line;
+        const std::vector<std::size_t>& classes = matrix_.classes;
+        text += std::string(2 + name_width_, ' ');
+        for (std::size_t i = 0; i + 1 < classes.size(); ++i) text += padded(name_of(classes[i]), -name_width_);
+        text += next_line;
+        for (std::size_t i = 1; i < classes.size(); ++i) {
+            std::string line = "  " + padded(name_of(classes[i]), name_width_);
+            for (std::size_t j = 0; j < i; ++j) {
+                const Cell& cell = matrix_.cell(classes[i], classes[j]);
+                const std::string marks = std::string(cell.measurable() ? "*" : " ") + (cell.bimodal() ? "~" : " ");
+                line += padded(signed_cycles(cell.best.median) + marks, -name_width_);
+            }
+            // An unmarked last cell leaves the blanks of its marks behind.
+            text += line.substr(0, line.find_last_not_of(' ') + 1) + next_line;
+        }
+        return text;
+    }
+
+    std::string crossings() const {
+        const std::string next_line(line_break);
+        std::vector<ChainPair> costly, bimodal;
+        for (const ChainPair& pair : chains_of(matrix_.classes)) {
+            if (pair.first == pair.second) continue;
+            const Cell& cell = matrix_.cell(pair.first, pair.second);
+            if (cell.measurable() && cell.best.median > 0) costly.push_back(pair);
+            if (cell.bimodal()) bimodal.push_back(pair);
+        }
+        // Dearest first, as far as the report's tenths tell them apart; equals
+        // keep the table's order.
+        auto tenths = [&](const ChainPair& pair) {
+            return std::round(10 * matrix_.cell(pair.first, pair.second).best.median);
+        };
+        auto dearer = [&](const ChainPair& a, const ChainPair& b) { return tenths(a) > tenths(b); };
+        std::stable_sort(costly.begin(), costly.end(), dearer);
+        std::stable_sort(bimodal.begin(), bimodal.end(), dearer);
+        auto typical_of = [&](const Cell& cell) {
+            return "typical " + signed_cycles(cell.typical.median) + ", " + format_fixed(100 * cell.fast_share, 1) +
+                   "% of runs fast";
+        };
+        std::string text = next_line + "crossings that cost:" + next_line;
+        if (costly.empty()) text += "  none measurable" + next_line;
+        for (const ChainPair& pair : costly) {
+            const Cell& cell = matrix_.cell(pair.first, pair.second);
+            text += "  " + name_of(pair.first) + " <-> " + name_of(pair.second) + ": " +
+                    signed_cycles(cell.best.median) + " cycles per round trip" +
+                    (cell.bimodal() ? " at best; " + typical_of(cell) : "") + next_line;
+        }
+        text += next_line +
+                "bimodal crossings, whose typical run costs more than their best beyond the pure chains' own" +
+                next_line + "difference:" + next_line;
+        if (bimodal.empty()) text += "  none" + next_line;
+        for (const ChainPair& pair : bimodal) {
+            const Cell& cell = matrix_.cell(pair.first, pair.second);
+            text += "  " + name_of(pair.first) + " <-> " + name_of(pair.second) + ": best " +
+                    signed_cycles(cell.best.median) + ", " + typical_of(cell) + next_line;
+        }
+        return text;
+    }
+
+    const PenaltyMatrix& matrix_;
+    int name_width_ = 9;
+    int type_width_ = 23;
+    int operation_width_ = 9;
+};
+
+// The family's heading: its name and title, and for a family not measured,
+// why not.
+std::string family_heading(const FamilyPlan& plan) {
+    std::string line = text_of(plan.family->name) + ": " + text_of(plan.family->title);
+    if (plan.status == FamilyStatus::unsupported) line += ": unsupported, " + plan.why;
+    if (plan.status == FamilyStatus::within) line += ": " + plan.why;
+    return line;
+}
+
+std::string left_out_line(const FamilyPlan& plan) {
+    std::string line = "left out:";
+    for (std::size_t i = 0; i < plan.left_out.size(); ++i) {
+        line += std::string(i == 0 ? " " : ", ") + text_of(plan.family->table->classes[plan.left_out[i].first].name) +
+                " (" + plan.left_out[i].second + ")";
+    }
+    return line;
+}
+
+// Time-stamp ticks per core cycle over every window of every family.
+Spread window_rulers(const MatrixResults& results) {
+    std::vector<double> rulers;
+    for (const FamilyResult& result : results.families) {
+        if (result.plan.status != FamilyStatus::measured) continue;
+        for (const ChainPair& pair : chains_of(result.matrix.classes)) {
+            for (const ChainWindow& window : result.matrix.windows[result.matrix.table->chain_index(pair)]) {
+                if (window.usable()) rulers.push_back(ticks_per_cycle(window.ruler));
+            }
+        }
+    }
+    return spread_of(rulers);
+}
+
+std::string transitions_section(const TransitionTable& table) {
+    const std::string next_line(line_break);
+    std::string text = next_line +
+                       "transitions between upper-half states: extra core cycles per instruction of a chain of " +
+                       decimal_text(transition_length) + " dependent" + next_line +
+                       "instructions per iteration after one state write at the head of each iteration, beyond the "
+                       "same chain" + next_line +
+                       "without it (* where every window puts it 0.1 or more from zero on one side):" + next_line;
+    constexpr int state_width = 36;
+    for (std::size_t kind = 0; kind < transition_kind_count; ++kind) {
+        const TransitionRow& row = table.rows[kind];
+        const TransitionKind& kind_row = transition_kinds[kind];
+        const std::string mnemonic = text_of(kind_row.form.mnemonic_line.substr(2));
+        if (!row.measured()) {
+            text += "  " + text_of(kind_row.title) + ", " + mnemonic + ": unsupported, " + row.why + next_line;
+            continue;
+        }
+        text += "  " + text_of(kind_row.title) + ", " + mnemonic + ", " + format_fixed(row.reference.median, 2) +
+                " cycles per instruction with no state write:" + next_line;
+        text += std::string(4 + state_width, ' ') + "   best  typical" + next_line;
+        for (std::size_t state = 1; state < transition_state_count; ++state) {
+            const TransitionCell& cell = row.cells[state];
+            std::string line = "    " + padded(text_of(transition_states[state].title), state_width);
+            if (!cell.measured()) {
+                line += "n/a, " + cell.why;
+            } else {
+                line += padded(signed_cycles(cell.best.median, 2), -7) + (cell.measurable() ? "*" : " ") +
+                        padded(signed_cycles(cell.typical.median, 2), -8);
+            }
+            text += line.substr(0, line.find_last_not_of(' ') + 1) + next_line;
+        }
+    }
+    return text;
 }
 
 }  // namespace
 
-std::string matrix_report(const PenaltyMatrix& matrix, const Calibration& calibration) {
+std::string matrix_report(const MatrixResults& results, const Calibration& calibration) {
     const std::string next_line(line_break);
-    const WindowSettings& windows = matrix.settings.windows;
+    const WindowSettings& windows = MatrixSettings{}.windows;
+    const Spread rulers = window_rulers(results);
     std::string text = "simd-mix-matrix on " + processor_name() + next_line;
     text += calibration_line(calibration) + next_line;
-    text += "each window converted by the clock's add chains timed in it: " +
-            format_fixed(matrix.ticks_per_cycle.median, 4) + " ticks per core cycle (spread " +
-            format_fixed(matrix.ticks_per_cycle.percent(), 2) + "%)" + next_line;
+    text += "each window converted by the clock's add chains timed in it: " + format_fixed(rulers.median, 4) +
+            " ticks per core cycle (spread " + format_fixed(rulers.percent(), 2) + "%)" + next_line;
+    std::uint32_t window_count = windows.windows, turns = windows.turns;
+    for (const FamilyResult& result : results.families) {
+        if (result.plan.status != FamilyStatus::measured) continue;
+        window_count = result.matrix.settings.windows.windows;
+        turns = result.matrix.settings.windows.turns;
+    }
     text += "chains of " + decimal_text(short_chain) + " and " + decimal_text(long_chain) +
-            " dependent instructions per iteration, 4,096 iterations a run; " + decimal_text(windows.windows) +
-            " windows of " + decimal_text(windows.turns) + " turns for each chain" + next_line;
-    text += next_line +
-            "latency in core cycles, each class alone (best: median over the windows of their fastest runs;" +
-            next_line + "typical: of their middle runs):" + next_line;
-    text += std::string(43, ' ') + "best  typical" + next_line;
-    for (std::size_t c : matrix.classes) {
-        const InstructionClass& row = instruction_classes[c];
-        text += "  " + padded(name_of(c), 9) + padded(std::string(data_type_name(row.type)), 23) +
-                padded(std::string(operation_name(row.operation)), 9) +
-                padded(format_fixed(matrix.latencies[c].best.median, 2), -6) +
-                padded(format_fixed(matrix.latencies[c].typical.median, 2), -9) + next_line;
+            " dependent instructions per iteration, 4,096 iterations a run; " + decimal_text(window_count) +
+            " windows of " + decimal_text(turns) + " turns for each chain" + next_line;
+    for (const FamilyResult& result : results.families) {
+        text += next_line + family_heading(result.plan) + next_line;
+        if (result.plan.status != FamilyStatus::measured) continue;
+        if (!result.plan.left_out.empty()) text += left_out_line(result.plan) + next_line;
+        text += FamilySection(result.matrix).text();
     }
-    text += next_line + "extra core cycles of one round trip, row -> column -> row, beyond both latencies (best);" +
-            next_line +
-            "* marks a cell that every window puts 0.1 or more from zero on one side, ~ a bimodal one:" + next_line;
-    constexpr int column = 9;
-    text += std::string(11, ' ');
-    for (std::size_t i = 0; i + 1 < matrix.classes.size(); ++i) text += padded(name_of(matrix.classes[i]), -column);
-    text += next_line;
-    for (std::size_t i = 1; i < matrix.classes.size(); ++i) {
-        std::string line = "  " + padded(name_of(matrix.classes[i]), 9);
-        for (std::size_t j = 0; j < i; ++j) {
-            const Cell& cell = cell_of(matrix, matrix.classes[i], matrix.classes[j]);
-            const std::string marks = std::string(cell.measurable() ? "*" : " ") + (cell.bimodal() ? "~" : " ");
-            line += padded(signed_cycles(cell.best.median) + marks, -column);
-        }
-        // An unmarked last cell leaves the blanks of its marks behind.
-        text += line.substr(0, line.find_last_not_of(' ') + 1) + next_line;
-    }
-    std::vector<ChainPair> costly, bimodal;
-    for (const ChainPair& pair : chains_of(matrix.classes)) {
-        if (pair.first == pair.second) continue;
-        const Cell& cell = matrix.round_trips[chain_index(pair)];
-        if (cell.measurable() && cell.best.median > 0) costly.push_back(pair);
-        if (cell.bimodal()) bimodal.push_back(pair);
-    }
-    // Dearest first, as far as the report's tenths tell them apart; equals
-    // keep the table's order.
-    auto tenths = [&](const ChainPair& pair) {
-        return std::round(10 * matrix.round_trips[chain_index(pair)].best.median);
-    };
-    auto dearer = [&](const ChainPair& a, const ChainPair& b) { return tenths(a) > tenths(b); };
-    std::stable_sort(costly.begin(), costly.end(), dearer);
-    std::stable_sort(bimodal.begin(), bimodal.end(), dearer);
-    auto typical_of = [&](const Cell& cell) {
-        return "typical " + signed_cycles(cell.typical.median) + ", " + format_fixed(100 * cell.fast_share, 1) +
-               "% of runs fast";
-    };
-    text += next_line + "crossings that cost:" + next_line;
-    if (costly.empty()) text += "  none measurable" + next_line;
-    for (const ChainPair& pair : costly) {
-        const Cell& cell = matrix.round_trips[chain_index(pair)];
-        text += "  " + name_of(pair.first) + " <-> " + name_of(pair.second) + ": " + signed_cycles(cell.best.median) +
-                " cycles per round trip" + (cell.bimodal() ? " at best; " + typical_of(cell) : "") + next_line;
-    }
-    text += next_line + "bimodal crossings, whose typical run costs more than their best beyond the pure chains' own" +
-            next_line + "difference:" + next_line;
-    if (bimodal.empty()) text += "  none" + next_line;
-    for (const ChainPair& pair : bimodal) {
-        const Cell& cell = matrix.round_trips[chain_index(pair)];
-        text += "  " + name_of(pair.first) + " <-> " + name_of(pair.second) + ": best " +
-                signed_cycles(cell.best.median) + ", " + typical_of(cell) + next_line;
-    }
+    text += transitions_section(results.transitions);
     return text;
 }
 
@@ -114,102 +233,213 @@ std::string json_list(const std::vector<std::string>& items) {
     return list + "]";
 }
 
+std::string json_text(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+std::string ruler_pairs(const std::vector<RulerTimes>& rulers) {
+    std::vector<std::string> pairs;
+    for (const RulerTimes& ruler : rulers) {
+        pairs.push_back(json_list({count_text(ruler.shorter), count_text(ruler.longer)}));
+    }
+    return json_list(pairs);
+}
+
 // A chain's runs window by window: the short and the long routine's fastest
 // and middle runs, and the ruler's fastest runs of the same window.
-std::string json_windows(const PenaltyMatrix& matrix, ChainPair pair) {
-    std::vector<std::string> short_minimums, short_medians, long_minimums, long_medians, rulers, ruler_medians;
-    for (const ChainWindow& window : matrix.windows[chain_index(pair)]) {
+std::string json_windows(const std::vector<ChainWindow>& windows) {
+    std::vector<std::string> short_minimums, short_medians, long_minimums, long_medians;
+    std::vector<RulerTimes> rulers, ruler_medians;
+    for (const ChainWindow& window : windows) {
         short_minimums.push_back(count_text(window.shorter.minimum));
         short_medians.push_back(count_text(window.shorter.median));
         long_minimums.push_back(count_text(window.longer.minimum));
         long_medians.push_back(count_text(window.longer.median));
-        rulers.push_back(json_list({count_text(window.ruler.shorter), count_text(window.ruler.longer)}));
-        ruler_medians.push_back(
-            json_list({count_text(window.ruler_middle.shorter), count_text(window.ruler_middle.longer)}));
+        rulers.push_back(window.ruler);
+        ruler_medians.push_back(window.ruler_middle);
     }
     return "{\"short_minimums\": " + json_list(short_minimums) + ", \"short_medians\": " + json_list(short_medians) +
            ", \"long_minimums\": " + json_list(long_minimums) + ", \"long_medians\": " + json_list(long_medians) +
-           ", \"ruler_minimums\": " + json_list(rulers) + ", \"ruler_medians\": " + json_list(ruler_medians) + "}";
+           ", \"ruler_minimums\": " + ruler_pairs(rulers) + ", \"ruler_medians\": " + ruler_pairs(ruler_medians) + "}";
+}
+
+std::string json_family(const FamilyResult& result) {
+    const std::string next_line(line_break);
+    const FamilyPlan& plan = result.plan;
+    std::string json = "{\"name\": " + json_text(plan.family->name) + ", \"title\": " + json_text(plan.family->title);
+    if (plan.status != FamilyStatus::measured) {
+        return json + ", \"status\": \"" + (plan.status == FamilyStatus::within ? "within" : "unsupported") +
+               "\", \"why\": " + json_text(plan.why) + "}";
+    }
+    const PenaltyMatrix& matrix = result.matrix;
+    const ClassTable& table = *matrix.table;
+    std::vector<std::string> left_out;
+    for (const auto& [c, why] : plan.left_out) {
+        left_out.push_back("{\"name\": " + json_text(table.classes[c].name) + ", \"why\": " + json_text(why) + "}");
+    }
+    json += ", \"status\": \"measured\", \"left_out\": " + json_list(left_out) + ", " +
+            json_spread("window_ticks_per_cycle", matrix.ticks_per_cycle) + "," + next_line;
+    std::vector<std::string> classes;
+    for (std::size_t c : matrix.classes) {
+        const InstructionClass& row = table.classes[c];
+        classes.push_back(next_line + "      {\"name\": " + json_text(row.name) + ", \"type\": " + json_text(row.type) +
+                          ", \"operation\": " + json_text(row.operation) + ", " +
+                          json_spread("latency", matrix.latencies[c].best) + ", " +
+                          json_spread("typical", matrix.latencies[c].typical) +
+                          ", \"windows\": " + json_windows(matrix.windows[table.chain_index({c, c})]) + "}");
+    }
+    json += "     \"classes\": " + json_list(classes) + "," + next_line;
+    std::vector<std::string> cells;
+    for (const ChainPair& pair : chains_of(matrix.classes)) {
+        if (pair.first == pair.second) continue;
+        const Cell& cell = matrix.cell(pair.first, pair.second);
+        cells.push_back(next_line + "      {\"first\": " + json_text(table.classes[pair.first].name) +
+                        ", \"second\": " + json_text(table.classes[pair.second].name) + ", " +
+                        json_spread("cycles", cell.best) + ", " + json_spread("typical", cell.typical) +
+                        ", \"measurable\": " + (cell.measurable() ? "true" : "false") +
+                        ", \"bimodal\": " + (cell.bimodal() ? "true" : "false") +
+                        ", \"fast_share\": " + format_fixed(cell.fast_share, 6) +
+                        ", \"windows\": " + json_windows(matrix.windows[table.chain_index(pair)]) + "}");
+    }
+    return json + "     \"round_trips\": " + json_list(cells) + "}";
+}
+
+std::string json_transition_windows(const std::vector<TransitionWindow>& windows) {
+    std::vector<std::string> plain_minimums, plain_medians, state_minimums, state_medians;
+    std::vector<RulerTimes> rulers, ruler_medians;
+    for (const TransitionWindow& window : windows) {
+        plain_minimums.push_back(count_text(window.plain.minimum));
+        plain_medians.push_back(count_text(window.plain.median));
+        state_minimums.push_back(count_text(window.after_state.minimum));
+        state_medians.push_back(count_text(window.after_state.median));
+        rulers.push_back(window.ruler);
+        ruler_medians.push_back(window.ruler_middle);
+    }
+    return "{\"plain_minimums\": " + json_list(plain_minimums) + ", \"plain_medians\": " + json_list(plain_medians) +
+           ", \"state_minimums\": " + json_list(state_minimums) + ", \"state_medians\": " + json_list(state_medians) +
+           ", \"ruler_minimums\": " + ruler_pairs(rulers) + ", \"ruler_medians\": " + ruler_pairs(ruler_medians) + "}";
+}
+
+std::string json_transitions(const TransitionTable& table) {
+    const std::string next_line(line_break);
+    std::vector<std::string> states;
+    for (std::size_t state = 1; state < transition_state_count; ++state) {
+        states.push_back("{\"name\": " + json_text(transition_states[state].name) +
+                         ", \"title\": " + json_text(transition_states[state].title) + "}");
+    }
+    std::vector<std::string> kinds;
+    for (std::size_t kind = 0; kind < transition_kind_count; ++kind) {
+        const TransitionRow& row = table.rows[kind];
+        std::string json = next_line + "      {\"name\": " + json_text(transition_kinds[kind].name) +
+                           ", \"title\": " + json_text(transition_kinds[kind].title) + ", \"instruction\": " +
+                           json_text(transition_kinds[kind].form.mnemonic_line.substr(2));
+        if (!row.measured()) {
+            kinds.push_back(json + ", \"status\": \"unsupported\", \"why\": " + json_text(row.why) + "}");
+            continue;
+        }
+        std::vector<std::string> cells;
+        for (std::size_t state = 1; state < transition_state_count; ++state) {
+            const TransitionCell& cell = row.cells[state];
+            std::string entry = next_line + "        {\"state\": " + json_text(transition_states[state].name);
+            if (!cell.measured()) {
+                cells.push_back(entry + ", \"status\": \"unsupported\", \"why\": " + json_text(cell.why) + "}");
+                continue;
+            }
+            cells.push_back(entry + ", \"status\": \"measured\", " + json_spread("cycles", cell.best) + ", " +
+                            json_spread("typical", cell.typical) + ", \"per_iteration\": " +
+                            format_fixed(cell.best.median * transition_length, 6) +
+                            ", \"measurable\": " + (cell.measurable() ? "true" : "false") +
+                            ", \"windows\": " + json_transition_windows(cell.windows) + "}");
+        }
+        kinds.push_back(json + ", \"status\": \"measured\", " + json_spread("latency", row.reference) +
+                        ", \"states\": " + json_list(cells) + "}");
+    }
+    return "{\"instructions_per_iteration\": " + decimal_text(transition_length) +
+           ", \"windows\": " + decimal_text(table.settings.windows.windows) +
+           ", \"turns\": " + decimal_text(table.settings.windows.turns) + "," + next_line +
+           "    \"states\": " + json_list(states) + "," + next_line + "    \"kinds\": " + json_list(kinds) + "}";
 }
 
 }  // namespace
 
-std::string matrix_json(const PenaltyMatrix& matrix, const Calibration& calibration) {
+std::string matrix_json(const MatrixResults& results, const Calibration& calibration) {
     const std::string next_line(line_break);
+    const MatrixSettings defaults;
     std::string json = "{" + next_line;
-    json += "  \"processor\": \"" + processor_name() + "\"," + next_line;
+    json += "  \"processor\": " + json_text(processor_name()) + "," + next_line;
     json += "  \"calibration\": " + calibration_json(calibration, 2) + "," + next_line;
     json += "  \"iterations\": " + decimal_text(loop_iterations) + "," + next_line;
     json += "  \"short_chain\": " + decimal_text(short_chain) + "," + next_line;
     json += "  \"long_chain\": " + decimal_text(long_chain) + "," + next_line;
-    json += "  \"windows\": " + decimal_text(matrix.settings.windows.windows) + "," + next_line;
-    json += "  \"turns\": " + decimal_text(matrix.settings.windows.turns) + "," + next_line;
+    WindowSettings windows = defaults.windows;
+    for (const FamilyResult& result : results.families) {
+        if (result.plan.status == FamilyStatus::measured) windows = result.matrix.settings.windows;
+    }
+    json += "  \"windows\": " + decimal_text(windows.windows) + "," + next_line;
+    json += "  \"turns\": " + decimal_text(windows.turns) + "," + next_line;
     json += "  \"cycle_resolution\": " + format_fixed(cycle_resolution, 2) + "," + next_line;
     json += "  \"bimodal_margin\": " + format_fixed(bimodal_margin, 2) + "," + next_line;
-    json += "  " + json_spread("window_ticks_per_cycle", matrix.ticks_per_cycle) + "," + next_line;
-    std::vector<std::string> classes;
-    for (std::size_t c : matrix.classes) {
-        const InstructionClass& row = instruction_classes[c];
-        classes.push_back(next_line + "    {\"name\": \"" + name_of(c) + "\", \"type\": \"" +
-                          std::string(data_type_name(row.type)) + "\", \"operation\": \"" +
-                          std::string(operation_name(row.operation)) + "\", " +
-                          json_spread("latency", matrix.latencies[c].best) + ", " +
-                          json_spread("typical", matrix.latencies[c].typical) +
-                          ", \"windows\": " + json_windows(matrix, {c, c}) + "}");
-    }
-    json += "  \"classes\": " + json_list(classes) + "," + next_line;
-    std::vector<std::string> cells;
-    for (const ChainPair& pair : chains_of(matrix.classes)) {
-        if (pair.first == pair.second) continue;
-        const Cell& cell = matrix.round_trips[chain_index(pair)];
-        cells.push_back(next_line + "    {\"first\": \"" + name_of(pair.first) + "\", \"second\": \"" +
-                        name_of(pair.second) + "\", " + json_spread("cycles", cell.best) + ", " +
-                        json_spread("typical", cell.typical) +
-                        ", \"measurable\": " + (cell.measurable() ? "true" : "false") + ", \"bimodal\": " +
-                        (cell.bimodal() ? "true" : "false") + ", \"fast_share\": " + format_fixed(cell.fast_share, 6) +
-                        ", \"windows\": " + json_windows(matrix, pair) + "}");
-    }
-    json += "  \"round_trips\": " + json_list(cells) + next_line + "}" + next_line;
+    json += "  " + json_spread("window_ticks_per_cycle", window_rulers(results)) + "," + next_line;
+    std::vector<std::string> families;
+    for (const FamilyResult& result : results.families) families.push_back(next_line + "    " + json_family(result));
+    json += "  \"families\": " + json_list(families) + "," + next_line;
+    json += "  \"transitions\": " + json_transitions(results.transitions) + next_line + "}" + next_line;
     return json;
 }
 
 namespace {
 
-void compose_chain(TextWriter& out, ChainPair pair, std::uint32_t length, const std::vector<Instruction>& body) {
-    const std::string title = "chain " +
-                              (pair.first == pair.second ? name_of(pair.first) + " alone"
-                                                         : name_of(pair.first) + ", " + name_of(pair.second)) +
-                              ": " + decimal_text(length) + " instructions per loop iteration";
-    out.line(0, title);
-    out.line(1, "code:");
-    compose_listing(out, body);
+// A listing in the benchmark's format, with this program's line breaks.
+std::string listing_of(const std::string& title, const std::vector<Instruction>& body) {
+    auto compose = [&](TextWriter& out) {
+        out.line(0, title);
+        out.line(1, "code:");
+        compose_listing(out, body);
+    };
+    // Counted first, then written, as the benchmark's texts are.
+    TextWriter counter;
+    compose(counter);
+    std::u16string listing(counter.length(), u' ');
+    TextWriter writer(listing.data());
+    compose(writer);
+    // The listing breaks its lines with CR LF; the rest of this program's
+    // output uses the platform's own.
+    std::string text;
+    for (std::size_t i = 0; i < listing.size(); ++i) {
+        if (listing[i] == u'\r' && i + 1 < listing.size() && listing[i + 1] == u'\n') {
+            text += line_break;
+            ++i;
+        } else {
+            text += static_cast<char>(listing[i]);
+        }
+    }
+    // The listing ends with an empty line, which parts it from the next.
+    return text + std::string(line_break);
 }
 
 }  // namespace
 
-std::string chain_listings(const std::vector<std::size_t>& classes) {
+std::string chain_listings(const std::vector<FamilyPlan>& plans) {
     std::string text;
-    for (const ChainPair& pair : chains_of(classes)) {
-        for (std::uint32_t length : {short_chain, long_chain}) {
-            const std::vector<Instruction> body = chain_body(pair, length);
-            // Counted first, then written, as the benchmark's texts are.
-            TextWriter counter;
-            compose_chain(counter, pair, length, body);
-            std::u16string listing(counter.length(), u' ');
-            TextWriter writer(listing.data());
-            compose_chain(writer, pair, length, body);
-            // The listing breaks its lines with CR LF; the rest of this
-            // program's output uses the platform's own.
-            for (std::size_t i = 0; i < listing.size(); ++i) {
-                if (listing[i] == u'\r' && i + 1 < listing.size() && listing[i + 1] == u'\n') {
-                    text += line_break;
-                    ++i;
-                } else {
-                    text += static_cast<char>(listing[i]);
-                }
+    for (const FamilyPlan& plan : plans) {
+        const ClassTable& table = *plan.family->table;
+        for (const ChainPair& pair : chains_of(plan.classes)) {
+            const std::string first = text_of(table.classes[pair.first].name);
+            const std::string second = text_of(table.classes[pair.second].name);
+            for (std::uint32_t length : {short_chain, long_chain}) {
+                const std::string title = text_of(plan.family->name) + " chain " +
+                                          (pair.first == pair.second ? first + " alone" : first + ", " + second) +
+                                          ": " + decimal_text(length) + " instructions per loop iteration";
+                text += listing_of(title, chain_body(table, pair, length));
             }
-            // The listing ends with an empty line, which parts it from the next.
-            text += line_break;
+        }
+    }
+    for (std::size_t kind = 0; kind < transition_kind_count; ++kind) {
+        for (std::size_t state = 0; state < transition_state_count; ++state) {
+            if (matrix_transition_routines[kind][state] == nullptr) continue;
+            const std::string title = "transition " + text_of(transition_kinds[kind].name) + ", " +
+                                      text_of(transition_states[state].name) + ": " +
+                                      (state == 0 ? "" : "one state write and ") + decimal_text(transition_length) +
+                                      " instructions per loop iteration";
+            text += listing_of(title, transition_body(kind, state));
         }
     }
     return text;

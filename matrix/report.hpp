@@ -5,18 +5,33 @@
 
 #include "clock/calibration.hpp"
 #include "matrix/penalties.hpp"
+#include "matrix/plan.hpp"
+#include "matrix/transitions.hpp"
 
 // The processor's own name for itself, from CPUID.
 std::string processor_name();
 
-// The readable report: the calibration, the latencies, the triangle of
-// round trips with the measurable and the bimodal cells marked, the crossings
-// that cost and the bimodal ones.
-std::string matrix_report(const PenaltyMatrix& matrix, const Calibration& calibration);
+// One family of a run: its plan and, where it was measured, its matrix.
+struct FamilyResult {
+    FamilyPlan plan;
+    PenaltyMatrix matrix;
+};
+
+struct MatrixResults {
+    std::vector<FamilyResult> families;
+    TransitionTable transitions;
+};
+
+// The readable report: the calibration; for each family, one line where it
+// was not measured, else the latencies, the triangle of round trips with the
+// measurable and the bimodal cells marked, the crossings that cost and the
+// bimodal ones; and the transitions table.
+std::string matrix_report(const MatrixResults& results, const Calibration& calibration);
 
 // Every figure and every raw minimum as one JSON object.
-std::string matrix_json(const PenaltyMatrix& matrix, const Calibration& calibration);
+std::string matrix_json(const MatrixResults& results, const Calibration& calibration);
 
-// The code and bytes of every chain the classes need, both lengths, in the
-// benchmark's listing format.
-std::string chain_listings(const std::vector<std::size_t>& classes);
+// The code and bytes of every chain the plans hold, both lengths, and of
+// every transition routine the program has, in the benchmark's listing
+// format.
+std::string chain_listings(const std::vector<FamilyPlan>& plans);

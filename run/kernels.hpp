@@ -7,10 +7,10 @@
 
 // The executed bytes of one instruction form. A subtraction's last byte is
 // its ModRM byte for XMM0 - XMM0 (0xC0); the subtrahend register is added.
-// Five bytes hold the longest SSE form without a memory operand: a shuffle
-// with its immediate.
+// Seven bytes hold the longest form without a memory operand that any
+// program here lists: an EVEX shuffle with its immediate.
 struct Encoding {
-    std::uint8_t bytes[5];
+    std::uint8_t bytes[7];
     std::size_t size;
 
     constexpr const std::uint8_t* begin() const { return bytes; }

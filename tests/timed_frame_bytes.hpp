@@ -3,6 +3,7 @@
 // What a timed routine must hold, byte for byte, worked out from where it
 // lies in this process: the time-stamp stores address measurement_state
 // from wherever the linker and loader put both.
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 
@@ -49,8 +50,9 @@ public:
         add_address(reinterpret_cast<const std::uint8_t*>(&field) + 4);
     }
     // The timed frame around a loop of `body` that starts `placement` bytes
-    // after a 64-byte boundary; then `ret`.
-    void timed_frame(std::uintptr_t placement, const Bytes& body) {
+    // after the next 64-byte boundary, or, with a `loop_offset`, that many
+    // bytes after the routine's entry; then `ret`.
+    void timed_frame(std::uintptr_t placement, const Bytes& body, std::size_t loop_offset = 0) {
         add({0x0F, 0x31});  // rdtsc
         store_time_stamp(measurement_state.start);
 #if defined(__x86_64__)
@@ -62,7 +64,9 @@ public:
         add({0xB9, 0x00, 0x10, 0x00, 0x00});  // mov ecx, 4096
         // The first address after the jump with the loop's placement.
         const std::uintptr_t after_jump = here() + 2;
-        const std::uintptr_t filler = (placement - after_jump % 64 + 64) % 64;
+        const std::uintptr_t filler = loop_offset != 0
+                                          ? reinterpret_cast<std::uintptr_t>(entry_) + loop_offset - after_jump
+                                          : (placement - after_jump % 64 + 64) % 64;
         add({0xEB, static_cast<std::uint8_t>(filler)});
         for (std::uintptr_t i = 0; i < filler; ++i) add({0x90});
         add(body);

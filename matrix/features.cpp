@@ -1,0 +1,89 @@
+#include "matrix/features.hpp"
+
+#include <cpuid.h>
+
+#include <iterator>
+#include <string_view>
+
+namespace {
+
+struct FeatureRow {
+    isa::Feature feature;
+    std::string_view name;
+    // Where CPUID reports it: leaf 1 ECX or EDX, or leaf 7 EBX, and the bit.
+    enum { leaf1_ecx, leaf1_edx, leaf7_ebx } where;
+    unsigned bit;
+    // The XCR0 bits whose state the system must save: SSE, then AVX's upper
+    // halves, then AVX-512's mask registers, ZMM upper halves and zmm16-31.
+    std::uint64_t state;
+};
+
+constexpr std::uint64_t sse_state = 0x02, ymm_state = 0x06, zmm_state = 0xE6;
+
+// clang-format off
+constexpr FeatureRow feature_rows[] = {
+    {isa::sse2,     "SSE2",               FeatureRow::leaf1_edx, 26, 0},
+    {isa::sse41,    "SSE4.1",             FeatureRow::leaf1_ecx, 19, 0},
+    {isa::avx,      "AVX",                FeatureRow::leaf1_ecx, 28, ymm_state},
+    {isa::avx2,     "AVX2",               FeatureRow::leaf7_ebx,  5, ymm_state},
+    {isa::fma,      "FMA",                FeatureRow::leaf1_ecx, 12, ymm_state},
+    {isa::avx512f,  "AVX-512 Foundation", FeatureRow::leaf7_ebx, 16, zmm_state},
+    {isa::avx512dq, "AVX-512 DQ",         FeatureRow::leaf7_ebx, 17, zmm_state},
+    {isa::avx512bw, "AVX-512 BW",         FeatureRow::leaf7_ebx, 30, zmm_state},
+    {isa::avx512vl, "AVX-512 VL",         FeatureRow::leaf7_ebx, 31, zmm_state},
+};
+// clang-format on
+
+bool has_instructions(const FeatureRow& row, const CpuidAnswers& answers) {
+    const std::uint32_t word = row.where == FeatureRow::leaf1_ecx   ? answers.leaf1_ecx
+                               : row.where == FeatureRow::leaf1_edx ? answers.leaf1_edx
+                                                                    : answers.leaf7_ebx;
+    return (word >> row.bit) & 1;
+}
+
+bool state_kept(const FeatureRow& row, const CpuidAnswers& answers) {
+    return (answers.xcr0 & row.state) == row.state;
+}
+
+}  // namespace
+
+CpuidAnswers cpuid_answers() {
+    CpuidAnswers answers{};
+    unsigned eax, ebx, ecx, edx;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return answers;
+    answers.leaf1_ecx = ecx;
+    answers.leaf1_edx = edx;
+    if (__get_cpuid_max(0, nullptr) >= 7) {
+        __cpuid_count(7, 0, eax, ebx, ecx, edx);
+        answers.leaf7_ebx = ebx;
+    }
+    if (answers.leaf1_ecx & bit_OSXSAVE) {
+        unsigned low, high;
+        __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+        answers.xcr0 = (static_cast<std::uint64_t>(high) << 32) | low;
+    } else {
+        // Without XSAVE the system still saves the SSE registers (FXSAVE).
+        answers.xcr0 = sse_state;
+    }
+    return answers;
+}
+
+Features usable_features(const CpuidAnswers& answers) {
+    Features features = 0;
+    for (const FeatureRow& row : feature_rows) {
+        if (has_instructions(row, answers) && state_kept(row, answers)) features |= row.feature;
+    }
+    return features;
+}
+
+std::string why_unusable(Features needed, const CpuidAnswers& answers) {
+    for (const FeatureRow& row : feature_rows) {
+        if (!(needed & row.feature)) continue;
+        if (!has_instructions(row, answers)) return "the processor has no " + std::string(row.name);
+        if (!state_kept(row, answers)) {
+            return "the processor has " + std::string(row.name) +
+                   ", but the operating system does not save its registers";
+        }
+    }
+    return "";
+}

@@ -1,0 +1,108 @@
+// The transitions between upper-half states: a dependent chain of one kind
+// of instruction (legacy SSE, VEX.128, VEX.256 or EVEX.512 vaddps, adding
+// zero) with, at the head of every loop iteration, one instruction that puts
+// the registers in a state: vzeroupper (clean, the control), a VEX.256
+// write with a non-zero upper half (a dirty YMM upper half), an EVEX.512
+// write with a non-zero upper quarter (a dirty ZMM upper half), or a write to
+// xmm16 (a dirty zmm16-31); and the same chain without any state write,
+// against which the others are measured. The state write goes to a register
+// the chain never reads, so it costs the chain nothing unless the state
+// itself does: a processor that merges the upper halves into every legacy
+// SSE instruction, or saves and restores them on every change between the
+// kinds, shows it here, at every iteration.
+//
+// Before the first time stamp, each routine clears the upper halves, then
+// loads registers 0..3 from matrix_chain_values at its kind's width (the
+// legacy SSE routines with legacy SSE loads, which leave the state clean).
+// After the second time stamp, it stores register 0 into
+// matrix_chain_result and clears the upper halves for the code it returns
+// to. Every routine starts on a 64-byte boundary and its loop two boundaries
+// later. A 32-bit program has no xmm16, and no routine for that state.
+
+#include "run/timed_frame.h"
+
+#define TRANSITION_KINDS sse128, vex128, vex256, evex512
+#define TRANSITION_LENGTH 12
+#define TRANSITION_LOOP_OFFSET 128
+#define ROW 64
+
+.macro kind_sse128;   addps %xmm1, %xmm0;                       .endm
+.macro kind_vex128;   vaddps %xmm1, %xmm0, %xmm0;               .endm
+.macro kind_vex256;   vaddps %ymm1, %ymm0, %ymm0;               .endm
+.macro kind_evex512;  vaddps %zmm1, %zmm0, %zmm0;               .endm
+
+.macro state_pure;                                              .endm
+.macro state_clean;   vzeroupper;                               .endm
+// Register 7 gets register 3's singles of 1.0 in its upper half too.
+.macro state_ymm;     vinsertf128 $1, %xmm3, %ymm3, %ymm7;      .endm
+// Register 7 gets them in its top 128 bits: the ZMM upper half alone.
+.macro state_zmm;     vinsertf32x4 $3, %xmm3, %zmm3, %zmm7;     .endm
+.macro state_zmm16;   vmovaps %xmm3, %xmm16;                    .endm
+
+.macro load_kind kind, move, register_name
+    \move DATA(matrix_chain_values, 0 * ROW), %\register_name\()0
+    \move DATA(matrix_chain_values, 1 * ROW), %\register_name\()1
+    \move DATA(matrix_chain_values, 2 * ROW), %\register_name\()2
+    \move DATA(matrix_chain_values, 3 * ROW), %\register_name\()3
+.endm
+.macro load_sse128;   load_kind sse128, movaps, xmm;            .endm
+.macro load_vex128;   load_kind vex128, vmovaps, xmm;           .endm
+.macro load_vex256;   load_kind vex256, vmovaps, ymm;           .endm
+.macro load_evex512;  load_kind evex512, vmovaps, zmm;          .endm
+.macro store_sse128;  movaps %xmm0, DATA(matrix_chain_result, 0);   .endm
+.macro store_vex128;  vmovaps %xmm0, DATA(matrix_chain_result, 0);  .endm
+.macro store_vex256;  vmovaps %ymm0, DATA(matrix_chain_result, 0);  .endm
+.macro store_evex512; vmovaps %zmm0, DATA(matrix_chain_result, 0);  .endm
+
+.macro transition_body kind, state
+    state_\state
+    .rept TRANSITION_LENGTH
+    kind_\kind
+    .endr
+.endm
+
+.macro transition_routine kind, state
+    .p2align 6
+matrix_transition_\kind\()_\state:
+    vzeroupper
+    load_\kind
+    timed_frame matrix_transition_\kind\()_\state, TRANSITION_LOOP_OFFSET, transition_body, \kind, \state
+    store_\kind
+    vzeroupper
+    ret
+.endm
+
+    .text
+    .irp kind, TRANSITION_KINDS
+    transition_routine \kind, pure
+    transition_routine \kind, clean
+    transition_routine \kind, ymm
+    transition_routine \kind, zmm
+#if defined(__x86_64__)
+    transition_routine \kind, zmm16
+#endif
+    .endr
+
+// Every kind's routines in the order pure, clean, ymm, zmm, zmm16; a null
+// where the program has no such routine.
+#if defined(__ELF__)
+    .section .data.rel.ro, "aw"
+#else
+    .section .rdata, "dr"
+#endif
+    .p2align 3
+    .globl SYM(matrix_transition_routines)
+SYM(matrix_transition_routines):
+    .irp kind, TRANSITION_KINDS
+    ADDRESS matrix_transition_\kind\()_pure, matrix_transition_\kind\()_clean
+    ADDRESS matrix_transition_\kind\()_ymm, matrix_transition_\kind\()_zmm
+#if defined(__x86_64__)
+    ADDRESS matrix_transition_\kind\()_zmm16
+#else
+    ADDRESS 0
+#endif
+    .endr
+
+#if defined(__ELF__)
+    .section .note.GNU-stack, "", @progbits
+#endif
