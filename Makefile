@@ -47,11 +47,14 @@ bench:
 	$(build_programs) simd-mix-bench simd-mix-clock
 	python3 tools/bench.py --binary $(BINARY) --runs $(RUNS) --warmup $(WARMUP)
 
-# The penalty matrix, as JSON and as a heatmap in build/matrix.svg and .png.
+# The penalty matrix, as JSON in build/matrix.json; a heatmap per measured
+# family of classes in build/matrix-<family>.svg and .png (matrix-sse,
+# matrix-avx2...), and the state transitions as a bar chart in
+# build/matrix-transitions.svg and .png.
 matrix:
 	$(build_programs) simd-mix-matrix
 	./build/simd-mix-matrix --json > build/matrix.json
-	$(PLOT_PYTHON) tools/heatmap.py build/matrix.json --svg build/matrix.svg --png build/matrix.png
+	$(PLOT_PYTHON) tools/heatmap.py build/matrix.json --prefix build/matrix
 
 # Every program for every target, with README.txt and SHA256SUMS, in dist/.
 dist:

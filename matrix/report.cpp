@@ -164,11 +164,12 @@ Spread window_rulers(const MatrixResults& results) {
 std::string transitions_section(const TransitionTable& table) {
     const std::string next_line(line_break);
     std::string text = next_line +
-                       "transitions between upper-half states: extra core cycles per instruction of a chain of " +
-                       decimal_text(transition_length) + " dependent" + next_line +
-                       "instructions per iteration after one state write at the head of each iteration, beyond the "
-                       "same chain" + next_line +
-                       "without it (* where every window puts it 0.1 or more from zero on one side):" + next_line;
+                       "transitions between upper-half states: extra core cycles of a chain of " +
+                       decimal_text(transition_length) + " dependent instructions per" + next_line +
+                       "iteration, with one state write at the head of each iteration, beyond the same chain "
+                       "without it;" + next_line +
+                       "a cost per change of state shows per iteration, a cost per instruction in both columns" +
+                       next_line + "(* where every window puts it 0.1 or more from zero on one side):" + next_line;
     constexpr int state_width = 36;
     for (std::size_t kind = 0; kind < transition_kind_count; ++kind) {
         const TransitionRow& row = table.rows[kind];
@@ -180,7 +181,8 @@ std::string transitions_section(const TransitionTable& table) {
         }
         text += "  " + text_of(kind_row.title) + ", " + mnemonic + ", " + format_fixed(row.reference.median, 2) +
                 " cycles per instruction with no state write:" + next_line;
-        text += std::string(4 + state_width, ' ') + "   best  typical" + next_line;
+        text += std::string(4 + state_width, ' ') + "per instruction   per iteration" + next_line;
+        text += std::string(4 + state_width, ' ') + "   best  typical            best" + next_line;
         for (std::size_t state = 1; state < transition_state_count; ++state) {
             const TransitionCell& cell = row.cells[state];
             std::string line = "    " + padded(text_of(transition_states[state].title), state_width);
@@ -188,7 +190,8 @@ std::string transitions_section(const TransitionTable& table) {
                 line += "n/a, " + cell.why;
             } else {
                 line += padded(signed_cycles(cell.best.median, 2), -7) + (cell.measurable() ? "*" : " ") +
-                        padded(signed_cycles(cell.typical.median, 2), -8);
+                        padded(signed_cycles(cell.typical.median, 2), -8) +
+                        padded(signed_cycles(cell.best.median * transition_length, 1), -16);
             }
             text += line.substr(0, line.find_last_not_of(' ') + 1) + next_line;
         }

@@ -1,13 +1,17 @@
-"""Tests of tools/heatmap.py on a fixed matrix: a real run's JSON in which
-three cells were set by hand, pand <-> mulps to a measurable +1.0,
-paddd <-> addps to a measurable -0.6 and pshufd <-> shufpd to -0.004; and on
-copies of it with a few cells changed, to try the colour scale, the bimodal
-cells and the summary.
+"""Tests of tools/heatmap.py on a fixed matrix: the SSE family is a real
+run's triangle in which three cells were set by hand, pand <-> mulps to a
+measurable +1.0, paddd <-> addps to a measurable -0.6 and pshufd <-> shufpd to
+-0.004; the AVX2 family, the AVX and AVX-512 entries and the transitions were
+set by hand (legacy SSE after a dirty YMM upper half +1.0, VEX 128 bits after
+it +450, VEX 256 bits about 0 throughout, no AVX-512 state or kind). Copies of
+it with a few cells changed try the colour scale, the bimodal cells and the
+summary; a matrix saved before the families tries the older shape.
 
 Needs matplotlib (Debian's python3-matplotlib).
 """
 
 import contextlib
+import copy
 import io
 import json
 import os
@@ -31,7 +35,11 @@ except ImportError as missing:
     sys.exit(77)
 
 FIXTURE = os.path.join(HERE, "data", "matrix.json")
+ONE_TRIANGLE = os.path.join(HERE, "data", "matrix_one_triangle.json")
 SVG = "{http://www.w3.org/2000/svg}"
+
+with open(FIXTURE) as source:
+    MATRIX = json.load(source)
 
 
 def fill_of(element):
@@ -41,6 +49,13 @@ def fill_of(element):
         if colour:
             return tuple(int(colour.group(1)[i:i + 2], 16) for i in (0, 2, 4))
     raise AssertionError(f"no fill in {element.get('id')}")
+
+
+def span_of(element):
+    """The lowest and highest y of an element's first path, in the SVG's
+    points, downwards."""
+    numbers = [float(number) for number in re.findall(r"-?\d+(?:\.\d+)?", element.find(f"{SVG}path").get("d"))]
+    return min(numbers[1::2]), max(numbers[1::2])
 
 
 def end_of_map(where):
@@ -53,43 +68,59 @@ def darkness(colour):
     return -(0.299 * red + 0.587 * green + 0.114 * blue)
 
 
-def render(folder, name, changes):
-    """Draws the fixture with the cells in changes updated; gives the exit
-    status, the SVG's elements by id and the printed lines."""
-    with open(FIXTURE) as source:
-        data = json.load(source)
-    for cell in data["round_trips"]:
-        cell.update(changes.get((cell["first"], cell["second"]), {}))
-        # The raw minimums change with the way the program measures; the
-        # heatmap must draw without them.
-        cell.pop("minimums", None)
-    matrix, svg = os.path.join(folder, name + ".json"), os.path.join(folder, name + ".svg")
+def family_of(data, name):
+    return next(family for family in data["families"] if family["name"] == name)
+
+
+def run(folder, name, data, formats="svg"):
+    """Writes data as a matrix and draws it under folder/name; gives the exit
+    status, the printed lines, what went to stderr and the files written."""
+    matrix = os.path.join(folder, name + ".json")
     with open(matrix, "w") as target:
         json.dump(data, target)
-    printed = io.StringIO()
-    with contextlib.redirect_stdout(printed):
-        status = heatmap.main([matrix, "--svg", svg])
-    by_id = {element.get("id"): element for element in ElementTree.parse(svg).getroot().iter() if element.get("id")}
-    return status, by_id, printed.getvalue().splitlines()
+    printed, complaint = io.StringIO(), io.StringIO()
+    with contextlib.redirect_stdout(printed), contextlib.redirect_stderr(complaint):
+        status = heatmap.main([matrix, "--prefix", os.path.join(folder, name), "--formats", formats])
+    written = sorted(entry[len(name) + 1:] for entry in os.listdir(folder) if entry.startswith(name + "-"))
+    return status, printed.getvalue().splitlines(), complaint.getvalue(), written
+
+
+def elements(svg):
+    return {element.get("id"): element for element in ElementTree.parse(svg).getroot().iter() if element.get("id")}
+
+
+def render(folder, name, changes):
+    """Draws the fixture with the SSE cells in changes updated; gives the
+    exit status, the SSE family's SVG's elements by id and the printed lines."""
+    data = copy.deepcopy(MATRIX)
+    for cell in family_of(data, "sse")["round_trips"]:
+        cell.update(changes.get((cell["first"], cell["second"]), {}))
+    status, printed, _, _ = run(folder, name, data)
+    return status, elements(os.path.join(folder, f"{name}-sse.svg")), printed
 
 
 def squares(by_id):
     return {key[len("square-"):]: fill_of(element) for key, element in by_id.items() if key.startswith("square-")}
 
 
+def setUpModule():
+    # The fixture is drawn once, in both formats, for every test that only
+    # reads the pictures.
+    global FOLDER, DRAWN
+    FOLDER = tempfile.TemporaryDirectory()
+    DRAWN = run(FOLDER.name, "matrix", MATRIX, "svg,png")
+
+
+def tearDownModule():
+    FOLDER.cleanup()
+
+
 class Heatmap(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.folder = tempfile.TemporaryDirectory()
-        cls.svg = os.path.join(cls.folder.name, "matrix.svg")
-        cls.png = os.path.join(cls.folder.name, "matrix.png")
-        cls.status = heatmap.main([FIXTURE, "--svg", cls.svg, "--png", cls.png])
-        cls.root = ElementTree.parse(cls.svg).getroot()
-        cls.by_id = {element.get("id"): element for element in cls.root.iter() if element.get("id")}
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.folder.cleanup()
+        cls.folder, (cls.status, cls.printed, _, cls.written) = FOLDER, DRAWN
+        cls.by_id = elements(os.path.join(cls.folder.name, "matrix-sse.svg"))
+        cls.avx2 = elements(os.path.join(cls.folder.name, "matrix-avx2.svg"))
 
     def test_one_labelled_square_per_pair_of_classes(self):
         self.assertEqual(self.status, 0)
@@ -97,9 +128,9 @@ class Heatmap(unittest.TestCase):
                   for key, element in self.by_id.items() if key.startswith("cell-")}
         self.assertEqual(len(labels), 66)
         self.assertEqual(len([key for key in self.by_id if key.startswith("square-")]), 66)
-        with open(FIXTURE) as source:
-            data = json.load(source)
-        expected = {f"{cell['first']}-{cell['second']}": heatmap.cell_label(cell) for cell in data["round_trips"]}
+        self.assertEqual(len([key for key in self.avx2 if key.startswith("square-")]), 10)
+        expected = {f"{cell['first']}-{cell['second']}": heatmap.cell_label(cell)
+                    for cell in family_of(MATRIX, "sse")["round_trips"]}
         self.assertEqual(labels, expected)
         self.assertEqual(labels["pand-mulps"], "+1.0*")
         self.assertEqual(labels["paddd-addps"], "-0.6*")
@@ -121,21 +152,28 @@ class Heatmap(unittest.TestCase):
         # A cell at zero is the map's pale middle.
         self.assertTrue(all(channel > 230 for channel in fill_of(self.by_id["square-paddd-pmuludq"])))
 
-    def test_the_title_names_the_processor_and_a_png_is_written_too(self):
-        texts = ["".join(element.itertext()) for element in self.root.iter(f"{SVG}text")]
-        self.assertTrue(any(text.startswith("AMD EPYC: round trips between SSE instruction classes")
-                            for text in texts), texts[:5])
-        with open(self.png, "rb") as picture:
+    def test_the_title_names_the_processor_and_the_family_and_a_png_is_written_too(self):
+        for name, family in (("sse", "SSE and SSE2, 128 bits on XMM;"), ("avx2", "AVX2 and FMA, 256 bits on YMM;")):
+            root = ElementTree.parse(os.path.join(self.folder.name, f"matrix-{name}.svg")).getroot()
+            texts = ["".join(element.itertext()) for element in root.iter(f"{SVG}text")]
+            first = texts.index("AMD EPYC: round trips between instruction classes")
+            self.assertTrue(texts[first + 1].startswith(family), texts[first + 1])
+        with open(os.path.join(self.folder.name, "matrix-avx2.png"), "rb") as picture:
             self.assertEqual(picture.read(8), b"\x89PNG\r\n\x1a\n")
 
-    def test_a_matrix_without_a_cell_is_refused(self):
-        with open(FIXTURE) as source:
-            data = json.load(source)
-        data["round_trips"] = data["round_trips"][1:]
-        broken = os.path.join(self.folder.name, "broken.json")
-        with open(broken, "w") as target:
-            json.dump(data, target)
-        self.assertEqual(heatmap.main([broken, "--svg", os.path.join(self.folder.name, "x.svg")]), 2)
+    def test_one_file_per_measured_family_and_a_line_for_each_other(self):
+        self.assertEqual(self.written, [f"{name}.{ending}" for name in ("avx2", "sse", "transitions")
+                                        for ending in ("png", "svg")])
+        self.assertIn("avx: not drawn, within: every avx class is measured in the avx2 triangle", self.printed)
+        self.assertIn("avx512: not drawn, unsupported: the processor has no AVX-512 Foundation", self.printed)
+        self.assertNotIn("square-vpaddd-vaddps", self.by_id)
+
+    def test_the_same_matrix_gives_the_same_files_byte_for_byte(self):
+        _, _, _, written = run(self.folder.name, "again", MATRIX, "svg,png")
+        for ending in written:
+            with open(os.path.join(self.folder.name, "matrix-" + ending), "rb") as first, \
+                    open(os.path.join(self.folder.name, "again-" + ending), "rb") as second:
+                self.assertEqual(first.read(), second.read(), ending)
 
 
 class LargeCells(unittest.TestCase):
@@ -180,8 +218,8 @@ class LargeCells(unittest.TestCase):
         self.assertIn("url(#", self.by_id["bimodal-addps-addpd"].find(f"{SVG}path").get("style"))
 
     def test_the_summary_lists_the_measurable_costs_dearest_first(self):
-        self.assertEqual(self.printed[-1], "crossings that cost: addps <-> addpd +77.0 (typical +152.0, bimodal); "
-                                           "paddd <-> mulps +1.0; pand <-> mulps +1.0; pshufd <-> shufps +1.0")
+        self.assertIn("sse: crossings that cost: addps <-> addpd +77.0 (typical +152.0, bimodal); "
+                      "paddd <-> mulps +1.0; pand <-> mulps +1.0; pshufd <-> shufps +1.0", self.printed)
 
     def test_a_bimodal_square_takes_the_colour_of_its_best_figure(self):
         # Best +1, typical +40: paler than a plain +10, as its label says.
@@ -203,6 +241,84 @@ class LargeCells(unittest.TestCase):
         fills = squares(by_id)
         self.assertEqual(fills["paddd-addps"], end_of_map(0.0))
         self.assertEqual(max(fills.values(), key=darkness), fills["paddd-addps"])
+
+    def test_twenty_classes_with_long_names_keep_their_labels_in_their_squares(self):
+        names = [f"vfmadd2{number:02d}ps" for number in range(20)]
+        trips = [{"first": names[row], "second": names[column], "cycles": -450.0, "measurable": True,
+                  "typical": 900.0, "bimodal": (row + column) % 2 == 0}
+                 for row in range(20) for column in range(row + 1, 20)]
+        figure = heatmap.draw(MATRIX, heatmap.load_family({"name": "wide", "title": "wide", "status": "measured",
+                                                           "classes": [{"name": name} for name in names],
+                                                           "round_trips": trips}, "wide"))
+        figure.canvas.draw()
+        renderer, axes = figure.canvas.get_renderer(), figure.axes[0]
+        room = {patch.get_gid().split("-", 1)[1]: patch.get_window_extent(renderer) for patch in axes.patches}
+        for text in axes.texts:
+            box, square = text.get_window_extent(renderer), room[text.get_gid().split("-", 1)[1]]
+            self.assertTrue(square.x0 <= box.x0 <= box.x1 <= square.x1 and square.y0 <= box.y0 <= box.y1 <= square.y1)
+        plt.close(figure)
+
+
+class Transitions(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder, cls.printed = FOLDER, DRAWN[1]
+        cls.by_id = elements(os.path.join(cls.folder.name, "matrix-transitions.svg"))
+
+    def test_a_bar_per_measured_state_and_n_a_where_the_state_is_unsupported(self):
+        def where(start):
+            return {key[len(start):]: "".join(self.by_id[key].itertext()).strip()
+                    for key in self.by_id if key.startswith(start)}
+        kinds = ("sse128", "vex128", "vex256")
+        self.assertEqual(sorted(where("bar-")), sorted(f"{kind}-{state}" for kind in kinds
+                                                        for state in ("clean", "dirty_ymm")))
+        self.assertEqual(where("na-"), {f"{kind}-{state}": "n/a" for kind in kinds
+                                        for state in ("dirty_zmm", "dirty_zmm16_31")})
+        self.assertEqual(where("label-")["sse128-dirty_ymm"], "+1.0*")
+        self.assertIn("transitions: evex512 not measured, unsupported: the processor has no AVX-512 Foundation",
+                      self.printed)
+        self.assertEqual(self.printed[-1], "transitions that cost: vex128 after dirty_ymm +450.0; "
+                                           "sse128 after dirty_ymm +1.0")
+
+    def test_one_cycle_stands_plainly_above_zero_beside_four_hundred_and_fifty(self):
+        def height(key):
+            top, bottom = span_of(self.by_id["bar-" + key])
+            return bottom - top
+        one, huge = height("sse128-dirty_ymm"), height("vex128-dirty_ymm")
+        self.assertGreater(one, 0.25 * huge)
+        self.assertGreater(one, 20 * height("sse128-clean"))
+        # A measurable bar stands out: outlined and opaque, the others faint.
+        self.assertIn("stroke: #000000", self.by_id["bar-sse128-dirty_ymm"].find(f"{SVG}path").get("style"))
+        self.assertIn("opacity: 0.35", self.by_id["bar-sse128-clean"].find(f"{SVG}path").get("style"))
+        # Its typical figure, +3.0, lies plainly above the bar's top.
+        self.assertLess(span_of(self.by_id["typical-sse128-dirty_ymm"])[1],
+                        span_of(self.by_id["bar-sse128-dirty_ymm"])[0] - 10)
+
+
+class Inputs(unittest.TestCase):
+    def test_a_matrix_from_before_the_families_draws_as_the_sse_family(self):
+        with open(ONE_TRIANGLE) as source:
+            status, printed, _, written = run(FOLDER.name, "old", json.load(source))
+        self.assertEqual((status, written), (0, ["sse.svg"]))
+        self.assertEqual(printed[-1], "sse: crossings that cost: pand <-> mulps +1.0")
+        self.assertEqual(len(squares(elements(os.path.join(FOLDER.name, "old-sse.svg")))), 66)
+
+    def test_a_matrix_without_what_it_needs_is_refused_naming_the_field(self):
+        for path, message in (
+                (("families", 2, "round_trips"), "family 'avx2' has no 'round_trips'"),
+                (("families", 0, "round_trips", 0), "family 'sse' has no round trip paddd <-> pmuludq"),
+                (("transitions", "kinds", 0, "states", 1, "cycles"),
+                 "state 'dirty_ymm' of transition kind 'sse128' has no 'cycles'"),
+                (("families",), "the matrix has no 'families'")):
+            with self.subTest(message):
+                data = copy.deepcopy(MATRIX)
+                parent = data
+                for step in path[:-1]:
+                    parent = parent[step]
+                del parent[path[-1]]
+                status, printed, complaint, written = run(FOLDER.name, "broken", data)
+                self.assertEqual((status, written, printed), (2, [], []))
+                self.assertIn(message, complaint)
 
 
 if __name__ == "__main__":

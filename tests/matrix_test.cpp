@@ -444,4 +444,207 @@ TEST(MatrixReport, ListsTheLatenciesTheCostlyCrossingsDearestFirstAndTheBimodalO
                   next_line);
 }
 
+// CPUID's answers for a few processors: the feature bits and XCR0.
+constexpr std::uint32_t sse2_bit = 1u << 26, sse41_bit = 1u << 19, avx_bit = 1u << 28, fma_bit = 1u << 12;
+constexpr std::uint32_t avx2_bit = 1u << 5, f_bit = 1u << 16, dq_bit = 1u << 17, bw_bit = 1u << 30, vl_bit = 1u << 31;
+constexpr CpuidAnswers sse2_only{0, sse2_bit, 0, 0x03};
+constexpr CpuidAnswers avx2_core{sse41_bit | avx_bit | fma_bit, sse2_bit, avx2_bit, 0x07};
+constexpr CpuidAnswers avx512_core{sse41_bit | avx_bit | fma_bit, sse2_bit, avx2_bit | f_bit | dq_bit | bw_bit | vl_bit,
+                                   0xE7};
+
+std::string plans_text(const std::vector<FamilyPlan>& plans) {
+    std::string text;
+    for (const FamilyPlan& plan : plans) {
+        text += std::string(plan.family->name) + " ";
+        text += plan.status == FamilyStatus::measured ? std::to_string(plan.classes.size()) + " classes"
+                : plan.status == FamilyStatus::within ? "within: " + plan.why
+                                                       : "unsupported: " + plan.why;
+        for (const auto& [c, why] : plan.left_out) {
+            text += ", without " + std::string(plan.family->table->classes[c].name) + " (" + why + ")";
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+std::string planned(const CpuidAnswers& answers, PlanRequest request = {}) {
+    std::string why;
+    const std::vector<FamilyPlan> plans = plan_families(request, answers, why);
+    return why.empty() ? plans_text(plans) : "refused: " + why;
+}
+
+TEST(FamilyPlans, EveryFamilyIsReportedAndThoseTheProcessorOrSystemLackSayWhy) {
+    EXPECT_EQ(planned(avx2_core),
+              "sse 20 classes\n"
+              "avx within: every avx class is measured in the avx2 triangle\n"
+              "avx2 17 classes\n"
+              "avx512 unsupported: the processor has no AVX-512 Foundation\n");
+    EXPECT_EQ(planned(avx512_core),
+              "sse 20 classes\navx within: every avx class is measured in the avx2 triangle\n"
+              "avx2 17 classes\navx512 17 classes\n");
+    // The processor has AVX-512, but the system saves only the YMM state.
+    EXPECT_EQ(planned({avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx, 0x07}),
+              "sse 20 classes\navx within: every avx class is measured in the avx2 triangle\navx2 17 classes\n"
+              "avx512 unsupported: the processor has AVX-512 Foundation, but the operating system does not save its "
+              "registers\n");
+    // SSE2 alone: the blends are left out, and with no AVX avx is not within
+    // anything but unsupported itself.
+    EXPECT_EQ(planned(sse2_only),
+              "sse 18 classes, without blendvps (the processor has no SSE4.1), without pblendvb (the processor has no "
+              "SSE4.1)\n"
+              "avx unsupported: the processor has no AVX\navx2 unsupported: the processor has no AVX2\n"
+              "avx512 unsupported: the processor has no AVX-512 Foundation\n");
+    // AVX without AVX2 or FMA: avx is measured in full.
+    EXPECT_EQ(planned({sse41_bit | avx_bit, sse2_bit, 0, 0x07}, {{"avx", "avx2"}, {}}),
+              "avx 10 classes\navx2 unsupported: the processor has no AVX2\n");
+    // AVX-512 Foundation without DQ: the logic classes that need DQ go.
+    EXPECT_EQ(planned({avx512_core.leaf1_ecx, sse2_bit, avx2_bit | f_bit, 0xE7}, {{"avx512"}, {}}),
+              "avx512 15 classes, without vandps (the processor has no AVX-512 DQ), without vandpd (the processor has "
+              "no AVX-512 DQ)\n");
+}
+
+TEST(FamilyPlans, ChosenFamiliesAndClassesNarrowTheRunAndBadNamesAreRefused) {
+    // Named families are measured even where one holds the other.
+    EXPECT_EQ(planned(avx2_core, {{"avx2", "avx"}, {}}), "avx 10 classes\navx2 17 classes\n");
+    // A class name picks its class in every family that has it; families
+    // without any named class are left out of the report.
+    EXPECT_EQ(planned(avx512_core, {{}, {"vaddps", "vpermps"}}),
+              "avx within: every avx class is measured in the avx2 triangle\navx2 2 classes\navx512 2 classes\n");
+    EXPECT_EQ(planned(avx2_core, {{}, {"addps", "mulps"}}), "sse 2 classes\n");
+    // A class whose own instruction set is missing is reported, not measured.
+    EXPECT_EQ(planned(sse2_only, {{"sse"}, {"blendvps"}}), "sse unsupported: the processor has no SSE4.1\n");
+    // The listing runs nothing: it plans what the processor cannot run too.
+    PlanRequest listing{{"avx512"}, {"vandps"}, true};
+    EXPECT_EQ(planned(sse2_only, listing), "avx512 1 classes\n");
+    EXPECT_EQ(planned(avx2_core, {{"sse", "avx3"}, {}}), "refused: no family 'avx3' (sse, avx, avx2 or avx512)");
+    EXPECT_EQ(planned(avx2_core, {{"sse"}, {"vaddps"}}), "refused: no instruction class 'vaddps' in the families chosen");
+    EXPECT_EQ(planned(avx2_core, {{"sse", "sse"}, {}}), "refused: family 'sse' named twice");
+    EXPECT_EQ(planned(avx2_core, {{}, {"paddd", ""}}), "refused: an empty class name");
+    EXPECT_EQ(names_in("a,,b"), (std::vector<std::string_view>{"a", "", "b"}));
+}
+
+// One window of a transition whose reference chain takes `reference` cycles
+// per instruction and whose state adds `extra`, at `ruler` ticks per cycle,
+// in a frame of `frame` ticks; the middle runs ran 10% slower.
+TransitionWindow transition_window(double reference, double extra, double ruler, double frame = 3000) {
+    auto time = [&](double cycles, double at) {
+        return static_cast<std::uint64_t>(frame + transition_length * cycles * loop_iterations * at + 0.5);
+    };
+    auto ruler_time = [&](ClockChainIndex chain, double at) {
+        return static_cast<std::uint64_t>(1000 + clock_chains[chain].length * loop_iterations * at + 0.5);
+    };
+    const double middle = 1.1 * ruler;
+    return {{time(reference, ruler), time(reference, middle)},
+            {time(reference + extra, ruler), time(reference + extra, middle)},
+            {ruler_time(add_short, ruler), ruler_time(add_long, ruler)},
+            {ruler_time(add_short, middle), ruler_time(add_long, middle)}};
+}
+
+TEST(TransitionArithmetic, TheExtraIsTheStateRoutinesTimeBeyondTheReferencesPerInstructionTheFrameCancelled) {
+    TransitionTable table;
+    for (TransitionRow& row : table.rows) row.why = "not measured here";
+    TransitionRow& row = table.rows[0];
+    row.why.clear();
+    for (std::size_t state = 0; state < transition_state_count; ++state) row.cells[state].why = "not measured here";
+    // A dirty upper half that costs 28 cycles per instruction, each window at
+    // its own clock; vzeroupper, which costs nothing, in a larger frame.
+    row.cells[2].why.clear();
+    for (double ruler : {0.70, 0.77, 0.73}) row.cells[2].windows.push_back(transition_window(3, 28, ruler));
+    row.cells[1].why.clear();
+    for (double ruler : {0.70, 0.77, 0.73}) row.cells[1].windows.push_back(transition_window(3, 0.02, ruler, 90000));
+    table = transitions_from(std::move(table));
+    // Whole ticks leave a few ten-thousandths.
+    EXPECT_NEAR(table.rows[0].cells[2].best.lowest, 28, 1e-3);
+    EXPECT_NEAR(table.rows[0].cells[2].best.highest, 28, 1e-3);
+    EXPECT_NEAR(table.rows[0].cells[2].typical.median, 28, 1e-3);
+    EXPECT_TRUE(table.rows[0].cells[2].measurable());
+    EXPECT_NEAR(table.rows[0].cells[1].best.median, 0.02, 1e-4);
+    EXPECT_FALSE(table.rows[0].cells[1].measurable());
+    // The reference's own cycles hold the frame: 3,000 ticks over 49,152
+    // instructions at 0.73.
+    EXPECT_NEAR(table.rows[0].reference.lowest, 3 + 3000 / (12 * 4096 * 0.77), 1e-4);
+}
+
+TEST(TransitionMeasurement, TimesOnlyWhatTheProcessorCanRunTheReferenceAndTheRulerInEveryTurn) {
+    static std::string calls;
+    calls.clear();
+    static std::uint64_t stamp;
+    static TimedRun routines[transition_kind_count][transition_state_count];
+    static ClockChain ruler[clock_chain_count];
+    static void (*leave)() = [] {
+        measurement_state.start = stamp;
+        measurement_state.end = stamp + 1000;
+        stamp += 1'000'000;
+    };
+    for (auto& kind : routines) {
+        for (TimedRun& routine : kind) routine = [] { calls += '!'; leave(); };
+    }
+    routines[0][0] = [] { calls += 'a'; leave(); };
+    routines[0][1] = [] { calls += 'b'; leave(); };
+    routines[0][2] = [] { calls += 'c'; leave(); };
+    routines[1][0] = [] { calls += 'd'; leave(); };
+    routines[1][1] = [] { calls += 'e'; leave(); };
+    routines[1][2] = [] { calls += 'f'; leave(); };
+    routines[2][0] = [] { calls += 'g'; leave(); };
+    routines[2][1] = [] { calls += 'h'; leave(); };
+    routines[2][2] = [] { calls += 'i'; leave(); };
+    std::copy(std::begin(clock_chains), std::end(clock_chains), ruler);
+    ruler[add_short].run = [] { calls += 'r'; leave(); };
+    ruler[add_long].run = [] { calls += 'R'; leave(); };
+    std::size_t progress = 0;
+    const TransitionSettings settings{{2, 1}};
+    const TransitionTable table = measure_transitions(settings, avx2_core, [&] { ++progress; }, routines, ruler);
+    // No AVX-512: the ZMM states and the EVEX kind are never run.
+    EXPECT_EQ(calls, "abrR" "acrR" "derR" "dfrR" "ghrR" "girR" "abrR" "acrR" "derR" "dfrR" "ghrR" "girR");
+    EXPECT_EQ(progress, transition_window_count(settings, avx2_core));
+    EXPECT_EQ(progress, 12u);
+    EXPECT_EQ(table.rows[3].why, "the processor has no AVX-512 Foundation");
+    EXPECT_EQ(table.rows[0].cells[3].why, "the processor has no AVX-512 Foundation");
+    EXPECT_TRUE(table.rows[0].cells[3].windows.empty());
+    EXPECT_EQ(table.rows[1].cells[2].windows.size(), 2u);
+    if (sizeof(void*) < 8) {
+        EXPECT_EQ(why_no_transition(0, 4, avx512_core), "a 32-bit program has no zmm16-31");
+    } else {
+        EXPECT_EQ(why_no_transition(0, 4, avx512_core), "");
+    }
+}
+
+TEST(MatrixReport, SaysWhyAFamilyWasNotMeasuredAndShowsTheTransitions) {
+    const PenaltyMatrix matrix = scripted_matrix({pand, mulps}, {0.7}, [](ChainPair pair, std::size_t) {
+        return pair.first == pair.second ? std::pair{1.0, 1.0} : std::pair{2.0, 2.0};
+    });
+    MatrixResults results = results_of(matrix);
+    results.families[0].plan.left_out = {{18, "the processor has no SSE4.1"}};
+    results.families.push_back({{&families[3], FamilyStatus::unsupported, "the processor has no AVX-512 Foundation",
+                                 {}, {}},
+                                {}});
+    TransitionRow& row = results.transitions.rows[0];
+    row.why.clear();
+    row.cells[1].why.clear();
+    row.cells[2].why.clear();
+    row.cells[3].why = row.cells[4].why = "the processor has no AVX-512 Foundation";
+    row.cells[1].windows.push_back(transition_window(3, 0.001, 0.7, 0));
+    row.cells[2].windows.push_back(transition_window(3, 28.25, 0.7, 0));
+    results.transitions = transitions_from(std::move(results.transitions));
+    const std::string report = matrix_report(results, calibration_from({}, {0, 0}, {1, 1}));
+    const std::string next_line(line_break);
+    EXPECT_NE(report.find(next_line + "sse: SSE to SSE4.1, 128 bits on XMM" + next_line +
+                          "left out: blendvps (the processor has no SSE4.1)" + next_line + "latency"),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(section(report, "avx512:", "transitions"),
+              "avx512: AVX-512, 512 bits on ZMM: unsupported, the processor has no AVX-512 Foundation" + next_line +
+                  next_line);
+    EXPECT_EQ(section(report, "  legacy SSE", "  VEX, 128"),
+              "  legacy SSE, 128 bits, addps xmm0, xmm1, 3.00 cycles per instruction with no state write:" + next_line +
+                  "                                        per instruction   per iteration" + next_line +
+                  "                                           best  typical            best" + next_line +
+                  "    after vzeroupper (the control)        +0.00    +0.00            +0.0" + next_line +
+                  "    dirty YMM upper half                 +28.25*  +28.25          +339.0" + next_line +
+                  "    dirty ZMM upper half                n/a, the processor has no AVX-512 Foundation" + next_line +
+                  "    dirty zmm16-31                      n/a, the processor has no AVX-512 Foundation" + next_line);
+    EXPECT_NE(report.find("  VEX, 128 bits, vaddps xmm0, xmm0, xmm1: unsupported, not measured here"),
+              std::string::npos);
+}
+
 }  // namespace

@@ -1,23 +1,42 @@
 #!/usr/bin/env python3
-"""Draws the round-trip matrix of simd-mix-matrix --json as a heatmap.
+"""Draws the output of simd-mix-matrix --json: a heatmap per family of
+instruction classes and a bar chart of the state transitions.
 
-Usage: heatmap.py MATRIX.json [--svg PATH] [--png PATH]
+Usage: heatmap.py MATRIX.json --prefix PATH [--formats svg,png]
 
-One square per pair of classes, below the diagonal: the extra core cycles of
-one round trip, on a diverging colour map centred on zero (red costs, blue
-saves), labelled in cycles, with a '*' and bold type where every window puts
-the cell 0.1 cycle or more from zero on one side. The colours follow a symmetric logarithm, linear within
-half a cycle of zero, so that a cell of one cycle stays visibly red beside a
-cell of a hundred. A bimodal cell, whose typical run costs clearly more than
-its best, is hatched, marked '~' and shows its typical figure below the best.
-The processor's name stands in the title.
+Each family of instruction classes that was measured (SSE, AVX2, AVX-512...)
+gets its own heatmap, PATH-<family>.svg and .png: one square per pair of its
+classes, below the diagonal, holding the extra core cycles of one round trip,
+on a diverging colour map centred on zero (red costs, blue saves), labelled in
+cycles, with a '*' and bold type where every window puts the cell 0.1 cycle or
+more from zero on one side. The colours follow a symmetric logarithm, linear
+within half a cycle of zero, so that a cell of one cycle stays visibly red
+beside a cell of a hundred. A bimodal cell, whose typical run costs clearly
+more than its best, is hatched, marked '~' and shows its typical figure below
+the best. The processor's name and the family's title stand in the title.
 
-Exit status: 0, or 2 when the input cannot be read.
+The state transitions, where the matrix has any that were measured, go to
+PATH-transitions.svg and .png: a group of bars per kind of instruction, one bar
+per state left behind by the write before it, as high as the extra core
+cycles per instruction of a dependent chain of that kind, on the same
+symmetric logarithm, with a black line at the typical figure. A state that the
+processor cannot reach is marked n/a.
+
+The program prints a line per file written, the crossings that cost in each
+family, dearest first, and a line for each family or kind that was not drawn,
+saying why.
+
+An older matrix, with one triangle of SSE classes and no families, draws as
+the one family "sse".
+
+Exit status: 0; 1 when a file cannot be written; 2 when the input cannot be
+read.
 """
 
 import argparse
 import json
 import math
+import re
 import sys
 
 import matplotlib
@@ -25,7 +44,9 @@ import matplotlib
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.colors import SymLogNorm  # noqa: E402
-from matplotlib.patches import Rectangle  # noqa: E402
+from matplotlib.lines import Line2D  # noqa: E402
+from matplotlib.patches import Patch, Rectangle  # noqa: E402
+from matplotlib.ticker import NullLocator  # noqa: E402
 
 # Text stays text in the SVG, and the file is the same for the same input.
 plt.rcParams["svg.fonttype"] = "none"
@@ -35,8 +56,15 @@ COLOURS = "RdBu_r"
 # Within half a cycle of zero the scale is linear, so that measurement noise
 # stays pale; beyond it each decade of cycles takes the same share of the
 # colours, so that a whole cycle's penalty is plainly red even beside one of
-# a hundred cycles.
+# a hundred cycles. The bar chart's axis follows the same scale for the same
+# reason: a bar of +1 must stand plainly above the axis beside one of +400.
 LINEAR_WITHIN = 0.5
+FORMATS = ("svg", "png")
+# What an older matrix, from before the families, measured.
+OLD_FAMILY_TITLE = "SSE and SSE2, 128 bits on XMM"
+# The transitions' chart takes this name in place of a family's, so no family
+# may have it.
+TRANSITIONS = "transitions"
 
 
 def signed(cycles):
@@ -48,22 +76,115 @@ def cell_label(cell):
     return signed(cell["cycles"]) + ("*" if cell["measurable"] else "") + ("~" if cell["bimodal"] else "")
 
 
-def load(path):
-    with open(path) as source:
-        data = json.load(source)
-    names = [entry["name"] for entry in data["classes"]]
-    cells = {(cell["first"], cell["second"]): cell for cell in data["round_trips"]}
-    for cell in cells.values():
+def field(record, name, where):
+    """record[name], or an error that says which field of what is missing."""
+    if not isinstance(record, dict):
+        raise ValueError(f"{where} is not an object")
+    if name not in record:
+        raise ValueError(f"{where} has no {name!r}")
+    return record[name]
+
+
+def listed(record, name, where):
+    value = field(record, name, where)
+    if not isinstance(value, list):
+        raise ValueError(f"{where}: {name!r} is not a list")
+    return value
+
+
+def file_name_part(name, where):
+    # The name becomes part of a file name, which it must not lead out of
+    # the folder that the prefix names.
+    if not isinstance(name, str) or not re.fullmatch(r"[A-Za-z0-9_+-]+", name):
+        raise ValueError(f"{where} has the name {name!r}, which cannot stand in a file name")
+    return name
+
+
+def load_family(entry, where):
+    """A family as drawn: its name, title and status, and for a measured one
+    its class names in order and its cells by pair of names."""
+    name = file_name_part(field(entry, "name", where), where)
+    where = f"family {name!r}"
+    if name == TRANSITIONS:
+        raise ValueError(f"{where} has the name of the transitions' chart")
+    status = field(entry, "status", where)
+    family = {"name": name, "status": status, "title": entry.get("title", name), "why": entry.get("why", "")}
+    if status != "measured":
+        return family
+    family["title"] = field(entry, "title", where)
+    family["left_out"] = [f"{field(item, 'name', f'a class left out of {where}')} "
+                          f"({item.get('why', 'no reason given')})" for item in entry.get("left_out", [])]
+    names = [field(item, "name", f"a class of {where}") for item in listed(entry, "classes", where)]
+    cells = {}
+    for cell in listed(entry, "round_trips", where):
+        pair = (field(cell, "first", f"a round trip of {where}"), field(cell, "second", f"a round trip of {where}"))
         # A matrix from before the typical figures were measured lacks them;
         # say which field is missing rather than fail halfway through a drawing.
-        for field in ("cycles", "measurable", "typical", "bimodal"):
-            if field not in cell:
-                raise ValueError(f"round trip {cell['first']} <-> {cell['second']} has no {field!r}")
+        for needed in ("cycles", "measurable", "typical", "bimodal"):
+            field(cell, needed, f"round trip {pair[0]} <-> {pair[1]} of {where}")
+        cells[pair] = cell
     for first in range(len(names)):
         for second in range(first + 1, len(names)):
             if (names[first], names[second]) not in cells:
-                raise ValueError(f"no round trip {names[first]} <-> {names[second]}")
-    return data, names, cells
+                raise ValueError(f"{where} has no round trip {names[first]} <-> {names[second]}")
+    family["names"], family["cells"] = names, cells
+    return family
+
+
+def load_transitions(section):
+    """The transitions as drawn: the states in order, and each kind with its
+    states' entries by state name, in the order of the input; a state that a
+    kind does not list is drawn as one it cannot reach."""
+    where = "transitions"
+    states = [(field(entry, "name", "a state of transitions"), field(entry, "title", "a state of transitions"))
+              for entry in listed(section, "states", where)]
+    known = {name for name, _ in states}
+    kinds = []
+    for entry in listed(section, "kinds", where):
+        name = field(entry, "name", "a kind of transitions")
+        kind_where = f"transition kind {name!r}"
+        kind = {"name": name, "status": field(entry, "status", kind_where), "title": entry.get("title", name),
+                "why": entry.get("why", ""), "instruction": entry.get("instruction"), "latency": entry.get("latency")}
+        if kind["status"] == "measured":
+            kind["title"] = field(entry, "title", kind_where)
+            kind["states"] = {}
+            for result in listed(entry, "states", kind_where):
+                state = field(result, "state", f"a state of {kind_where}")
+                result_where = f"state {state!r} of {kind_where}"
+                if state not in known:
+                    raise ValueError(f"{kind_where} names the state {state!r}, which transitions' states lack")
+                if field(result, "status", result_where) == "measured":
+                    for needed in ("cycles", "typical", "measurable"):
+                        field(result, needed, result_where)
+                kind["states"][state] = result
+        kinds.append(kind)
+    return {"states": states, "kinds": kinds}
+
+
+def load(path):
+    """The matrix's processor, clock and settings as read, its families and
+    its transitions (None where it has none)."""
+    with open(path) as source:
+        data = json.load(source)
+    field(data, "processor", "the matrix")
+    field(field(data, "calibration", "the matrix"), "core_ghz", "the matrix's calibration")
+    if "families" in data:
+        entries = listed(data, "families", "the matrix")
+    elif "classes" in data:
+        # A matrix saved before the families measured one triangle of SSE
+        # classes; it still draws, as that family.
+        entries = [{"name": "sse", "title": OLD_FAMILY_TITLE, "status": "measured",
+                    "classes": data["classes"], "round_trips": field(data, "round_trips", "the matrix")}]
+    else:
+        raise ValueError("the matrix has no 'families' (nor the 'classes' of a matrix from before them)")
+    families = [load_family(entry, f"family {number + 1}") for number, entry in enumerate(entries)]
+    seen = set()
+    for family in families:
+        if family["name"] in seen:
+            raise ValueError(f"two families have the name {family['name']!r}")
+        seen.add(family["name"])
+    transitions = load_transitions(data["transitions"]) if "transitions" in data else None
+    return data, families, transitions
 
 
 def colour_norm(cells):
@@ -74,25 +195,52 @@ def colour_norm(cells):
     return SymLogNorm(linthresh=LINEAR_WITHIN, linscale=1.0, vmin=-reach, vmax=reach, base=10), reach
 
 
-def colour_ticks(reach):
-    """Ticks for the colour bar: zero, the powers of ten within reach and the
-    ends, with half a cycle where the range is too narrow for more."""
+def side_marks(reach):
+    """The positive ticks up to reach: the powers of ten within it and the
+    end, with half a cycle where the range is too narrow for more."""
     marks = [10 ** power for power in range(0, 7) if 10 ** power <= reach]
     if reach < 2:
         marks.insert(0, LINEAR_WITHIN)
     end = math.floor(reach * 10) / 10
     if end >= 1.5 * marks[-1]:
         marks.append(end)
+    return marks
+
+
+def axis_marks(reach):
+    """The positive ticks of the bar chart's axis: the powers of ten up to
+    reach, or half a cycle and one where the range is too narrow for more."""
+    marks = [10 ** power for power in range(0, 7) if 10 ** power <= reach]
+    return [LINEAR_WITHIN] + marks if reach < 2 else marks
+
+
+def tick_labels(ticks):
+    return ["0" if tick == 0 else f"{tick:+g}" for tick in ticks]
+
+
+def colour_ticks(reach):
+    """Ticks for the colour bar: zero, the powers of ten within reach and the
+    ends, with half a cycle where the range is too narrow for more."""
+    marks = side_marks(reach)
     ticks = [-mark for mark in reversed(marks)] + [0] + marks
-    return ticks, ["0" if tick == 0 else f"{tick:+g}" for tick in ticks]
+    return ticks, tick_labels(ticks)
 
 
-def draw(data, names, cells):
-    """The figure: row i, column j < i holds the pair of classes i and j."""
+def marks_legend(data):
+    resolution = data.get("cycle_resolution", 0.1)
+    return f"* every window {resolution:g} or more from zero on one side"
+
+
+def draw(data, family):
+    """The family's figure: row i, column j < i holds the pair of classes i and j."""
+    names, cells = family["names"], family["cells"]
     count = len(names)
     norm, reach = colour_norm(cells)
     colours = plt.get_cmap(COLOURS)
-    size = 0.62 * count + 2.5
+    # Each class takes the same room whatever the count, so that a cell's
+    # label and an 11-letter name keep their size in a triangle of 20; a small
+    # family still gets the width that its three title lines need.
+    size = max(0.62 * count + 2.5, 6.0)
     figure, axes = plt.subplots(figsize=(size + 1.5, size))
     for row in range(1, count):
         for column in range(row):
@@ -119,8 +267,8 @@ def draw(data, names, cells):
             axes.text(column + 0.5, row + 0.72, "typ " + signed(cell["typical"]), ha="center", va="center",
                       fontsize=6, color=ink, gid=f"typical-{first}-{second}",
                       bbox={"boxstyle": "round,pad=0.1", "facecolor": shade, "edgecolor": "none"})
-    axes.set_xlim(0, count - 1)
-    axes.set_ylim(count, 1)
+    axes.set_xlim(0, max(count - 1, 1))
+    axes.set_ylim(max(count, 2), 1)
     axes.set_aspect("equal")
     axes.set_xticks([i + 0.5 for i in range(count - 1)], names[:-1], rotation=45, ha="right")
     axes.set_yticks([i + 0.5 for i in range(1, count)], names[1:])
@@ -133,11 +281,13 @@ def draw(data, names, cells):
     ticks, labels = colour_ticks(reach)
     bar.set_ticks(ticks, labels=labels)
     bar.minorticks_off()
-    calibration = data["calibration"]
-    axes.set_title(f"{data['processor']}: round trips between SSE instruction classes\n"
-                   f"core clock {calibration['core_ghz']:.2f} GHz; * every window 0.1 or more from zero on one side; "
-                   f"~ bimodal, typ: what most runs cost", fontsize=10)
-    figure.tight_layout()
+    axes.set_title(f"{data['processor']}: round trips between instruction classes\n"
+                   f"{family['title']}; core clock {data['calibration']['core_ghz']:.2f} GHz\n"
+                   f"{marks_legend(data)}; ~ bimodal, typ: what most runs cost", fontsize=10)
+    left_out = family["left_out"]
+    if left_out:
+        figure.text(0.01, 0.01, "left out: " + "; ".join(left_out), fontsize=8, gid="left-out")
+    figure.tight_layout(rect=(0, 0.03 if left_out else 0, 1, 1))
     return figure
 
 
@@ -155,28 +305,153 @@ def summary(cells):
         + (f" (typical {cell['typical']:+.1f}, bimodal)" if cell["bimodal"] else "") for cell in costly)
 
 
+def measured_kinds(transitions):
+    return [kind for kind in transitions["kinds"] if kind["status"] == "measured"]
+
+
+def measured_results(kind):
+    """The kind's measured states, as (state name, entry), in the order of the
+    input."""
+    return [(state, result) for state, result in kind["states"].items() if result["status"] == "measured"]
+
+
+def draw_transitions(data, transitions):
+    """The bar chart: a group per measured kind, a bar per state."""
+    kinds = measured_kinds(transitions)
+    states = transitions["states"]
+    figures = [result[figure] for kind in kinds for _, result in measured_results(kind)
+               for figure in ("cycles", "typical")]
+    width = 0.8 / max(len(states), 1)
+    figure, axes = plt.subplots(figsize=(max(7.0, 1.5 + len(kinds) * (0.5 * len(states) + 0.9)) + 3.2, 6.5))
+    palette = plt.get_cmap("tab10")
+    for group, kind in enumerate(kinds):
+        for number, (state, _) in enumerate(states):
+            x = group - 0.4 + width * (number + 0.5)
+            result = kind["states"].get(state)
+            if result is None or result["status"] != "measured":
+                # No bar at all, which would read as zero: a state the
+                # processor cannot reach has no figure to show.
+                axes.annotate("n/a", (x, 0), xytext=(0, 3), textcoords="offset points", ha="center", va="bottom",
+                              fontsize=7, color="dimgray", gid=f"na-{kind['name']}-{state}")
+                continue
+            cycles, measurable = result["cycles"], result["measurable"]
+            # A measurable bar is drawn in full with a black outline and a
+            # bold label; the others are faint, so that the eye goes to what
+            # the windows agree on.
+            axes.bar(x, cycles, width * 0.92, color=palette(number % 10), alpha=1.0 if measurable else 0.35,
+                     edgecolor="black" if measurable else "none", linewidth=1.2, gid=f"bar-{kind['name']}-{state}")
+            axes.plot([x - width * 0.46, x + width * 0.46], [result["typical"]] * 2, color="black", linewidth=2,
+                      solid_capstyle="butt", gid=f"typical-{kind['name']}-{state}")
+            top = max(cycles, result["typical"]) if cycles >= 0 else min(cycles, result["typical"])
+            axes.annotate(signed(cycles) + ("*" if measurable else ""), (x, top),
+                          xytext=(0, 3 if cycles >= 0 else -3), textcoords="offset points", ha="center",
+                          va="bottom" if cycles >= 0 else "top", rotation=90, fontsize=7,
+                          fontweight="bold" if measurable else "normal", gid=f"label-{kind['name']}-{state}")
+    axes.axhline(0, color="black", linewidth=0.8)
+    axes.set_yscale("symlog", linthresh=LINEAR_WITHIN, linscale=1.0, base=10)
+    # Room above the tallest bar, and below the deepest, for its label.
+    high = max([LINEAR_WITHIN] + figures)
+    low = max([LINEAR_WITHIN] + [-figure for figure in figures])
+    axes.set_ylim(-(low * 8 if low > LINEAR_WITHIN else 1.0), high * 8 if high > LINEAR_WITHIN else 2.0)
+    # The bars carry their own figures, so the axis needs only the decades.
+    ticks = [-mark for mark in reversed(axis_marks(low))] + [0] + axis_marks(high)
+    axes.set_yticks(ticks, tick_labels(ticks))
+    axes.yaxis.set_minor_locator(NullLocator())
+    axes.set_ylabel("extra core cycles per instruction")
+    axes.set_xlim(-0.5, len(kinds) - 0.5)
+    axes.set_xticks(range(len(kinds)), [
+        "\n".join([kind["title"]] + ([kind["instruction"]] if kind["instruction"] else [])
+                  + ([f"latency {kind['latency']:.1f} cycles"] if isinstance(kind["latency"], (int, float)) else []))
+        for kind in kinds], fontsize=8)
+    axes.tick_params(axis="x", length=0)
+    handles = [Patch(facecolor=palette(number % 10), label=title) for number, (_, title) in enumerate(states)]
+    handles.append(Line2D([], [], color="black", linewidth=2, label="typical: what most runs cost"))
+    axes.legend(handles=handles, loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8, frameon=False)
+    per_iteration = data["transitions"].get("instructions_per_iteration")
+    axes.set_title(f"{data['processor']}: what the state left behind costs the instructions after it\n"
+                   "extra core cycles per instruction of a dependent chain after each state, beyond the same chain "
+                   "with no state write" + (f" ({per_iteration} to an iteration)" if per_iteration else "") + "\n"
+                   f"bars: best; linear within ±0.5, logarithmic beyond; {marks_legend(data)}", fontsize=9)
+    omitted = [f"{kind['title']} ({kind['why'] or kind['status']})" for kind in transitions["kinds"]
+               if kind["status"] != "measured"]
+    if omitted:
+        figure.text(0.01, 0.01, "not measured: " + "; ".join(omitted), fontsize=8, gid="not-measured")
+    figure.tight_layout(rect=(0, 0.03 if omitted else 0, 1, 1))
+    return figure
+
+
+def transitions_summary(transitions):
+    """The transitions that cost, dearest first, in the order of the input
+    where the tenths are equal."""
+    costly = sorted(((kind["name"], state, result) for kind in measured_kinds(transitions)
+                     for state, result in measured_results(kind) if result["measurable"] and result["cycles"] > 0),
+                    key=lambda item: -round(item[2]["cycles"], 1))
+    if not costly:
+        return "transitions that cost: none measurable"
+    return "transitions that cost: " + "; ".join(
+        f"{kind} after {state} {result['cycles']:+.1f}" for kind, state, result in costly)
+
+
+def save(figure, prefix, name, formats):
+    """Writes the figure once per format; gives the paths written."""
+    written = []
+    try:
+        for kind in formats:
+            path = f"{prefix}-{name}.{kind}"
+            if kind == "svg":
+                figure.savefig(path, format="svg", metadata={"Date": None})
+            else:
+                figure.savefig(path, format="png", dpi=110, metadata={"Software": None})
+            written.append(path)
+    finally:
+        plt.close(figure)
+    return written
+
+
+def formats_list(text):
+    formats = [part.strip() for part in text.split(",") if part.strip()]
+    unknown = [part for part in formats if part not in FORMATS]
+    if unknown or not formats:
+        raise argparse.ArgumentTypeError(f"formats are a comma-separated list of {', '.join(FORMATS)}")
+    return list(dict.fromkeys(formats))
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("matrix", help="the output of simd-mix-matrix --json")
-    parser.add_argument("--svg", help="write the picture as SVG here")
-    parser.add_argument("--png", help="write the picture as PNG here")
+    parser.add_argument("--prefix", required=True,
+                        help="where the pictures go: PREFIX-<family>.<format> and PREFIX-transitions.<format>")
+    parser.add_argument("--formats", type=formats_list, default=list(FORMATS),
+                        help="comma-separated, of svg and png (default: svg,png)")
     args = parser.parse_args(argv)
     try:
-        data, names, cells = load(args.matrix)
+        data, families, transitions = load(args.matrix)
     except (OSError, ValueError, KeyError, TypeError) as error:
         print(f"heatmap: cannot read {args.matrix}: {error}", file=sys.stderr)
         return 2
-    figure = draw(data, names, cells)
-    written = []
-    if args.svg:
-        figure.savefig(args.svg, format="svg", metadata={"Date": None})
-        written.append(args.svg)
-    if args.png:
-        figure.savefig(args.png, format="png", dpi=110, metadata={"Software": None})
-        written.append(args.png)
-    plt.close(figure)
-    print("heatmap: wrote " + (" and ".join(written) if written else "nothing (no --svg or --png)"))
-    print(summary(cells))
+    try:
+        for family in families:
+            if family["status"] != "measured":
+                print(f"{family['name']}: not drawn, {family['status']}: {family['why'] or 'no reason given'}")
+                continue
+            for path in save(draw(data, family), args.prefix, family["name"], args.formats):
+                print(f"heatmap: wrote {path}")
+            print(f"{family['name']}: {summary(family['cells'])}")
+        if transitions is None:
+            return 0
+        for kind in transitions["kinds"]:
+            if kind["status"] != "measured":
+                print(f"transitions: {kind['name']} not measured, {kind['status']}: "
+                      f"{kind['why'] or 'no reason given'}")
+        if not measured_kinds(transitions):
+            print("transitions: no kind measured, no chart")
+            return 0
+        for path in save(draw_transitions(data, transitions), args.prefix, TRANSITIONS, args.formats):
+            print(f"heatmap: wrote {path}")
+        print(transitions_summary(transitions))
+    except OSError as error:
+        print(f"heatmap: cannot write under {args.prefix}: {error}", file=sys.stderr)
+        return 1
     return 0
 
 
