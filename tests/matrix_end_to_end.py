@@ -17,15 +17,37 @@ from case_runner import cases_in, check, command_of, run_case
 
 TIMEOUT = 180
 ITERATIONS = 4096
-CLASSES = ["paddd", "pmuludq", "pand", "pshufd", "addps", "mulps", "andps", "shufps", "addpd", "mulpd", "andpd",
-           "shufpd"]
-LATENCY = re.compile(r"  (\w+) +(packed 32-bit integer|packed single|packed double) +(add|multiply|logic|shuffle) "
-                     r"+\d+\.\d\d +\d+\.\d\d")
+TRANSITION_LENGTH = 12
+SSE_CLASSES = ["paddd", "pmuludq", "pand", "pshufd", "addps", "mulps", "andps", "shufps", "addpd", "mulpd", "andpd",
+               "shufpd", "addss", "mulss", "addsd", "mulsd", "cvtdq2ps", "cvtps2dq", "blendvps", "pblendvb"]
+FAMILIES = ["sse", "avx", "avx2", "avx512"]
+# The instruction sets each family needs, as /proc/cpuinfo names them.
+FAMILY_FLAGS = {"sse": "sse2", "avx": "avx", "avx2": "avx2", "avx512": "avx512f"}
+TYPES = "packed 32-bit integer|packed single|packed double|scalar single|scalar double|integer to single|" \
+        "single to integer|packed bytes"
+OPERATIONS = "add|multiply|logic|shuffle|convert|blend|multiply-add|lane cross"
+LATENCY = re.compile(rf"  (\w+) +({TYPES}) +({OPERATIONS}) +\d+\.\d\d +\d+\.\d\d")
 CELL = re.compile(r"[+-]\d+\.\d\*?~?")
 TYPICAL = r"typical [+-]\d+\.\d, \d+\.\d% of runs fast"
 CROSSING = re.compile(rf"  (\w+) <-> (\w+): \+\d+\.\d cycles per round trip( at best; {TYPICAL})?")
 BIMODAL = re.compile(rf"  (\w+) <-> (\w+): best [+-]\d+\.\d, {TYPICAL}")
+HEADING = re.compile(r"(sse|avx|avx2|avx512): ([^:]+)(: (unsupported, .+|every avx class is measured in the avx2 "
+                     r"triangle))?")
+TRANSITION = re.compile(r"    (after vzeroupper \(the control\)|dirty YMM upper half|dirty ZMM upper half|dirty zmm16-31) +"
+                        r"([+-]\d+\.\d\d\*? +[+-]\d+\.\d\d +[+-]\d+\.\d|n/a, .+)")
 FAILURE_PREFIX = "simd-mix-matrix: cannot write to standard output: "
+
+
+def processor_flags():
+    """The instruction sets /proc/cpuinfo names, or None where there is none."""
+    try:
+        with open("/proc/cpuinfo") as cpuinfo:
+            for line in cpuinfo:
+                if line.startswith("flags"):
+                    return set(line.split(":", 1)[1].split())
+    except OSError:
+        pass
+    return None
 
 
 class Program:
@@ -33,6 +55,7 @@ class Program:
         self.command = command_of(args)
         self.line_break = "\r\n" if args.platform == "win32" else "\n"
         self.windows = args.platform == "win32"
+        self.bits = 64 if args.platform == "x86_64-linux" else 32
 
     def run(self, *arguments, stdout=subprocess.PIPE, environment=None):
         result = subprocess.run(self.command + list(arguments), stdout=stdout, stderr=subprocess.PIPE, timeout=TIMEOUT,
@@ -52,9 +75,22 @@ class Program:
         return lines
 
 
+def family_sections(lines):
+    """The report's families, by name: the heading's match and the lines up
+    to the next heading or the transitions."""
+    transitions_at = next(i for i, line in enumerate(lines) if line.startswith("transitions between upper-half"))
+    starts = [i for i, line in enumerate(lines[:transitions_at]) if HEADING.fullmatch(line)]
+    families = {}
+    for start, end in zip(starts, starts[1:] + [transitions_at]):
+        heading = HEADING.fullmatch(lines[start])
+        check(lines[start - 1] == "", f"no empty line before {lines[start]!r}")
+        families[heading.group(1)] = (heading, lines[start + 1:end - 1])
+    return families, lines[transitions_at:]
+
+
 def report_sections(lines):
     """The latency lines, the triangle's rows, the costly crossings and the
-    bimodal ones."""
+    bimodal ones of one measured family."""
     latency_at = lines.index("typical: of their middle runs):")
     triangle_at = lines.index("* marks a cell that every window puts 0.1 or more from zero on one side, ~ a bimodal one:")
     crossings_at = lines.index("crossings that cost:")
@@ -66,9 +102,7 @@ def report_sections(lines):
     return latencies, rows, lines[crossings_at + 1:bimodal_at - 2], lines[bimodal_at + 1:]
 
 
-def check_report(lines, classes):
-    check(lines[0].startswith("simd-mix-matrix on "), f"first line {lines[0]!r}")
-    check(lines[1].startswith("calibration: "), f"second line {lines[1]!r}")
+def check_family(lines, classes):
     latencies, rows, crossings, bimodal = report_sections(lines)
     check([LATENCY.fullmatch(line).group(1) if LATENCY.fullmatch(line) else line for line in latencies] == classes,
           f"latency lines {latencies!r}")
@@ -97,44 +131,100 @@ def check_report(lines, classes):
     check(listed == bimodal_marked, f"bimodal cells {listed} but {bimodal_marked} marked")
 
 
+def check_transitions(lines):
+    check(lines[3] == "(* where every window puts it 0.1 or more from zero on one side):", f"{lines[3]!r}")
+    kinds, at = [], 4
+    while at < len(lines):
+        line = lines[at]
+        kind = re.fullmatch(r"  (legacy SSE|VEX|EVEX), (128|256|512) bits, ([^:]+)(: unsupported, .+|, \d+\.\d\d "
+                            r"cycles per instruction with no state write:)", line)
+        check(kind, f"transition kind {line!r}")
+        kinds.append(kind.group(1) + " " + kind.group(2))
+        at += 1
+        if "unsupported" in kind.group(4):
+            continue
+        check(lines[at].split() == ["per", "instruction", "per", "iteration"], f"{lines[at]!r}")
+        check(lines[at + 1].split() == ["best", "typical", "best"], f"{lines[at + 1]!r}")
+        states = lines[at + 2:at + 6]
+        check(all(TRANSITION.fullmatch(state) for state in states), f"states {states!r}")
+        at += 6
+    check(kinds == ["legacy SSE 128", "VEX 128", "VEX 256", "EVEX 512"], f"kinds {kinds}")
+
+
+def check_report(lines, classes_of):
+    """A measured report: `classes_of(family)` names the classes expected of
+    each measured family."""
+    check(lines[0].startswith("simd-mix-matrix on "), f"first line {lines[0]!r}")
+    check(lines[1].startswith("calibration: "), f"second line {lines[1]!r}")
+    families, transitions = family_sections(lines)
+    for name, (heading, section) in families.items():
+        if heading.group(3) is None:
+            if section and section[0].startswith("left out: "):
+                section = section[1:]
+            check_family(section, classes_of(name, section))
+        else:
+            check(section == [], f"{name} is not measured, but has lines {section[:2]!r}")
+    check_transitions(transitions)
+    return families
+
+
+def measured_classes(name, section):
+    """The classes of a family as its latency lines name them; the SSE ones
+    must be all of SSE's but for blends the processor may lack."""
+    names = [LATENCY.fullmatch(line).group(1) for line in section if LATENCY.fullmatch(line)]
+    if name == "sse":
+        check([c for c in SSE_CLASSES if c in names] == names and len(names) >= 18, f"sse classes {names}")
+    return names
+
+
 def case_report(program):
-    check_report(program.measured(), CLASSES)
+    families = check_report(program.measured(), measured_classes)
+    check(list(families) == FAMILIES, f"families {list(families)}")
+    flags = processor_flags()
+    if flags is not None:
+        # Every family the processor has is measured, or counted within
+        # another; the others say why not.
+        for name, (heading, _) in families.items():
+            has = FAMILY_FLAGS[name] in flags
+            state = heading.group(4) or "measured"
+            check(has != state.startswith("unsupported"), f"{name}: {state}, but cpuinfo says {has}")
+        check(families["avx"][0].group(4) is not None or "avx2" not in flags, "avx measured twice")
 
 
 def case_classes(program):
-    # Named in any order, measured in the table's.
-    check_report(program.measured("--classes", "mulps,pand,addpd"), ["pand", "mulps", "addpd"])
+    # Named in any order, measured in the table's order, in every family
+    # that has them and that the processor has.
+    families = check_report(program.measured("--isa", "sse,avx", "--classes", "mulps,pand,addpd,vmulpd"),
+                            lambda name, section: {"sse": ["pand", "mulps", "addpd"], "avx": ["vmulpd"]}[name])
+    check(list(families) == ["sse", "avx"], f"families {list(families)}")
 
 
-def case_json(program):
-    data = json.loads(program.line_break.join(program.measured("--json")))
-    check([entry["name"] for entry in data["classes"]] == CLASSES, "classes")
-    check(len(data["round_trips"]) == 66, f"{len(data['round_trips'])} round trips")
+def per_window(runs, kind, extra, lengths, every_ruler=None):
+    """A chain's cycles per instruction, each window by the ruler timed in it."""
+    rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS) for short, long in runs[f"ruler_{kind}"]]
+    if every_ruler is not None and kind == "minimums":
+        every_ruler.extend(rulers)
+    return [(long - short) / extra / ruler
+            for short, long, ruler in zip(runs[f"short_{kind}"], runs[f"long_{kind}"], rulers)]
+
+
+def check_json_family(family, data, lengths, every_ruler):
     windows, extra = data["windows"], (data["long_chain"] - data["short_chain"]) * ITERATIONS
-    lengths = [chain["length"] for chain in data["calibration"]["chains"]]
-    every_ruler = []
-
-    def per_window(runs, kind):
-        """A chain's cycles per instruction, each window by the ruler timed in it."""
-        check(all(len(runs[key]) == windows for key in runs), "figures per window")
-        rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS) for short, long in runs[f"ruler_{kind}"]]
-        if kind == "minimums":
-            every_ruler.extend(rulers)
-        return [(long - short) / extra / ruler
-                for short, long, ruler in zip(runs[f"short_{kind}"], runs[f"long_{kind}"], rulers)]
-
     latency = {}
-    for entry in data["classes"]:
+    for entry in family["classes"]:
         for kind, key in (("minimums", "latency"), ("medians", "typical")):
-            latency[entry["name"], kind] = per_window(entry["windows"], kind)
+            check(all(len(entry["windows"][field]) == windows for field in entry["windows"]), "figures per window")
+            latency[entry["name"], kind] = per_window(entry["windows"], kind, extra, lengths, every_ruler)
             check(abs(statistics.median(latency[entry["name"], kind]) - entry[key]) < 1e-4, f"{key} of {entry['name']}")
-    for cell in data["round_trips"]:
-        name = f"{cell['first']} <-> {cell['second']}"
+    names = [entry["name"] for entry in family["classes"]]
+    check(len(family["round_trips"]) == len(names) * (len(names) - 1) // 2, "round trips")
+    for cell in family["round_trips"]:
+        name = f"{family['name']}: {cell['first']} <-> {cell['second']}"
         trips = {}
         for kind, key in (("minimums", "cycles"), ("medians", "typical")):
             trips[key] = [2 * both - first - second for both, first, second in
-                          zip(per_window(cell["windows"], kind), latency[cell["first"], kind],
-                              latency[cell["second"], kind])]
+                          zip(per_window(cell["windows"], kind, extra, lengths, every_ruler),
+                              latency[cell["first"], kind], latency[cell["second"], kind])]
             check(abs(statistics.median(trips[key]) - cell[key]) < 1e-4, f"{name}: {key}")
             check(abs(min(trips[key]) - cell[f"{key}_lowest"]) < 1e-4, f"{name}: {key}_lowest")
         # Measurable when every window puts it on one side, beyond a tenth.
@@ -142,7 +232,47 @@ def case_json(program):
         check(cell["measurable"] == agree, f"{name}: measurable")
         check(cell["bimodal"] == (cell["typical"] - cell["cycles"] > data["bimodal_margin"]), f"{name}: bimodal")
         check(0 <= cell["fast_share"] <= 1, f"{name}: fast_share")
+
+
+def check_json_transitions(transitions, lengths):
+    per_run = transitions["instructions_per_iteration"] * ITERATIONS
+    check(transitions["instructions_per_iteration"] == TRANSITION_LENGTH, "instructions per iteration")
+    check([state["name"] for state in transitions["states"]] == ["clean", "dirty_ymm", "dirty_zmm", "dirty_zmm16_31"],
+          "states")
+    check([kind["name"] for kind in transitions["kinds"]] == ["sse128", "vex128", "vex256", "evex512"], "kinds")
+    for kind in transitions["kinds"]:
+        if kind["status"] != "measured":
+            check(kind["why"], f"{kind['name']} says why not")
+            continue
+        for state in kind["states"]:
+            if state["status"] != "measured":
+                check(state["why"], f"{kind['name']} after {state['state']} says why not")
+                continue
+            runs = state["windows"]
+            rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS) for short, long in runs["ruler_minimums"]]
+            extras = [(after - plain) / per_run / ruler
+                      for plain, after, ruler in zip(runs["plain_minimums"], runs["state_minimums"], rulers)]
+            name = f"{kind['name']} after {state['state']}"
+            check(abs(statistics.median(extras) - state["cycles"]) < 1e-4, f"{name}: cycles")
+            check(abs(state["per_iteration"] - TRANSITION_LENGTH * state["cycles"]) < 1e-4, f"{name}: per iteration")
+            agree = min(extras) >= 0.1 or max(extras) <= -0.1
+            check(state["measurable"] == agree, f"{name}: measurable")
+
+
+def case_json(program):
+    data = json.loads(program.line_break.join(program.measured(
+        "--json", "--classes", "paddd,addps,cvtdq2ps,blendvps,vpaddd,vaddps,vfmadd231pd,vperm2f128")))
+    check([family["name"] for family in data["families"]] == FAMILIES, "families")
+    lengths = [chain["length"] for chain in data["calibration"]["chains"]]
+    every_ruler = []
+    for family in data["families"]:
+        check(family["status"] in ("measured", "within", "unsupported"), f"{family['name']}: status")
+        if family["status"] == "measured":
+            check_json_family(family, data, lengths, every_ruler)
+        else:
+            check(family["why"] and "classes" not in family, f"{family['name']}: says why, has no classes")
     check(abs(statistics.median(every_ruler) - data["window_ticks_per_cycle"]) < 1e-5, "the windows' ruler")
+    check_json_transitions(data["transitions"], lengths)
 
 
 def case_untrusted(program):
@@ -154,13 +284,21 @@ def case_untrusted(program):
 def case_list(program):
     status, output, stderr = program.run("--list", "--classes", "pand,mulps")
     check(status == 0 and stderr == "", f"exit status {status}: {stderr}")
-    titles = [line for line in output.split(program.line_break) if line.startswith("chain ")]
-    check(titles == ["chain pand alone: 4 instructions per loop iteration",
-                     "chain pand alone: 12 instructions per loop iteration",
-                     "chain pand, mulps: 4 instructions per loop iteration",
-                     "chain pand, mulps: 12 instructions per loop iteration",
-                     "chain mulps alone: 4 instructions per loop iteration",
-                     "chain mulps alone: 12 instructions per loop iteration"], f"titles {titles!r}")
+    lines = output.split(program.line_break)
+    titles = [line for line in lines if line.startswith("sse chain ")]
+    check(titles == ["sse chain pand alone: 4 instructions per loop iteration",
+                     "sse chain pand alone: 12 instructions per loop iteration",
+                     "sse chain pand, mulps: 4 instructions per loop iteration",
+                     "sse chain pand, mulps: 12 instructions per loop iteration",
+                     "sse chain mulps alone: 4 instructions per loop iteration",
+                     "sse chain mulps alone: 12 instructions per loop iteration"], f"titles {titles!r}")
+    # Every transition routine the program has follows, the zmm16-31 ones
+    # on a 64-bit program only.
+    transitions = [line for line in lines if line.startswith("transition ")]
+    states = 5 if program.bits == 64 else 4
+    check(len(transitions) == 4 * states, f"{len(transitions)} transition listings")
+    check(transitions[2] == "transition sse128, dirty_ymm: one state write and 12 instructions per loop iteration",
+          f"{transitions[2]!r}")
     # The short alternating chain, as the benchmark lists a loop body.
     block = program.line_break.join([
         "chain pand, mulps: 4 instructions per loop iteration", "\tcode:", "\t\t/*|*/", "",
@@ -171,17 +309,26 @@ def case_list(program):
         "\t\t# multiply packed single-precision floating-point values (floating point; SSE)",
         "\t\t# mulps xmm0, xmm3", "\t\t0F 59 C3", "", ""])
     check(block in output, "the listing of pand, mulps at 4 per iteration differs")
+    chains = output[:output.index("transition ")]
     # One mark at every 16-byte boundary that a body reaches: at offset 0 of
     # the 16, 14 and 12 bytes of the short chains, and at 0, 16 and 32 of the
     # 48, 42 and 36 bytes of the long ones.
-    check(output.count("/*|*/") == 3 * 1 + 3 * 3, "16-byte marks")
+    check(chains.count("/*|*/") == 3 * 1 + 3 * 3, "16-byte marks")
+    # A family the processor lacks is listed all the same.
+    status, output, _ = program.run("--list", "--isa", "avx512", "--classes", "vshuff32x4")
+    check(status == 0 and "\t\t# vshuff32x4 zmm0, zmm0, zmm0, 0x4E" + program.line_break + "\t\t62 F3 7D 48 23 C0 4E"
+          in output, "the listing of vshuff32x4")
 
 
 def case_bad_option(program):
     for arguments, message in ((["--fast"], "unknown option '--fast'"),
-                               (["--classes", "pand,nope"], "no instruction class 'nope'"),
+                               (["--classes", "pand,nope"], "no instruction class 'nope' in the families chosen"),
+                               (["--isa", "sse", "--classes", "vaddps"],
+                                "no instruction class 'vaddps' in the families chosen"),
                                (["--classes", "pand,pand"], "class 'pand' named twice"),
-                               (["--classes", "paddd,"], "an empty class name in 'paddd,'"),
+                               (["--classes", "paddd,"], "an empty class name"),
+                               (["--isa", "sse,avx3"], "no family 'avx3' (sse, avx, avx2 or avx512)"),
+                               (["--isa"], "--isa needs a list of names"),
                                (["--classes"], "--classes needs a list of names")):
         status, output, stderr = program.run(*arguments)
         check(status == 2, f"{arguments}: exit status {status}")
