@@ -61,9 +61,8 @@ std::vector<FamilyPlan> plan_families(const PlanRequest& request, const CpuidAns
         if (plan.classes.empty() && plan.left_out.empty()) continue;  // none of the classes named
         // A family the processor lacks is unsupported as a whole, not a
         // family whose every class is left out.
-        if (request.listing) {
-            // Listed as it is.
-        } else if (std::string lacking = why_unusable(family.needs, answers); !lacking.empty()) {
+        const std::string lacking = why_unusable(family.needs, answers);
+        if (!request.listing && !lacking.empty()) {
             plan = {&family, FamilyStatus::unsupported, lacking, {}, {}};
         } else if (plan.classes.empty()) {
             plan = {&family, FamilyStatus::unsupported, plan.left_out.front().second, {}, {}};
