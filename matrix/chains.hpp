@@ -64,7 +64,8 @@ inline const ClassTable vex256_table{vex256_classes, matrix_vex256_routines, 32}
 inline const ClassTable evex512_table{evex512_classes, matrix_evex512_routines, 64};
 
 // A family of classes, one triangle: a table's classes that need no more
-// than `covers`, measured where the processor has `needs`. A class of the
+// than `covers`, measured where the processor has `needs` (AVX for every
+// VEX and EVEX routine, which starts with vzeroupper). A class of the
 // family that needs more than the processor has is left out.
 struct Family {
     std::string_view name;
@@ -76,10 +77,11 @@ struct Family {
 
 // clang-format off
 inline const Family families[] = {
-    {"sse",    "SSE to SSE4.1, 128 bits on XMM", &sse_table,     isa::sse2,    isa::sse2 | isa::sse41},
-    {"avx",    "AVX, 256 bits on YMM",           &vex256_table,  isa::avx,     isa::avx},
-    {"avx2",   "AVX2 and FMA, 256 bits on YMM",  &vex256_table,  isa::avx2,    isa::avx | isa::avx2 | isa::fma},
-    {"avx512", "AVX-512, 512 bits on ZMM",       &evex512_table, isa::avx512f, isa::avx512f | isa::avx512dq | isa::avx512bw | isa::avx512vl},
+    {"sse",    "SSE to SSE4.1, 128 bits on XMM", &sse_table,     isa::sse2,               isa::sse2 | isa::sse41},
+    {"avx",    "AVX, 256 bits on YMM",           &vex256_table,  isa::avx,                isa::avx},
+    {"avx2",   "AVX2 and FMA, 256 bits on YMM",  &vex256_table,  isa::avx | isa::avx2,    isa::avx | isa::avx2 | isa::fma},
+    {"avx512", "AVX-512, 512 bits on ZMM",       &evex512_table, isa::avx | isa::avx512f,
+                                                                 isa::avx512f | isa::avx512dq | isa::avx512bw | isa::avx512vl},
 };
 // clang-format on
 

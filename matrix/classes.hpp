@@ -169,7 +169,7 @@ constexpr VectorValue repeated(std::uint32_t a, std::uint32_t b, std::uint32_t c
 // The chain's value, which every class but the conversions leaves as it
 // is: each 64-bit half is 0x3FF00000'40000000. It is a normal number in
 // every type the classes read it as: as singles 2.0 and 1.875, as a double
-// 1.0000000596, and its halves are equal, so the swaps of the shuffles and
+// 1.0000002384, and its halves are equal, so the swaps of the shuffles and
 // the lane crossings keep it too. The operands are zero, all ones and 1.0,
 // which add nothing, mask nothing and multiply by one, exactly (a fused
 // multiply-add adds zero times one); pmuludq multiplies each half's lower

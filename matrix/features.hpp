@@ -36,7 +36,7 @@ CpuidAnswers cpuid_answers();
 // The features the processor has and the system keeps the registers of.
 Features usable_features(const CpuidAnswers& answers);
 
-// Why code that needs `needed` cannot run, naming the first feature that is
-// missing and whether the processor or the system lacks it; empty where it
-// can run.
+// Why code that needs `needed` cannot run, naming the most advanced feature
+// that is missing and whether the processor or the system lacks it; empty
+// where it can run.
 std::string why_unusable(Features needed, const CpuidAnswers& answers);

@@ -147,9 +147,17 @@ std::string left_out_line(const FamilyPlan& plan) {
     return line;
 }
 
-// Time-stamp ticks per core cycle over every window of every family.
+// Time-stamp ticks per core cycle over every window of every family and of
+// the transitions.
 Spread window_rulers(const MatrixResults& results) {
     std::vector<double> rulers;
+    for (const TransitionRow& row : results.transitions.rows) {
+        for (const TransitionCell& cell : row.cells) {
+            for (const TransitionWindow& window : cell.windows) {
+                if (window.usable()) rulers.push_back(ticks_per_cycle(window.ruler));
+            }
+        }
+    }
     for (const FamilyResult& result : results.families) {
         if (result.plan.status != FamilyStatus::measured) continue;
         for (const ChainPair& pair : chains_of(result.matrix.classes)) {
@@ -189,9 +197,10 @@ std::string transitions_section(const TransitionTable& table) {
             if (!cell.measured()) {
                 line += "n/a, " + cell.why;
             } else {
-                line += padded(signed_cycles(cell.best.median, 2), -7) + (cell.measurable() ? "*" : " ") +
-                        padded(signed_cycles(cell.typical.median, 2), -8) +
-                        padded(signed_cycles(cell.best.median * transition_length, 1), -16);
+                // A space before each column, however wide a figure grows.
+                line += padded(signed_cycles(cell.best.median, 2), -7) + (cell.measurable() ? "* " : "  ") +
+                        padded(signed_cycles(cell.typical.median, 2), -7) + " " +
+                        padded(signed_cycles(cell.best.median * transition_length, 1), -15);
             }
             text += line.substr(0, line.find_last_not_of(' ') + 1) + next_line;
         }

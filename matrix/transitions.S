@@ -16,8 +16,9 @@
 // legacy SSE routines with legacy SSE loads, which leave the state clean).
 // After the second time stamp, it stores register 0 into
 // matrix_chain_result and clears the upper halves for the code it returns
-// to. Every routine starts on a 64-byte boundary and its loop two boundaries
-// later. A 32-bit program has no xmm16, and no routine for that state.
+// to, and the zmm16 routines clear xmm16 too. Every routine starts on a
+// 64-byte boundary and its loop two boundaries later. A 32-bit program has
+// no xmm16, and no routine for that state.
 
 #include "run/timed_frame.h"
 
@@ -38,6 +39,15 @@
 // Register 7 gets them in its top 128 bits: the ZMM upper half alone.
 .macro state_zmm;     vinsertf32x4 $3, %xmm3, %zmm3, %zmm7;     .endm
 .macro state_zmm16;   vmovaps %xmm3, %xmm16;                    .endm
+
+// What the routine leaves behind it: vzeroupper clears the upper halves of
+// registers 0 to 15, but not zmm16-31, which the zmm16 routines clear
+// themselves, so that no other routine runs in their state.
+.macro leave_pure;    vzeroupper;                               .endm
+.macro leave_clean;   vzeroupper;                               .endm
+.macro leave_ymm;     vzeroupper;                               .endm
+.macro leave_zmm;     vzeroupper;                               .endm
+.macro leave_zmm16;   vzeroupper; vpxord %xmm16, %xmm16, %xmm16; .endm
 
 .macro load_kind kind, move, register_name
     \move DATA(matrix_chain_values, 0 * ROW), %\register_name\()0
@@ -68,7 +78,7 @@ matrix_transition_\kind\()_\state:
     load_\kind
     timed_frame matrix_transition_\kind\()_\state, TRANSITION_LOOP_OFFSET, transition_body, \kind, \state
     store_\kind
-    vzeroupper
+    leave_\state
     ret
 .endm
 

@@ -56,7 +56,7 @@ inline constexpr TransitionKind transition_kinds[] = {
     {"vex256",  "VEX, 256 bits",        {{{0xC5, 0xFC, 0x58, 0xC1},             4}, "# add packed single-precision floating-point values (floating point; AVX)",
                                                                                      "# vaddps ymm0, ymm0, ymm1"},    isa::avx},
     {"evex512", "EVEX, 512 bits",       {{{0x62, 0xF1, 0x7C, 0x48, 0x58, 0xC1}, 6}, "# add packed single-precision floating-point values (floating point; AVX-512F)",
-                                                                                     "# vaddps zmm0, zmm0, zmm1"},    isa::avx512f},
+                                                                                     "# vaddps zmm0, zmm0, zmm1"},    isa::avx | isa::avx512f},
 };
 
 // The reference first, then the states of the table, in the order of each

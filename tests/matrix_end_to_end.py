@@ -234,7 +234,7 @@ def check_json_family(family, data, lengths, every_ruler):
         check(0 <= cell["fast_share"] <= 1, f"{name}: fast_share")
 
 
-def check_json_transitions(transitions, lengths):
+def check_json_transitions(transitions, lengths, every_ruler):
     per_run = transitions["instructions_per_iteration"] * ITERATIONS
     check(transitions["instructions_per_iteration"] == TRANSITION_LENGTH, "instructions per iteration")
     check([state["name"] for state in transitions["states"]] == ["clean", "dirty_ymm", "dirty_zmm", "dirty_zmm16_31"],
@@ -250,6 +250,7 @@ def check_json_transitions(transitions, lengths):
                 continue
             runs = state["windows"]
             rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS) for short, long in runs["ruler_minimums"]]
+            every_ruler.extend(rulers)
             extras = [(after - plain) / per_run / ruler
                       for plain, after, ruler in zip(runs["plain_minimums"], runs["state_minimums"], rulers)]
             name = f"{kind['name']} after {state['state']}"
@@ -271,8 +272,9 @@ def case_json(program):
             check_json_family(family, data, lengths, every_ruler)
         else:
             check(family["why"] and "classes" not in family, f"{family['name']}: says why, has no classes")
+    check_json_transitions(data["transitions"], lengths, every_ruler)
+    # The windows of the families and of the transitions alike.
     check(abs(statistics.median(every_ruler) - data["window_ticks_per_cycle"]) < 1e-5, "the windows' ruler")
-    check_json_transitions(data["transitions"], lengths)
 
 
 def case_untrusted(program):
