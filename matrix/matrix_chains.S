@@ -118,52 +118,42 @@
     .endif
 .endm
 
+// Loads register 0 from row `value_row` and registers 1 to `last` from
+// their own rows, with `move` at the width of `name` (xmm, ymm or zmm).
+.macro load_rows move, name, last
+    \move DATA(matrix_chain_values, value_row * ROW), %\name\()0
+    .irp reg, 1, 2, 3, 4, 5, 6
+    .if \reg <= \last
+    \move DATA(matrix_chain_values, \reg * ROW), %\name\()\reg
+    .endif
+    .endr
+.endm
+
 // The registers as a chain starts, and register 0 stored as it ends.
 .macro load_sse
     cmpb $0, DATA(avx_usable, 0)
     je 1f
     vzeroupper
 1:
-    movaps DATA(matrix_chain_values, value_row * ROW), %xmm0
-    movaps DATA(matrix_chain_values, 1 * ROW), %xmm1
-    movaps DATA(matrix_chain_values, 2 * ROW), %xmm2
-    movaps DATA(matrix_chain_values, 3 * ROW), %xmm3
-    movaps DATA(matrix_chain_values, 4 * ROW), %xmm4
-    movaps DATA(matrix_chain_values, 5 * ROW), %xmm5
+    load_rows movaps, xmm, 5
 .endm
 .macro store_sse
     movaps %xmm0, DATA(matrix_chain_result, 0)
 .endm
 
-.macro load_vex256
+// The VEX and EVEX routines: vzeroupper first, and again after the store.
+.macro load_wide name
     vzeroupper
-    vmovaps DATA(matrix_chain_values, value_row * ROW), %ymm0
-    vmovaps DATA(matrix_chain_values, 1 * ROW), %ymm1
-    vmovaps DATA(matrix_chain_values, 2 * ROW), %ymm2
-    vmovaps DATA(matrix_chain_values, 3 * ROW), %ymm3
-    vmovaps DATA(matrix_chain_values, 4 * ROW), %ymm4
-    vmovaps DATA(matrix_chain_values, 5 * ROW), %ymm5
-    vmovaps DATA(matrix_chain_values, 6 * ROW), %ymm6
+    load_rows vmovaps, \name, 6
 .endm
-.macro store_vex256
-    vmovaps %ymm0, DATA(matrix_chain_result, 0)
+.macro store_wide name
+    vmovaps %\name\()0, DATA(matrix_chain_result, 0)
     vzeroupper
 .endm
-
-.macro load_evex512
-    vzeroupper
-    vmovaps DATA(matrix_chain_values, value_row * ROW), %zmm0
-    vmovaps DATA(matrix_chain_values, 1 * ROW), %zmm1
-    vmovaps DATA(matrix_chain_values, 2 * ROW), %zmm2
-    vmovaps DATA(matrix_chain_values, 3 * ROW), %zmm3
-    vmovaps DATA(matrix_chain_values, 4 * ROW), %zmm4
-    vmovaps DATA(matrix_chain_values, 5 * ROW), %zmm5
-    vmovaps DATA(matrix_chain_values, 6 * ROW), %zmm6
-.endm
-.macro store_evex512
-    vmovaps %zmm0, DATA(matrix_chain_result, 0)
-    vzeroupper
-.endm
+.macro load_vex256;   load_wide ymm;   .endm
+.macro store_vex256;  store_wide ymm;  .endm
+.macro load_evex512;  load_wide zmm;   .endm
+.macro store_evex512; store_wide zmm;  .endm
 
 // `length` instructions, the two classes in turn; the same class twice makes
 // the chain of that class alone.

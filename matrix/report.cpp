@@ -147,6 +147,15 @@ std::string left_out_line(const FamilyPlan& plan) {
     return line;
 }
 
+// The windows every family was measured in: those of any measured family,
+// which all share them, or the defaults.
+WindowSettings matrix_windows(const MatrixResults& results) {
+    for (const FamilyResult& result : results.families) {
+        if (result.plan.status == FamilyStatus::measured) return result.matrix.settings.windows;
+    }
+    return MatrixSettings{}.windows;
+}
+
 // Time-stamp ticks per core cycle over every window of every family and of
 // the transitions.
 Spread window_rulers(const MatrixResults& results) {
@@ -212,21 +221,15 @@ std::string transitions_section(const TransitionTable& table) {
 
 std::string matrix_report(const MatrixResults& results, const Calibration& calibration) {
     const std::string next_line(line_break);
-    const WindowSettings& windows = MatrixSettings{}.windows;
+    const WindowSettings windows = matrix_windows(results);
     const Spread rulers = window_rulers(results);
     std::string text = "simd-mix-matrix on " + processor_name() + next_line;
     text += calibration_line(calibration) + next_line;
     text += "each window converted by the clock's add chains timed in it: " + format_fixed(rulers.median, 4) +
             " ticks per core cycle (spread " + format_fixed(rulers.percent(), 2) + "%)" + next_line;
-    std::uint32_t window_count = windows.windows, turns = windows.turns;
-    for (const FamilyResult& result : results.families) {
-        if (result.plan.status != FamilyStatus::measured) continue;
-        window_count = result.matrix.settings.windows.windows;
-        turns = result.matrix.settings.windows.turns;
-    }
     text += "chains of " + decimal_text(short_chain) + " and " + decimal_text(long_chain) +
-            " dependent instructions per iteration, 4,096 iterations a run; " + decimal_text(window_count) +
-            " windows of " + decimal_text(turns) + " turns for each chain" + next_line;
+            " dependent instructions per iteration, 4,096 iterations a run; " + decimal_text(windows.windows) +
+            " windows of " + decimal_text(windows.turns) + " turns for each chain" + next_line;
     for (const FamilyResult& result : results.families) {
         text += next_line + family_heading(result.plan) + next_line;
         if (result.plan.status != FamilyStatus::measured) continue;
@@ -255,22 +258,31 @@ std::string ruler_pairs(const std::vector<RulerTimes>& rulers) {
     return json_list(pairs);
 }
 
-// A chain's runs window by window: the short and the long routine's fastest
-// and middle runs, and the ruler's fastest runs of the same window.
+// Two routines' runs window by window: each one's fastest and middle runs,
+// and the ruler's fastest and middle runs of the same window. A chain's
+// window and a transition's share this shape.
+template <typename Window>
+std::string json_runs(const std::vector<Window>& windows, const std::string& first, RunSummary Window::*first_runs,
+                      const std::string& second, RunSummary Window::*second_runs) {
+    auto counts = [&](RunSummary Window::*runs, std::uint64_t RunSummary::*figure) {
+        std::vector<std::string> items;
+        for (const Window& window : windows) items.push_back(count_text(window.*runs.*figure));
+        return json_list(items);
+    };
+    auto rulers = [&](RulerTimes Window::*ruler) {
+        std::vector<RulerTimes> times;
+        for (const Window& window : windows) times.push_back(window.*ruler);
+        return ruler_pairs(times);
+    };
+    return "{\"" + first + "_minimums\": " + counts(first_runs, &RunSummary::minimum) + ", \"" + first +
+           "_medians\": " + counts(first_runs, &RunSummary::median) + ", \"" + second +
+           "_minimums\": " + counts(second_runs, &RunSummary::minimum) + ", \"" + second +
+           "_medians\": " + counts(second_runs, &RunSummary::median) + ", \"ruler_minimums\": " +
+           rulers(&Window::ruler) + ", \"ruler_medians\": " + rulers(&Window::ruler_middle) + "}";
+}
+
 std::string json_windows(const std::vector<ChainWindow>& windows) {
-    std::vector<std::string> short_minimums, short_medians, long_minimums, long_medians;
-    std::vector<RulerTimes> rulers, ruler_medians;
-    for (const ChainWindow& window : windows) {
-        short_minimums.push_back(count_text(window.shorter.minimum));
-        short_medians.push_back(count_text(window.shorter.median));
-        long_minimums.push_back(count_text(window.longer.minimum));
-        long_medians.push_back(count_text(window.longer.median));
-        rulers.push_back(window.ruler);
-        ruler_medians.push_back(window.ruler_middle);
-    }
-    return "{\"short_minimums\": " + json_list(short_minimums) + ", \"short_medians\": " + json_list(short_medians) +
-           ", \"long_minimums\": " + json_list(long_minimums) + ", \"long_medians\": " + json_list(long_medians) +
-           ", \"ruler_minimums\": " + ruler_pairs(rulers) + ", \"ruler_medians\": " + ruler_pairs(ruler_medians) + "}";
+    return json_runs(windows, "short", &ChainWindow::shorter, "long", &ChainWindow::longer);
 }
 
 std::string json_family(const FamilyResult& result) {
@@ -315,19 +327,7 @@ std::string json_family(const FamilyResult& result) {
 }
 
 std::string json_transition_windows(const std::vector<TransitionWindow>& windows) {
-    std::vector<std::string> plain_minimums, plain_medians, state_minimums, state_medians;
-    std::vector<RulerTimes> rulers, ruler_medians;
-    for (const TransitionWindow& window : windows) {
-        plain_minimums.push_back(count_text(window.plain.minimum));
-        plain_medians.push_back(count_text(window.plain.median));
-        state_minimums.push_back(count_text(window.after_state.minimum));
-        state_medians.push_back(count_text(window.after_state.median));
-        rulers.push_back(window.ruler);
-        ruler_medians.push_back(window.ruler_middle);
-    }
-    return "{\"plain_minimums\": " + json_list(plain_minimums) + ", \"plain_medians\": " + json_list(plain_medians) +
-           ", \"state_minimums\": " + json_list(state_minimums) + ", \"state_medians\": " + json_list(state_medians) +
-           ", \"ruler_minimums\": " + ruler_pairs(rulers) + ", \"ruler_medians\": " + ruler_pairs(ruler_medians) + "}";
+    return json_runs(windows, "plain", &TransitionWindow::plain, "state", &TransitionWindow::after_state);
 }
 
 std::string json_transitions(const TransitionTable& table) {
@@ -374,17 +374,13 @@ std::string json_transitions(const TransitionTable& table) {
 
 std::string matrix_json(const MatrixResults& results, const Calibration& calibration) {
     const std::string next_line(line_break);
-    const MatrixSettings defaults;
     std::string json = "{" + next_line;
     json += "  \"processor\": " + json_text(processor_name()) + "," + next_line;
     json += "  \"calibration\": " + calibration_json(calibration, 2) + "," + next_line;
     json += "  \"iterations\": " + decimal_text(loop_iterations) + "," + next_line;
     json += "  \"short_chain\": " + decimal_text(short_chain) + "," + next_line;
     json += "  \"long_chain\": " + decimal_text(long_chain) + "," + next_line;
-    WindowSettings windows = defaults.windows;
-    for (const FamilyResult& result : results.families) {
-        if (result.plan.status == FamilyStatus::measured) windows = result.matrix.settings.windows;
-    }
+    const WindowSettings windows = matrix_windows(results);
     json += "  \"windows\": " + decimal_text(windows.windows) + "," + next_line;
     json += "  \"turns\": " + decimal_text(windows.turns) + "," + next_line;
     json += "  \"cycle_resolution\": " + format_fixed(cycle_resolution, 2) + "," + next_line;

@@ -284,10 +284,15 @@ def draw(data, family):
     axes.set_title(f"{data['processor']}: round trips between instruction classes\n"
                    f"{family['title']}; core clock {data['calibration']['core_ghz']:.2f} GHz\n"
                    f"{marks_legend(data)}; ~ bimodal, typ: what most runs cost", fontsize=10)
-    left_out = family["left_out"]
-    if left_out:
-        figure.text(0.01, 0.01, "left out: " + "; ".join(left_out), fontsize=8, gid="left-out")
-    figure.tight_layout(rect=(0, 0.03 if left_out else 0, 1, 1))
+    return laid_out(figure, "left out", family["left_out"], "left-out")
+
+
+def laid_out(figure, label, items, gid):
+    """The figure laid out, with a footnote listing `items` under `label`
+    where there are any."""
+    if items:
+        figure.text(0.01, 0.01, f"{label}: " + "; ".join(items), fontsize=8, gid=gid)
+    figure.tight_layout(rect=(0, 0.03 if items else 0, 1, 1))
     return figure
 
 
@@ -374,10 +379,7 @@ def draw_transitions(data, transitions):
                    f"bars: best; linear within ±0.5, logarithmic beyond; {marks_legend(data)}", fontsize=9)
     omitted = [f"{kind['title']} ({kind['why'] or kind['status']})" for kind in transitions["kinds"]
                if kind["status"] != "measured"]
-    if omitted:
-        figure.text(0.01, 0.01, "not measured: " + "; ".join(omitted), fontsize=8, gid="not-measured")
-    figure.tight_layout(rect=(0, 0.03 if omitted else 0, 1, 1))
-    return figure
+    return laid_out(figure, "not measured", omitted, "not-measured")
 
 
 def transitions_summary(transitions):
