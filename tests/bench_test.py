@@ -323,6 +323,18 @@ class Command(unittest.TestCase):
             for path in (program, failing, untrusting):
                 os.unlink(path)
 
+    def test_the_json_object_begins_with_its_format_version(self):
+        program = script("cat " + os.path.join(HERE, "data", "captured_run.txt"))
+        clock = stand_in_clock()
+        try:
+            result = tool("--binary", program, "--clock", clock, "--runs", "2", "--warmup", "0", "--json")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            data = json.loads(result.stdout)
+            self.assertEqual(next(iter(data.items())), ("format_version", 1))
+        finally:
+            for path in (program, clock):
+                os.unlink(path)
+
     @unittest.skipUnless(hasattr(os, "sched_setaffinity"), "no processor affinity here")
     def test_cpu_pins_every_run_and_both_clocks_and_an_absent_processor_is_refused(self):
         # The stand-ins write the processors they may run on into a log.

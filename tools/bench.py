@@ -27,6 +27,9 @@ import time
 
 TESTS = (-1, 0, 1, 2, 3)
 ITERATIONS = 4096
+# The first key of the JSON object: a reader that meets a version it does not
+# know refuses the file instead of misreading it.
+FORMAT_VERSION = 1
 TITLE = re.compile(r"^test (-?\d+)(?: \(.*\))?$")
 COUNT = re.compile(r"execution time in machine cycles: (\S*)")
 
@@ -423,6 +426,7 @@ def report(binary, runs, warmup, before, after, recorded, wall, peak_kib):
     results = penalties(table, runs, windows)
     found = floors([run[-1] for run in recorded], ruler)
     return {
+        "format_version": FORMAT_VERSION,
         "binary": binary,
         "cpu": cpu_name(),
         "runs": runs,
