@@ -165,7 +165,11 @@ def load(path):
     """The matrix's processor, clock and settings as read, its families and
     its transitions (None where it has none)."""
     with open(path) as source:
-        data = json.load(source)
+        return read(json.load(source))
+
+
+def read(data):
+    """What load gives, from the matrix's JSON object once parsed."""
     field(data, "processor", "the matrix")
     field(field(data, "calibration", "the matrix"), "core_ghz", "the matrix's calibration")
     if "families" in data:
