@@ -8,7 +8,11 @@ BINARY ?= build/simd-mix-bench
 # Debian's python3-matplotlib serves the system's python3.
 PLOT_PYTHON ?= $(shell test -x /usr/bin/python3 && echo /usr/bin/python3 || echo python3)
 
-.PHONY: all program run test i386 win32 sanitize bench matrix dist dist-check clean
+# The folders that make compare reads: every machine measured so far and
+# this machine's own, where make results has written it.
+RESULTS ?= $(sort $(wildcard docs/results/*/ results/*/))
+
+.PHONY: all program run test i386 win32 sanitize bench matrix results compare gallery dist dist-check clean
 
 all:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
@@ -55,6 +59,22 @@ matrix:
 	$(build_programs) simd-mix-matrix
 	./build/simd-mix-matrix --json > build/matrix.json
 	$(PLOT_PYTHON) tools/heatmap.py build/matrix.json --prefix build/matrix
+
+# This machine measured by every program: results/<machine>/ holds each
+# program's JSON and machine.json.
+results:
+	$(build_programs) simd-mix-bench simd-mix-clock simd-mix-matrix
+	python3 tools/results.py --build build --out results --runs $(RUNS) --warmup $(WARMUP)
+
+# The folders of RESULTS side by side, in Markdown on standard output; the
+# crossings that cost, by machine, in build/compare-crossings.png.
+compare:
+	mkdir -p build
+	$(PLOT_PYTHON) tools/compare.py $(RESULTS) --picture build/compare-crossings.png
+
+# The README's gallery and its pictures, from docs/results/.
+gallery:
+	$(PLOT_PYTHON) tools/gallery.py --results docs/results --readme README.md
 
 # Every program for every target, with README.txt and SHA256SUMS, in dist/.
 dist:
