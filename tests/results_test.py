@@ -98,7 +98,7 @@ class Results(unittest.TestCase):
                 for volatile in ("commit", "commit_modified", "operating_system"):
                     written[volatile] = expected[volatile]
                 self.assertEqual(list(written.items()), list(expected.items()))
-        bench = "python3 bench.py --json --binary simd-mix-bench --runs 5 --warmup 1"
+        bench = "python3 bench.py --json --binary simd-mix-bench --runs 3 --warmup 1"
         bench = bench.replace("python3", os.path.basename(sys.executable))
         self.assertEqual(read(self.log), f"simd-mix-clock --json --tests\n{bench}\nsimd-mix-matrix --json\n" * 2)
 
