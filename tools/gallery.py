@@ -7,7 +7,8 @@ Every folder under DIR (docs/results by default) is one machine's, as make
 results writes it. For each, the heatmaps of its measured families and the
 chart of its transitions go into the folder itself (matrix-<family>.png,
 matrix-transitions.png), and the crossings that cost on any machine, side by
-side, to DIR/crossings.png, as tools/compare.py draws them. The README's part
+side, to DIR/crossings.png, as tools/compare.py draws them, once there are
+two machines or more. The README's part
 between the gallery's two marker lines is rewritten: a paragraph per machine
 saying what it is and what costs on it, then its pictures.
 
@@ -82,19 +83,44 @@ def description(machine):
               f"{str(described['commit'])[:12]}.")
 
 
+# A family with this many crossings that cost or fewer lists them all; one
+# with more gives their count and range, and lists only the bimodal ones.
+LISTED = 4
+
+
+def crossing(cell):
+    return f"{cell['first']} <-> {cell['second']} {compare.crossing_text(cell)}"
+
+
+def span(figures):
+    low, high = heatmap.signed(min(figures)), heatmap.signed(max(figures))
+    return low if low == high else f"{low} to {high}"
+
+
+def crossings_summary(cells):
+    """The round trips of a family that cost: each of them where there are
+    few, else their count and range, with every bimodal one in full."""
+    # Dearest first, as the comparison orders them; equals keep the order of
+    # the triangle.
+    costly = sorted((cell for cell in cells.values() if compare.costs(cell)), key=lambda cell: -compare.dearest(cell))
+    if not costly:
+        return f"none of {len(cells)} round trips costs"
+    if len(costly) <= LISTED:
+        return (f"{len(costly)} of {len(cells)} round trips {'costs' if len(costly) == 1 else 'cost'}: "
+                + "; ".join(crossing(cell) for cell in costly))
+    bimodal = [cell for cell in costly if cell["bimodal"]]
+    return (f"{len(costly)} of {len(cells)} round trips cost {span([cell['cycles'] for cell in costly])} "
+            f"(typical {span([cell['typical'] for cell in costly])}); dearest {crossing(costly[0])}; "
+            + ("bimodal: " + "; ".join(crossing(cell) for cell in bimodal) if bimodal else "none bimodal"))
+
+
 def findings(machine):
     """What costs on the machine, a line each: every family's crossings, the
     transitions, the benchmark's penalties."""
     lines = []
     for name, family in machine["families"].items():
         if family["status"] == "measured":
-            # Dearest first, as the comparison orders them; equals keep the
-            # order of the triangle.
-            costly = sorted((cell for cell in family["cells"].values() if compare.costs(cell)),
-                            key=lambda cell: -compare.dearest(cell))
-            lines.append(f"- `{name}`: " + ("; ".join(f"{cell['first']} <-> {cell['second']} "
-                                                       f"{compare.crossing_text(cell)}" for cell in costly)
-                                            or "no crossing costs"))
+            lines.append(f"- `{name}`: {crossings_summary(family['cells'])}")
         elif family["status"] == "unsupported":
             lines.append(f"- `{name}`: not on this processor ({family['why']})")
     if machine["transitions"]:
@@ -105,6 +131,12 @@ def findings(machine):
     return lines
 
 
+def side_by_side(machines):
+    """The crossings that cost, for the picture of all machines side by side:
+    none where there is one machine, whose heatmaps show them better."""
+    return compare.crossings(machines, compare.measured_families(machines)[0]) if len(machines) > 1 else []
+
+
 def section(machines, results):
     """The gallery's text between the markers."""
     lines = [f"Drawn by `make gallery` from the folders under `{results}/`, each written by `make results` on "
@@ -113,7 +145,7 @@ def section(machines, results):
     for machine in machines:
         lines += [description(machine), ""] + findings(machine) + [""]
         lines += [line for path, text in pictures(machine) for line in (f"![{text}]({path})", "")]
-    if compare.crossings(machines, compare.measured_families(machines)[0]):
+    if side_by_side(machines):
         lines += ["The crossings that cost on any machine, side by side (`make compare` prints the same with the "
                   "latencies, transitions and penalties):", "",
                   f"![The crossings that cost, by machine]({results}/{CROSSINGS})", ""]
@@ -142,7 +174,7 @@ def draw(machines, results):
         if transitions and heatmap.measured_kinds(transitions):
             figure = heatmap.draw_transitions(machine["matrix"], transitions)
             written += heatmap.save(figure, os.path.join(folder, "matrix"), heatmap.TRANSITIONS, ["png"])
-    found = compare.crossings(machines, compare.measured_families(machines)[0])
+    found = side_by_side(machines)
     if found:
         path = os.path.join(results, CROSSINGS)
         compare.save(compare.draw(machines, found), path)
