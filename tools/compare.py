@@ -109,7 +109,10 @@ def load_folder(folder):
     """One machine: its label, its description, clock, penalties, families by
     name and transitions."""
     files = {name: read_json(folder, name) for name in FILES}
-    path = lambda name: os.path.join(folder, name)  # noqa: E731
+
+    def path(name):
+        return os.path.join(folder, name)
+
     machine = checked(path("machine.json"), lambda: read_machine(files["machine.json"]))
     clock = checked(path("clock.json"), lambda: read_clock(files["clock.json"]))
     penalties = checked(path("bench.json"), lambda: read_bench(files["bench.json"]))
@@ -138,7 +141,8 @@ def read_latencies(matrix, families):
 
 
 def row(cells):
-    return "| " + " | ".join(cells) + " |"
+    # A bar in a processor's name would end its cell.
+    return "| " + " | ".join(cell.replace("|", "\\|") for cell in cells) + " |"
 
 
 def table(heading, machines, rows):
@@ -177,8 +181,8 @@ def machine_rows(machines):
             str(described["date"])[:10],
         ]
 
-    names = ["processor", "vendor, family, model", "virtual machine", "SIMD extensions", "core clock", "time-stamp counter",
-             "operating system", "programs", "measured"]
+    names = ["processor", "vendor, family, model", "virtual machine", "SIMD extensions", "core clock",
+             "time-stamp counter", "operating system", "programs", "measured"]
     columns = [facts(machine) for machine in machines]
     return [[name] + [column[number] for column in columns] for number, name in enumerate(names)]
 
