@@ -43,6 +43,10 @@ if program == os.environ.get("PRINT_FOR"):
 name = {"simd-mix-clock": "clock.json", "bench.py": "bench.json", "simd-mix-matrix": "matrix.json"}[program]
 with open(os.path.join(folder, name)) as source:
     sys.stdout.write(source.read())
+if program == os.environ.get("UNTRUSTING"):
+    sys.exit(3)
+if program == os.environ.get("KILLED"):
+    os.kill(os.getpid(), 9)
 """
 
 
@@ -121,6 +125,7 @@ class Results(unittest.TestCase):
             "key": {"PRINT_FOR": "simd-mix-clock", "PRINT": '{"core_ghz": 3.0, "format_version": 1}'},
             "/nowhere/build/simd-mix-matrix --json printed format version 2; this tool writes version 1":
                 {"PRINT_FOR": "simd-mix-matrix", "PRINT": '{"format_version": 2}'},
+            "/nowhere/build/simd-mix-clock --json --tests was killed by signal 9": {"KILLED": "simd-mix-clock"},
             "/nowhere/build/simd-mix-matrix --json printed no JSON object":
                 {"PRINT_FOR": "simd-mix-matrix", "PRINT": '{"format_version": 1,'},
         }
@@ -131,6 +136,16 @@ class Results(unittest.TestCase):
                 self.assertIn(f"results: {message}", result.stderr)
                 self.assertEqual(result.stdout, "")
                 self.assertEqual(os.listdir(self.out), [])
+
+    def test_an_untrusting_clock_or_matrix_still_gives_the_folder(self):
+        for program in ("simd-mix-clock", "simd-mix-matrix"):
+            with self.subTest(program):
+                result = self.run_tool(MACHINES[0], UNTRUSTING=program)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn(f"{program} --json", result.stderr)
+                self.assertIn("cannot be trusted", result.stderr)
+                self.assertEqual(sorted(os.listdir(os.path.join(self.out, MACHINES[0]))),
+                                 ["bench.json", "clock.json", "machine.json", "matrix.json"])
 
     def test_a_processor_that_cannot_be_read_is_refused(self):
         broken = os.path.join(self.work, "cpuinfo")

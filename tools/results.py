@@ -38,6 +38,7 @@ import time
 # The version of every file's layout, the first key of each; readers refuse
 # versions they do not know.
 FORMAT_VERSION = 1
+UNTRUSTED = 3
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 VENDORS = {"AuthenticAMD": "amd", "GenuineIntel": "intel", "HygonGenuine": "hygon", "CentaurHauls": "centaur"}
@@ -149,8 +150,15 @@ def run_program(command, shown, prefix):
         process = subprocess.run(prefix + command, stdout=subprocess.PIPE)
     except OSError as error:
         raise ResultsError(f"cannot start {shown}: {error.strerror}")
-    if process.returncode != 0:
+    if process.returncode < 0:
+        raise ResultsError(f"{shown} was killed by signal {-process.returncode}")
+    # Status 3 is a program's word that its core cycles cannot be trusted
+    # here; its JSON says so, and is what this machine gives.
+    if process.returncode not in (0, UNTRUSTED):
         raise ResultsError(f"{shown} failed with exit status {process.returncode}")
+    if process.returncode == UNTRUSTED:
+        print(f"results: {shown}: core cycles cannot be trusted on this processor (status 3); "
+              "its figures are kept as they are", file=sys.stderr)
     try:
         data = json.loads(process.stdout)
     except ValueError as error:
