@@ -29,10 +29,10 @@ TEST(JsonNumbers, RoundedToTheirPlacesWithoutTrailingZerosOrNegativeZero) {
 TEST(JsonNumbers, SpreadIsThreeFieldsInOrderAtSixPlaces) {
     struct {
         double median, lowest, highest;
-    } spread{1.23456789, 1.0, 2.5000001};
+    } spread{1.23456789, 1.1234564, 2.5000001};
     Json object = json_document();
     add_json_spread(object, "cycles", spread);
-    EXPECT_EQ(object.dump(), R"({"format_version":1,"cycles":1.234568,"cycles_lowest":1.0,"cycles_highest":2.5})");
+    EXPECT_EQ(object.dump(), R"({"format_version":1,"cycles":1.234568,"cycles_lowest":1.123456,"cycles_highest":2.5})");
 }
 
 TEST(JsonText, ArraysOfObjectsSpreadOverLinesEverythingElseOnOne) {
