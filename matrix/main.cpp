@@ -6,6 +6,7 @@
 
 #include "clock/calibration.hpp"
 #include "console/console_output.hpp"
+#include "console/json_document.hpp"
 #include "console/own_console.hpp"
 #include "matrix/penalties.hpp"
 #include "matrix/plan.hpp"
@@ -91,7 +92,7 @@ int main(int argc, char** argv) {
         results.families.push_back(std::move(result));
     }
     results.transitions = measure_transitions(transition_settings, answers, progress);
-    write_console_ascii(json ? matrix_json(results, calibration) : matrix_report(results, calibration));
+    write_console_ascii(json ? json_text(matrix_json(results, calibration)) : matrix_report(results, calibration));
     hold_own_console_until_key_press();
     if (console_output_failed()) return 1;
     return calibration.trusted ? 0 : 3;

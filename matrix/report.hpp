@@ -4,11 +4,14 @@
 #include <vector>
 
 #include "clock/calibration.hpp"
+#include "console/json_document.hpp"
 #include "matrix/penalties.hpp"
 #include "matrix/plan.hpp"
 #include "matrix/transitions.hpp"
 
-// The processor's own name for itself, from CPUID.
+// The processor's own name for itself, from CPUID, which may hold any bytes:
+// a virtual machine's host sets it. SIMD_MIX_PROCESSOR_NAME in the
+// environment, where not empty, stands in for it, for the tests.
 std::string processor_name();
 
 // One family of a run: its plan and, where it was measured, its matrix.
@@ -28,8 +31,8 @@ struct MatrixResults {
 // bimodal ones; and the transitions table.
 std::string matrix_report(const MatrixResults& results, const Calibration& calibration);
 
-// Every figure and every raw minimum as one JSON object.
-std::string matrix_json(const MatrixResults& results, const Calibration& calibration);
+// Every figure and every raw minimum as one JSON document.
+Json matrix_json(const MatrixResults& results, const Calibration& calibration);
 
 // The code and bytes of every chain the plans hold, both lengths, and of
 // every transition routine the program has, in the benchmark's listing

@@ -26,6 +26,9 @@ import sys
 import time
 
 TESTS = (-1, 0, 1, 2, 3)
+# The version of --json's keys and their meanings, its first key, as in the
+# companion programs' documents: it rises when a key goes or changes meaning.
+FORMAT_VERSION = 1
 ITERATIONS = 4096
 # The first key of the JSON object: a reader that meets a version it does not
 # know refuses the file instead of misreading it.
