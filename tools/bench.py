@@ -30,9 +30,6 @@ TESTS = (-1, 0, 1, 2, 3)
 # companion programs' documents: it rises when a key goes or changes meaning.
 FORMAT_VERSION = 1
 ITERATIONS = 4096
-# The first key of the JSON object: a reader that meets a version it does not
-# know refuses the file instead of misreading it.
-FORMAT_VERSION = 1
 TITLE = re.compile(r"^test (-?\d+)(?: \(.*\))?$")
 COUNT = re.compile(r"execution time in machine cycles: (\S*)")
 
