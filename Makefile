@@ -68,11 +68,12 @@ results:
 	$(build_programs) simd-mix-bench simd-mix-clock simd-mix-matrix
 	python3 tools/results.py --build build --out results --runs $(RESULTS_RUNS) --warmup $(WARMUP)
 
-# The folders of RESULTS side by side, in Markdown on standard output; the
-# crossings that cost, by machine, in build/compare-crossings.png.
+# The folders of RESULTS side by side, in Markdown on standard output (and
+# nothing else, so that make compare > FILE holds the report); the crossings
+# that cost, by machine, in build/compare-crossings.png.
 compare:
-	mkdir -p build
-	$(PLOT_PYTHON) tools/compare.py $(RESULTS) --picture build/compare-crossings.png
+	@mkdir -p build
+	@$(PLOT_PYTHON) tools/compare.py $(RESULTS) --picture build/compare-crossings.png
 
 # The README's gallery and its pictures, from docs/results/.
 gallery:
