@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
         } else if (option == "--list") {
             request.listing = true;
         } else if (option == "--arithmetic" || option == "--movement") {
-            if (!request.arithmetic || !request.movement) return bad_option("--arithmetic and --movement exclude each other");
+            if (!request.arithmetic || !request.movement)
+                return bad_option("--arithmetic and --movement exclude each other");
             (option == "--arithmetic" ? request.movement : request.arithmetic) = false;
         } else if ((option == "--classes" || option == "--isa") && i + 1 < argc) {
             (option == "--isa" ? request.families : request.classes) = names_in(argv[++i]);
@@ -88,7 +89,8 @@ int main(int argc, char** argv) {
         if (plan.status == FamilyStatus::measured) total += settings.windows.windows * chains_of(plan.classes).size();
     }
     for (const MovementPlan& plan : movement_plans) {
-        for (const MovementSelection& table : plan.tables) total += movement_settings.windows.windows * table.cells.size();
+        for (const MovementSelection& table : plan.tables)
+            total += movement_settings.windows.windows * table.cells.size();
     }
     const bool show_progress = standard_error_is_terminal();
     auto progress = [&] {
@@ -120,8 +122,9 @@ int main(int argc, char** argv) {
         }
         movement.push_back(std::move(result));
     }
-    write_console_ascii(json ? matrix_json(results, calibration)
-                             : matrix_report(results, calibration) + movement_report(movement));
+    write_console_ascii(json                 ? matrix_json(results, calibration)
+                        : request.arithmetic ? matrix_report(results, calibration) + movement_report(movement)
+                                             : movement_only_report(movement, calibration));
     hold_own_console_until_key_press();
     if (console_output_failed()) return 1;
     return calibration.trusted ? 0 : 3;

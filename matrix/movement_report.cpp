@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <string_view>
 
+#include "clock/report.hpp"
 #include "console/console_output.hpp"
+#include "matrix/report.hpp"
 #include "matrix/report_text.hpp"
 
 namespace {
@@ -110,12 +112,12 @@ std::string movement_report(const std::vector<MovementFamilyResult>& results) {
     const std::string next_line(line_break);
     std::string text;
     if (results.empty()) return text;
+    const WindowSettings windows = MovementSettings{}.windows;
     text += next_line + "data movement: dependent chains of " + decimal_text(short_steps) + " and " +
-            decimal_text(long_steps) + " steps per iteration, each step storing the value to one 64-byte-aligned" +
-            next_line +
-            "slot and loading it back; * marks a cell that every window puts 0.1 or more from zero on one side, ~ a "
-            "bimodal one" +
-            next_line;
+            decimal_text(long_steps) + " steps per iteration, each step storing the value to one" + next_line +
+            "64-byte-aligned slot and loading it back, 4,096 iterations a run; " + decimal_text(windows.windows) +
+            " windows of " + decimal_text(windows.turns) + " turns for each chain;" + next_line +
+            "* marks a cell that every window puts 0.1 or more from zero on one side, ~ a bimodal one" + next_line;
     for (const MovementFamilyResult& result : results) {
         text += next_line + heading(result.plan) + next_line;
         if (result.plan.status != FamilyStatus::measured) continue;
@@ -128,6 +130,29 @@ std::string movement_report(const std::vector<MovementFamilyResult>& results) {
         }
     }
     return text;
+}
+
+Spread movement_rulers(const std::vector<MovementFamilyResult>& results) {
+    std::vector<double> rulers;
+    for (const MovementFamilyResult& result : results) {
+        for (const MovementResult& table : result.tables) {
+            for (std::size_t cell : table.selection.cells) {
+                for (const ChainWindow& window : table.windows[cell]) {
+                    if (window.usable()) rulers.push_back(ticks_per_cycle(window.ruler));
+                }
+            }
+        }
+    }
+    return spread_of(rulers);
+}
+
+std::string movement_only_report(const std::vector<MovementFamilyResult>& results, const Calibration& calibration) {
+    const std::string next_line(line_break);
+    const Spread rulers = movement_rulers(results);
+    return "simd-mix-matrix on " + processor_name() + next_line + calibration_line(calibration) + next_line +
+           "each window converted by the clock's add chains timed in it: " + format_fixed(rulers.median, 4) +
+           " ticks per core cycle (spread " + format_fixed(rulers.percent(), 2) + "%)" + next_line +
+           movement_report(results);
 }
 
 std::string movement_listings(const std::vector<MovementPlan>& plans) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "clock/calibration.hpp"
 #include "matrix/movement.hpp"
 #include "matrix/movement_plan.hpp"
 
@@ -19,6 +20,13 @@ struct MovementFamilyResult {
 // its step's cycles or its extra over its reference, marked where every
 // window agrees that it costs or saves (*) and where it is bimodal (~).
 std::string movement_report(const std::vector<MovementFamilyResult>& results);
+
+// The report of a run that measured the movement alone: the processor, the
+// calibration, the movement windows' ruler, and the movement section.
+std::string movement_only_report(const std::vector<MovementFamilyResult>& results, const Calibration& calibration);
+
+// Time-stamp ticks per core cycle over every movement window.
+Spread movement_rulers(const std::vector<MovementFamilyResult>& results);
 
 // The code and bytes of every movement chain the plans hold, at both
 // lengths, in the benchmark's listing format.
