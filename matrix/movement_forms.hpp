@@ -199,8 +199,6 @@ inline constexpr InstructionForm vex_vmovd_from_edx {{{0xC5, 0xF9, 0x6E, 0xD2}, 
     "# vmovd xmm2, edx"};
 inline constexpr InstructionForm vex_vpor {{{0xC5, 0xFD, 0xEB, 0xC2}, 4}, "# bitwise logical or (integer; AVX2)",
     "# vpor ymm0, ymm0, ymm2"};
-inline constexpr InstructionForm vex_vmovdqa_ymm_store_0 {{{0xC5, 0xFD, 0x7F, 0x03}, 4}, "# move aligned packed integer values (integer; AVX)",
-    "# vmovdqa RAM[ebx], ymm0"};
 inline constexpr InstructionForm vex_vmovdqa_ymm_store_32 {{{0xC5, 0xFD, 0x7F, 0x43, 0x20}, 5}, "# move aligned packed integer values (integer; AVX)",
     "# vmovdqa RAM[ebx+32], ymm0"};
 inline constexpr InstructionForm vex_vmovdqa_xmm_store_32 {{{0xC5, 0xF9, 0x7F, 0x43, 0x20}, 5}, "# move aligned packed integer values (integer; AVX)",
@@ -383,7 +381,7 @@ inline constexpr MovementSide vex256_merge[] = {{"vpor", "vpor", {&vex_vpor}, is
 
 inline constexpr MovementSide evex512_width_stores[] = {
     {"whole",    "one 512-bit store",          {&evex_vmovdqa32_store}, isa::avx512f},
-    {"halves",   "two 256-bit stores",         {&vex_vmovdqa_ymm_store_0, &vex_vmovdqa_ymm_store_32}, isa::avx},
+    {"halves",   "two 256-bit stores",         {&vex_vmovdqa_store, &vex_vmovdqa_ymm_store_32}, isa::avx},
     {"quarters", "four 128-bit stores",        {&vex_vmovdqa_xmm_store_0, &vex_vmovdqa_xmm_store_16, &vex_vmovdqa_xmm_store_32,
                                                 &vex_vmovdqa_xmm_store_48}, isa::avx},
     {"edx",      "sixteen 32-bit stores of EDX", {&vex_vmovd_to_edx, &edx_store_0, &edx_store_4, &edx_store_8, &edx_store_12,
