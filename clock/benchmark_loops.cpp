@@ -1,6 +1,5 @@
 #include "clock/benchmark_loops.hpp"
 
-#include "clock/report.hpp"
 #include "console/console_output.hpp"
 
 extern "C" {
@@ -90,37 +89,33 @@ std::string loop_cycles_report(const LoopCycles& cycles) {
     return text;
 }
 
-std::string loop_cycles_json(const LoopCycles& cycles, int indent) {
-    const std::string next_line(line_break);
-    const std::string inner(indent + 2, ' ');
-    const std::string deeper(indent + 4, ' ');
+Json loop_cycles_json(const LoopCycles& cycles) {
     auto list = [&](auto value_of) {
-        std::string items;
-        for (std::size_t w = 0; w < cycles.windows.size(); ++w)
-            items += (w == 0 ? "" : ", ") + value_of(cycles.windows[w]);
-        return "[" + items + "]";
+        Json items = Json::array();
+        for (const LoopWindow& window : cycles.windows) items.push_back(value_of(window));
+        return items;
     };
-    std::string json = "{" + next_line;
-    json += inner + "\"windows\": " + count_text(cycles.windows.size()) + "," + next_line;
-    json += inner + "\"turns\": " + decimal_text(cycles.settings.turns) + "," + next_line;
-    json += inner + "\"iterations\": " + decimal_text(loop_iterations) + "," + next_line;
-    json += inner + json_spread("ticks_per_cycle", cycles.ticks_per_cycle) + "," + next_line;
     auto ruler_list = [&](RulerTimes LoopWindow::*ruler) {
         return list([ruler](const LoopWindow& window) {
-            return "[" + count_text((window.*ruler).shorter) + ", " + count_text((window.*ruler).longer) + "]";
+            return Json::array({(window.*ruler).shorter, (window.*ruler).longer});
         });
     };
-    json += inner + "\"ruler_minimums\": " + ruler_list(&LoopWindow::ruler) + "," + next_line;
-    json += inner + "\"ruler_medians\": " + ruler_list(&LoopWindow::ruler_middle) + "," + next_line;
-    json += inner + "\"tests\": [";
+    Json json;
+    json["windows"] = cycles.windows.size();
+    json["turns"] = cycles.settings.turns;
+    json["iterations"] = loop_iterations;
+    add_json_spread(json, "ticks_per_cycle", cycles.ticks_per_cycle);
+    json["ruler_minimums"] = ruler_list(&LoopWindow::ruler);
+    json["ruler_medians"] = ruler_list(&LoopWindow::ruler_middle);
+    json["tests"] = Json::array();
     for (std::size_t i = 0; i < loop_count; ++i) {
-        json +=
-            (i == 0 ? "" : ",") + next_line + deeper + "{\"test\": " + decimal_text(benchmark_loops[i].test->number) +
-            ", " + json_spread("best", cycles.loops[i].best) + ", " + json_spread("typical", cycles.loops[i].typical) +
-            ", \"minimums\": " + list([i](const LoopWindow& window) { return count_text(window.loops[i].minimum); }) +
-            ", \"medians\": " + list([i](const LoopWindow& window) { return count_text(window.loops[i].median); }) +
-            "}";
+        Json test;
+        test["test"] = benchmark_loops[i].test->number;
+        add_json_spread(test, "best", cycles.loops[i].best);
+        add_json_spread(test, "typical", cycles.loops[i].typical);
+        test["minimums"] = list([i](const LoopWindow& window) { return window.loops[i].minimum; });
+        test["medians"] = list([i](const LoopWindow& window) { return window.loops[i].median; });
+        json["tests"].push_back(std::move(test));
     }
-    json += next_line + inner + "]" + next_line + std::string(indent, ' ') + "}";
     return json;
 }

@@ -9,6 +9,7 @@
 
 #include "clock/calibration.hpp"
 #include "clock/windows.hpp"
+#include "console/json_document.hpp"
 #include "run/test_table.hpp"
 
 extern "C" {
@@ -84,6 +85,6 @@ LoopCycles measure_loop_cycles(WindowSettings settings = loop_window_settings,
                                std::span<const ClockChain, clock_chain_count> ruler = clock_chains);
 
 // The loops' figures as plain lines, each ended by a line break, and as a
-// JSON object whose nested lines are indented by `indent` more blanks.
+// JSON object.
 std::string loop_cycles_report(const LoopCycles& cycles);
-std::string loop_cycles_json(const LoopCycles& cycles, int indent = 0);
+Json loop_cycles_json(const LoopCycles& cycles);

@@ -43,11 +43,15 @@ bool cross_check_passes(double imul_cycles, std::span<const ClockChain, clock_ch
     return std::fabs(imul_cycles - chains[imul_long].instruction->latency) <= imul_tolerance;
 }
 
-ClockReading read_clocks() {
-    const std::uint64_t before = system_nanoseconds();
-    const std::uint64_t ticks = __builtin_ia32_rdtsc();
-    const std::uint64_t after = system_nanoseconds();
+ClockReading read_clocks(ClockReader system_clock, ClockReader counter) {
+    const std::uint64_t before = system_clock();
+    const std::uint64_t ticks = counter();
+    const std::uint64_t after = system_clock();
     return {ticks, before + (after - before) / 2};
+}
+
+ClockReading read_clocks() {
+    return read_clocks(system_nanoseconds, [] { return static_cast<std::uint64_t>(__builtin_ia32_rdtsc()); });
 }
 
 double counter_hz(ClockReading first, ClockReading last) {

@@ -51,7 +51,10 @@ struct ClockReading {
 };
 
 // Reads both clocks: the counter between two reads of the system clock, whose
-// mean stands for the moment of the counter's read.
+// mean stands for the moment of the counter's read. Tests hand in scripted
+// clocks; the program reads the system's clock and the time-stamp counter.
+using ClockReader = std::uint64_t (*)();
+ClockReading read_clocks(ClockReader system_clock, ClockReader counter);
 ClockReading read_clocks();
 
 double counter_hz(ClockReading first, ClockReading last);

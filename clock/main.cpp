@@ -6,6 +6,7 @@
 #include "clock/calibration.hpp"
 #include "clock/report.hpp"
 #include "console/console_output.hpp"
+#include "console/json_document.hpp"
 #include "console/own_console.hpp"
 
 namespace {
@@ -39,14 +40,16 @@ int main(int argc, char** argv) {
     }
     const Calibration calibration = calibrate();
     std::string text;
-    if (tests) {
-        const LoopCycles loops = measure_loop_cycles();
-        text = json ? calibration_json(calibration, 0, "\"loops\": " + loop_cycles_json(loops, 2))
-                    : calibration_report(calibration) + loop_cycles_report(loops);
+    if (json) {
+        Json document = json_document();
+        document.update(calibration_json(calibration));
+        if (tests) document["loops"] = loop_cycles_json(measure_loop_cycles());
+        text = json_text(document);
     } else {
-        text = json ? calibration_json(calibration) : calibration_report(calibration);
+        text = calibration_report(calibration);
+        if (tests) text += loop_cycles_report(measure_loop_cycles());
     }
-    write_console_ascii(json ? text + std::string(line_break) : text);
+    write_console_ascii(text);
     hold_own_console_until_key_press();
     if (console_output_failed()) return 1;
     return calibration.trusted ? 0 : 3;

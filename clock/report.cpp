@@ -75,54 +75,32 @@ std::string calibration_line(const Calibration& calibration) {
            (calibration.trusted ? "" : "; core cycles cannot be trusted on this processor");
 }
 
-std::string calibration_json(const Calibration& calibration, int indent, const std::string& more) {
-    // The platform's line breaks, so that the object reads like the rest.
-    const std::string next_line(line_break);
-    const std::string inner(indent + 2, ' ');
-    const std::string deeper(indent + 4, ' ');
-    auto field = [&](std::string_view name, const std::string& value) {
-        return inner + "\"" + std::string(name) + "\": " + value + "," + next_line;
-    };
-    std::string json = "{" + next_line;
-    json += field("ticks_per_cycle", format_fixed(calibration.ticks_per_cycle.median, 6));
-    json += field("ticks_per_cycle_lowest", format_fixed(calibration.ticks_per_cycle.lowest, 6));
-    json += field("ticks_per_cycle_highest", format_fixed(calibration.ticks_per_cycle.highest, 6));
-    json += field("ticks_per_cycle_spread_percent", format_fixed(calibration.ticks_per_cycle.percent(), 4));
-    json += field("cross_check_instruction", "\"" + imul_mnemonic() + "\"");
-    json += field("cross_check_cycles", format_fixed(calibration.imul_cycles.median, 4));
-    json += field("cross_check_expected", decimal_text(clock_chains[imul_long].instruction->latency));
-    json += field("cross_check_tolerance", format_fixed(imul_tolerance, 2));
-    json += field("trusted", calibration.trusted ? "true" : "false");
-    json += field("counter_ghz", format_fixed(calibration.counter_hz() * 1e-9, 6));
-    json += field("core_ghz", format_fixed(calibration.core_hz() * 1e-9, 6));
-    json += field("interval_seconds", format_fixed(calibration.interval_seconds(), 6));
-    json += field("windows", count_text(calibration.windows.size()));
-    std::string levels;
+Json calibration_json(const Calibration& calibration) {
+    Json json;
+    json["ticks_per_cycle"] = json_fixed(calibration.ticks_per_cycle.median, 6);
+    json["ticks_per_cycle_lowest"] = json_fixed(calibration.ticks_per_cycle.lowest, 6);
+    json["ticks_per_cycle_highest"] = json_fixed(calibration.ticks_per_cycle.highest, 6);
+    json["ticks_per_cycle_spread_percent"] = json_fixed(calibration.ticks_per_cycle.percent(), 4);
+    json["cross_check_instruction"] = imul_mnemonic();
+    json["cross_check_cycles"] = json_fixed(calibration.imul_cycles.median, 4);
+    json["cross_check_expected"] = clock_chains[imul_long].instruction->latency;
+    json["cross_check_tolerance"] = json_fixed(imul_tolerance, 2);
+    json["trusted"] = calibration.trusted;
+    json["counter_ghz"] = json_fixed(calibration.counter_hz() * 1e-9, 6);
+    json["core_ghz"] = json_fixed(calibration.core_hz() * 1e-9, 6);
+    json["interval_seconds"] = json_fixed(calibration.interval_seconds(), 6);
+    json["windows"] = calibration.windows.size();
+    json["levels"] = Json::array();
     for (const ClockLevel& level : clock_levels(calibration)) {
-        levels += std::string(levels.empty() ? "" : ", ") + "{\"ghz\": " + format_fixed(level.hz * 1e-9, 6) +
-                  ", \"windows\": " + count_text(level.windows) + "}";
+        json["levels"].push_back({{"ghz", json_fixed(level.hz * 1e-9, 6)}, {"windows", level.windows}});
     }
-    json += field("levels", "[" + levels + "]");
-    json += inner + "\"chains\": [";
+    json["chains"] = Json::array();
     for (std::size_t chain = 0; chain < clock_chain_count; ++chain) {
-        json += chain == 0 ? next_line : "," + next_line;
-        json += deeper + "{\"instruction\": \"" + std::string(clock_chains[chain].instruction->mnemonic) +
-                "\", \"length\": " + decimal_text(clock_chains[chain].length) + ", \"minimums\": [";
-        for (std::size_t window = 0; window < calibration.windows.size(); ++window) {
-            json += (window == 0 ? "" : ", ") + count_text(calibration.windows[window][chain]);
-        }
-        json += "]}";
+        Json minimums = Json::array();
+        for (const auto& window : calibration.windows) minimums.push_back(window[chain]);
+        json["chains"].push_back({{"instruction", std::string(clock_chains[chain].instruction->mnemonic)},
+                                  {"length", clock_chains[chain].length},
+                                  {"minimums", std::move(minimums)}});
     }
-    json += next_line + inner + "]";
-    if (!more.empty()) json += "," + next_line + inner + more;
-    json += next_line + std::string(indent, ' ') + "}";
     return json;
-}
-
-std::string json_spread(std::string_view name, const Spread& spread) {
-    // Six places: the figures are ratios of counts, not counts.
-    const std::string key(name);
-    return "\"" + key + "\": " + format_fixed(spread.median, 6) + ", \"" + key +
-           "_lowest\": " + format_fixed(spread.lowest, 6) + ", \"" + key +
-           "_highest\": " + format_fixed(spread.highest, 6);
 }

@@ -6,6 +6,7 @@
 
 #include "clock/calibration.hpp"
 #include "console/console_output.hpp"
+#include "console/json_document.hpp"
 #include "console/own_console.hpp"
 #include "matrix/movement_plan.hpp"
 #include "matrix/movement_report.hpp"
@@ -111,8 +112,8 @@ int main(int argc, char** argv) {
         }
         results.families.push_back(std::move(result));
     }
+    results.arithmetic = request.arithmetic;
     if (request.arithmetic) results.transitions = measure_transitions(transition_settings, answers, progress);
-    std::vector<MovementFamilyResult> movement;
     for (const MovementPlan& plan : movement_plans) {
         MovementFamilyResult result{plan, {}};
         for (const MovementSelection& table : plan.tables) {
@@ -120,11 +121,10 @@ int main(int argc, char** argv) {
                 result.tables.push_back(measure_movement(table, movement_settings, progress));
             }
         }
-        movement.push_back(std::move(result));
+        results.movement.push_back(std::move(result));
     }
-    write_console_ascii(json                 ? matrix_json(results, calibration)
-                        : request.arithmetic ? matrix_report(results, calibration) + movement_report(movement)
-                                             : movement_only_report(movement, calibration));
+    results.movement_asked = request.movement;
+    write_console_ascii(json ? json_text(matrix_json(results, calibration)) : matrix_report(results, calibration));
     hold_own_console_until_key_press();
     if (console_output_failed()) return 1;
     return calibration.trusted ? 0 : 3;

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
-#include "clock/report.hpp"
 #include "console/console_output.hpp"
-#include "matrix/report.hpp"
+#include "matrix/report_json.hpp"
 #include "matrix/report_text.hpp"
 
 namespace {
@@ -132,7 +131,7 @@ std::string movement_report(const std::vector<MovementFamilyResult>& results) {
     return text;
 }
 
-Spread movement_rulers(const std::vector<MovementFamilyResult>& results) {
+std::vector<double> movement_window_rulers(const std::vector<MovementFamilyResult>& results) {
     std::vector<double> rulers;
     for (const MovementFamilyResult& result : results) {
         for (const MovementResult& table : result.tables) {
@@ -143,16 +142,81 @@ Spread movement_rulers(const std::vector<MovementFamilyResult>& results) {
             }
         }
     }
-    return spread_of(rulers);
+    return rulers;
 }
 
-std::string movement_only_report(const std::vector<MovementFamilyResult>& results, const Calibration& calibration) {
-    const std::string next_line(line_break);
-    const Spread rulers = movement_rulers(results);
-    return "simd-mix-matrix on " + processor_name() + next_line + calibration_line(calibration) + next_line +
-           "each window converted by the clock's add chains timed in it: " + format_fixed(rulers.median, 4) +
-           " ticks per core cycle (spread " + format_fixed(rulers.percent(), 2) + "%)" + next_line +
-           movement_report(results);
+namespace {
+
+Json json_sides(std::span<const MovementSide> sides) {
+    Json list = Json::array();
+    for (const MovementSide& side : sides) {
+        Json instructions = Json::array();
+        for (std::size_t i = 0; i < side.size(); ++i)
+            instructions.push_back(text_of(side.forms[i]->mnemonic_line.substr(2)));
+        list.push_back(
+            {{"name", text_of(side.name)}, {"title", text_of(side.title)}, {"instructions", std::move(instructions)}});
+    }
+    return list;
+}
+
+Json json_table(const MovementResult& result) {
+    const MovementTable& table = *result.selection.table;
+    Json json = {{"name", text_of(table.name)},      {"stores", json_sides(table.stores)},
+                 {"loads", json_sides(table.loads)}, {"arithmetic", json_sides(table.arithmetic)},
+                 {"left_out", Json::array()},        {"cells", Json::array()}};
+    auto names = [&](const MovementCell& cell) {
+        return Json{{"store", text_of(table.stores[cell.store].name)},
+                    {"load", text_of(table.loads[cell.load].name)},
+                    {"arithmetic", text_of(table.arithmetic[cell.arithmetic].name)}};
+    };
+    for (const auto& [cell, why] : result.selection.left_out) {
+        Json entry = names(table.cells[cell]);
+        entry["why"] = why;
+        json["left_out"].push_back(std::move(entry));
+    }
+    for (std::size_t cell : result.selection.cells) {
+        const MovementCell& entry = table.cells[cell];
+        const MovementFigures& figures = result.figures[cell];
+        Json measured = names(entry);
+        const MovementCell& reference = table.cells[entry.reference];
+        measured["reference"] = {{"store", text_of(table.stores[reference.store].name)},
+                                 {"load", text_of(table.loads[reference.load].name)}};
+        add_json_spread(measured, "cycles", figures.best);
+        add_json_spread(measured, "typical", figures.typical);
+        add_json_spread(measured, "extra", figures.extra_best);
+        add_json_spread(measured, "extra_typical", figures.extra_typical);
+        measured["measurable"] = figures.measurable();
+        measured["bimodal"] = figures.bimodal();
+        measured["windows"] = json_windows(result.windows[cell]);
+        json["cells"].push_back(std::move(measured));
+    }
+    return json;
+}
+
+}  // namespace
+
+Json movement_json(const std::vector<MovementFamilyResult>& results) {
+    const WindowSettings windows = MovementSettings{}.windows;
+    Json json = {{"short_steps", short_steps},
+                 {"long_steps", long_steps},
+                 {"windows", windows.windows},
+                 {"turns", windows.turns}};
+    add_json_spread(json, "window_ticks_per_cycle", spread_of(movement_window_rulers(results)));
+    json["families"] = Json::array();
+    for (const MovementFamilyResult& result : results) {
+        const MovementPlan& plan = result.plan;
+        Json family = {{"name", text_of(plan.family->name)}, {"title", text_of(plan.family->title)}};
+        if (plan.status != FamilyStatus::measured) {
+            family["status"] = plan.status == FamilyStatus::within ? "within" : "unsupported";
+            family["why"] = plan.why;
+        } else {
+            family["status"] = "measured";
+            family["tables"] = Json::array();
+            for (const MovementResult& table : result.tables) family["tables"].push_back(json_table(table));
+        }
+        json["families"].push_back(std::move(family));
+    }
+    return json;
 }
 
 std::string movement_listings(const std::vector<MovementPlan>& plans) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "clock/calibration.hpp"
+#include "console/json_document.hpp"
 #include "matrix/movement.hpp"
 #include "matrix/movement_plan.hpp"
 
@@ -21,12 +22,14 @@ struct MovementFamilyResult {
 // window agrees that it costs or saves (*) and where it is bimodal (~).
 std::string movement_report(const std::vector<MovementFamilyResult>& results);
 
-// The report of a run that measured the movement alone: the processor, the
-// calibration, the movement windows' ruler, and the movement section.
-std::string movement_only_report(const std::vector<MovementFamilyResult>& results, const Calibration& calibration);
+// Time-stamp ticks per core cycle of every usable movement window.
+std::vector<double> movement_window_rulers(const std::vector<MovementFamilyResult>& results);
 
-// Time-stamp ticks per core cycle over every movement window.
-Spread movement_rulers(const std::vector<MovementFamilyResult>& results);
+// The movement section of the JSON document: the settings, the windows'
+// ruler, and for each family its status, and where measured its tables:
+// their stores, loads and arithmetic, the cells left out and why, and every
+// measured cell's figures, its reference and its windows' runs.
+Json movement_json(const std::vector<MovementFamilyResult>& results);
 
 // The code and bytes of every movement chain the plans hold, at both
 // lengths, in the benchmark's listing format.

@@ -6,22 +6,10 @@
 
 #include "clock/report.hpp"
 #include "console/console_output.hpp"
-#include "texts/messages.hpp"
+#include "matrix/report_json.hpp"
+#include "matrix/report_text.hpp"
 
 namespace {
-
-// Left-aligned in `width` columns, or right-aligned with a negative width.
-std::string padded(std::string text, int width) {
-    const std::size_t size = static_cast<std::size_t>(width < 0 ? -width : width);
-    if (text.size() >= size) return text;
-    return width < 0 ? std::string(size - text.size(), ' ') + text : text + std::string(size - text.size(), ' ');
-}
-
-std::string signed_cycles(double cycles, int places = 1) {
-    const std::string digits = format_fixed(cycles, places);
-    if (digits.find_first_not_of("-0.") == std::string::npos) return "+" + digits.substr(digits[0] == '-');
-    return digits[0] == '-' ? digits : "+" + digits;
-}
 
 std::string text_of(std::string_view view) { return std::string(view); }
 
@@ -156,8 +144,8 @@ WindowSettings matrix_windows(const MatrixResults& results) {
     return MatrixSettings{}.windows;
 }
 
-// Time-stamp ticks per core cycle over every window of every family and of
-// the transitions.
+// Time-stamp ticks per core cycle over every window of every family, of the
+// transitions and of the movement tables.
 Spread window_rulers(const MatrixResults& results) {
     std::vector<double> rulers;
     for (const TransitionRow& row : results.transitions.rows) {
@@ -175,6 +163,8 @@ Spread window_rulers(const MatrixResults& results) {
             }
         }
     }
+    const std::vector<double> movement = movement_window_rulers(results.movement);
+    rulers.insert(rulers.end(), movement.begin(), movement.end());
     return spread_of(rulers);
 }
 
@@ -227,203 +217,136 @@ std::string matrix_report(const MatrixResults& results, const Calibration& calib
     text += calibration_line(calibration) + next_line;
     text += "each window converted by the clock's add chains timed in it: " + format_fixed(rulers.median, 4) +
             " ticks per core cycle (spread " + format_fixed(rulers.percent(), 2) + "%)" + next_line;
-    text += "chains of " + decimal_text(short_chain) + " and " + decimal_text(long_chain) +
-            " dependent instructions per iteration, 4,096 iterations a run; " + decimal_text(windows.windows) +
-            " windows of " + decimal_text(windows.turns) + " turns for each chain" + next_line;
+    if (results.arithmetic) {
+        text += "chains of " + decimal_text(short_chain) + " and " + decimal_text(long_chain) +
+                " dependent instructions per iteration, 4,096 iterations a run; " + decimal_text(windows.windows) +
+                " windows of " + decimal_text(windows.turns) + " turns for each chain" + next_line;
+    }
     for (const FamilyResult& result : results.families) {
         text += next_line + family_heading(result.plan) + next_line;
         if (result.plan.status != FamilyStatus::measured) continue;
         if (!result.plan.left_out.empty()) text += left_out_line(result.plan) + next_line;
         text += FamilySection(result.matrix).text();
     }
-    text += transitions_section(results.transitions);
-    return text;
+    if (results.arithmetic) text += transitions_section(results.transitions);
+    return text + movement_report(results.movement);
 }
 
 namespace {
 
-std::string json_list(const std::vector<std::string>& items) {
-    std::string list = "[";
-    for (std::size_t i = 0; i < items.size(); ++i) list += (i == 0 ? "" : ", ") + items[i];
-    return list + "]";
-}
-
-std::string json_text(std::string_view text) { return "\"" + std::string(text) + "\""; }
-
-std::string ruler_pairs(const std::vector<RulerTimes>& rulers) {
-    std::vector<std::string> pairs;
-    for (const RulerTimes& ruler : rulers) {
-        pairs.push_back(json_list({count_text(ruler.shorter), count_text(ruler.longer)}));
-    }
-    return json_list(pairs);
-}
-
-// Two routines' runs window by window: each one's fastest and middle runs,
-// and the ruler's fastest and middle runs of the same window. A chain's
-// window and a transition's share this shape.
-template <typename Window>
-std::string json_runs(const std::vector<Window>& windows, const std::string& first, RunSummary Window::*first_runs,
-                      const std::string& second, RunSummary Window::*second_runs) {
-    auto counts = [&](RunSummary Window::*runs, std::uint64_t RunSummary::*figure) {
-        std::vector<std::string> items;
-        for (const Window& window : windows) items.push_back(count_text(window.*runs.*figure));
-        return json_list(items);
-    };
-    auto rulers = [&](RulerTimes Window::*ruler) {
-        std::vector<RulerTimes> times;
-        for (const Window& window : windows) times.push_back(window.*ruler);
-        return ruler_pairs(times);
-    };
-    return "{\"" + first + "_minimums\": " + counts(first_runs, &RunSummary::minimum) + ", \"" + first +
-           "_medians\": " + counts(first_runs, &RunSummary::median) + ", \"" + second +
-           "_minimums\": " + counts(second_runs, &RunSummary::minimum) + ", \"" + second +
-           "_medians\": " + counts(second_runs, &RunSummary::median) + ", \"ruler_minimums\": " +
-           rulers(&Window::ruler) + ", \"ruler_medians\": " + rulers(&Window::ruler_middle) + "}";
-}
-
-std::string json_windows(const std::vector<ChainWindow>& windows) {
-    return json_runs(windows, "short", &ChainWindow::shorter, "long", &ChainWindow::longer);
-}
-
-std::string json_family(const FamilyResult& result) {
-    const std::string next_line(line_break);
+Json json_family(const FamilyResult& result) {
     const FamilyPlan& plan = result.plan;
-    std::string json = "{\"name\": " + json_text(plan.family->name) + ", \"title\": " + json_text(plan.family->title);
+    Json json = {{"name", text_of(plan.family->name)}, {"title", text_of(plan.family->title)}};
     if (plan.status != FamilyStatus::measured) {
-        return json + ", \"status\": \"" + (plan.status == FamilyStatus::within ? "within" : "unsupported") +
-               "\", \"why\": " + json_text(plan.why) + "}";
+        json["status"] = plan.status == FamilyStatus::within ? "within" : "unsupported";
+        json["why"] = plan.why;
+        return json;
     }
     const PenaltyMatrix& matrix = result.matrix;
     const ClassTable& table = *matrix.table;
-    std::vector<std::string> left_out;
+    json["status"] = "measured";
+    json["left_out"] = Json::array();
     for (const auto& [c, why] : plan.left_out) {
-        left_out.push_back("{\"name\": " + json_text(table.classes[c].name) + ", \"why\": " + json_text(why) + "}");
+        json["left_out"].push_back({{"name", text_of(table.classes[c].name)}, {"why", why}});
     }
-    json += ", \"status\": \"measured\", \"left_out\": " + json_list(left_out) + ", " +
-            json_spread("window_ticks_per_cycle", matrix.ticks_per_cycle) + "," + next_line;
-    std::vector<std::string> classes;
+    add_json_spread(json, "window_ticks_per_cycle", matrix.ticks_per_cycle);
+    json["classes"] = Json::array();
     for (std::size_t c : matrix.classes) {
         const InstructionClass& row = table.classes[c];
-        classes.push_back(next_line + "      {\"name\": " + json_text(row.name) + ", \"type\": " + json_text(row.type) +
-                          ", \"operation\": " + json_text(row.operation) + ", " +
-                          json_spread("latency", matrix.latencies[c].best) + ", " +
-                          json_spread("typical", matrix.latencies[c].typical) +
-                          ", \"windows\": " + json_windows(matrix.windows[table.chain_index({c, c})]) + "}");
+        Json entry = {{"name", text_of(row.name)}, {"type", text_of(row.type)}, {"operation", text_of(row.operation)}};
+        add_json_spread(entry, "latency", matrix.latencies[c].best);
+        add_json_spread(entry, "typical", matrix.latencies[c].typical);
+        entry["windows"] = json_windows(matrix.windows[table.chain_index({c, c})]);
+        json["classes"].push_back(std::move(entry));
     }
-    json += "     \"classes\": " + json_list(classes) + "," + next_line;
-    std::vector<std::string> cells;
+    json["round_trips"] = Json::array();
     for (const ChainPair& pair : chains_of(matrix.classes)) {
         if (pair.first == pair.second) continue;
         const Cell& cell = matrix.cell(pair.first, pair.second);
-        cells.push_back(next_line + "      {\"first\": " + json_text(table.classes[pair.first].name) +
-                        ", \"second\": " + json_text(table.classes[pair.second].name) + ", " +
-                        json_spread("cycles", cell.best) + ", " + json_spread("typical", cell.typical) +
-                        ", \"measurable\": " + (cell.measurable() ? "true" : "false") +
-                        ", \"bimodal\": " + (cell.bimodal() ? "true" : "false") +
-                        ", \"fast_share\": " + format_fixed(cell.fast_share, 6) +
-                        ", \"windows\": " + json_windows(matrix.windows[table.chain_index(pair)]) + "}");
+        Json entry = {{"first", text_of(table.classes[pair.first].name)},
+                      {"second", text_of(table.classes[pair.second].name)}};
+        add_json_spread(entry, "cycles", cell.best);
+        add_json_spread(entry, "typical", cell.typical);
+        entry["measurable"] = cell.measurable();
+        entry["bimodal"] = cell.bimodal();
+        entry["fast_share"] = json_fixed(cell.fast_share, 6);
+        entry["windows"] = json_windows(matrix.windows[table.chain_index(pair)]);
+        json["round_trips"].push_back(std::move(entry));
     }
-    return json + "     \"round_trips\": " + json_list(cells) + "}";
-}
-
-std::string json_transition_windows(const std::vector<TransitionWindow>& windows) {
-    return json_runs(windows, "plain", &TransitionWindow::plain, "state", &TransitionWindow::after_state);
-}
-
-std::string json_transitions(const TransitionTable& table) {
-    const std::string next_line(line_break);
-    std::vector<std::string> states;
-    for (std::size_t state = 1; state < transition_state_count; ++state) {
-        states.push_back("{\"name\": " + json_text(transition_states[state].name) +
-                         ", \"title\": " + json_text(transition_states[state].title) + "}");
-    }
-    std::vector<std::string> kinds;
-    for (std::size_t kind = 0; kind < transition_kind_count; ++kind) {
-        const TransitionRow& row = table.rows[kind];
-        std::string json = next_line + "      {\"name\": " + json_text(transition_kinds[kind].name) +
-                           ", \"title\": " + json_text(transition_kinds[kind].title) + ", \"instruction\": " +
-                           json_text(transition_kinds[kind].form.mnemonic_line.substr(2));
-        if (!row.measured()) {
-            kinds.push_back(json + ", \"status\": \"unsupported\", \"why\": " + json_text(row.why) + "}");
-            continue;
-        }
-        std::vector<std::string> cells;
-        for (std::size_t state = 1; state < transition_state_count; ++state) {
-            const TransitionCell& cell = row.cells[state];
-            std::string entry = next_line + "        {\"state\": " + json_text(transition_states[state].name);
-            if (!cell.measured()) {
-                cells.push_back(entry + ", \"status\": \"unsupported\", \"why\": " + json_text(cell.why) + "}");
-                continue;
-            }
-            cells.push_back(entry + ", \"status\": \"measured\", " + json_spread("cycles", cell.best) + ", " +
-                            json_spread("typical", cell.typical) + ", \"per_iteration\": " +
-                            format_fixed(cell.best.median * transition_length, 6) +
-                            ", \"measurable\": " + (cell.measurable() ? "true" : "false") +
-                            ", \"windows\": " + json_transition_windows(cell.windows) + "}");
-        }
-        kinds.push_back(json + ", \"status\": \"measured\", " + json_spread("latency", row.reference) +
-                        ", \"states\": " + json_list(cells) + "}");
-    }
-    return "{\"instructions_per_iteration\": " + decimal_text(transition_length) +
-           ", \"windows\": " + decimal_text(table.settings.windows.windows) +
-           ", \"turns\": " + decimal_text(table.settings.windows.turns) + "," + next_line +
-           "    \"states\": " + json_list(states) + "," + next_line + "    \"kinds\": " + json_list(kinds) + "}";
-}
-
-}  // namespace
-
-std::string matrix_json(const MatrixResults& results, const Calibration& calibration) {
-    const std::string next_line(line_break);
-    std::string json = "{" + next_line;
-    json += "  \"processor\": " + json_text(processor_name()) + "," + next_line;
-    json += "  \"calibration\": " + calibration_json(calibration, 2) + "," + next_line;
-    json += "  \"iterations\": " + decimal_text(loop_iterations) + "," + next_line;
-    json += "  \"short_chain\": " + decimal_text(short_chain) + "," + next_line;
-    json += "  \"long_chain\": " + decimal_text(long_chain) + "," + next_line;
-    const WindowSettings windows = matrix_windows(results);
-    json += "  \"windows\": " + decimal_text(windows.windows) + "," + next_line;
-    json += "  \"turns\": " + decimal_text(windows.turns) + "," + next_line;
-    json += "  \"cycle_resolution\": " + format_fixed(cycle_resolution, 2) + "," + next_line;
-    json += "  \"bimodal_margin\": " + format_fixed(bimodal_margin, 2) + "," + next_line;
-    json += "  " + json_spread("window_ticks_per_cycle", window_rulers(results)) + "," + next_line;
-    std::vector<std::string> families;
-    for (const FamilyResult& result : results.families) families.push_back(next_line + "    " + json_family(result));
-    json += "  \"families\": " + json_list(families) + "," + next_line;
-    json += "  \"transitions\": " + json_transitions(results.transitions) + next_line + "}" + next_line;
     return json;
 }
 
-namespace {
+Json json_transition_windows(const std::vector<TransitionWindow>& windows) {
+    return json_runs(windows, "plain", &TransitionWindow::plain, "state", &TransitionWindow::after_state);
+}
 
-// A listing in the benchmark's format, with this program's line breaks.
-std::string listing_of(const std::string& title, const std::vector<Instruction>& body) {
-    auto compose = [&](TextWriter& out) {
-        out.line(0, title);
-        out.line(1, "code:");
-        compose_listing(out, body);
-    };
-    // Counted first, then written, as the benchmark's texts are.
-    TextWriter counter;
-    compose(counter);
-    std::u16string listing(counter.length(), u' ');
-    TextWriter writer(listing.data());
-    compose(writer);
-    // The listing breaks its lines with CR LF; the rest of this program's
-    // output uses the platform's own.
-    std::string text;
-    for (std::size_t i = 0; i < listing.size(); ++i) {
-        if (listing[i] == u'\r' && i + 1 < listing.size() && listing[i + 1] == u'\n') {
-            text += line_break;
-            ++i;
-        } else {
-            text += static_cast<char>(listing[i]);
-        }
+Json json_transitions(const TransitionTable& table) {
+    Json json = {{"instructions_per_iteration", transition_length},
+                 {"windows", table.settings.windows.windows},
+                 {"turns", table.settings.windows.turns},
+                 {"states", Json::array()},
+                 {"kinds", Json::array()}};
+    for (std::size_t state = 1; state < transition_state_count; ++state) {
+        json["states"].push_back(
+            {{"name", text_of(transition_states[state].name)}, {"title", text_of(transition_states[state].title)}});
     }
-    // The listing ends with an empty line, which parts it from the next.
-    return text + std::string(line_break);
+    for (std::size_t kind = 0; kind < transition_kind_count; ++kind) {
+        const TransitionRow& row = table.rows[kind];
+        Json entry = {{"name", text_of(transition_kinds[kind].name)},
+                      {"title", text_of(transition_kinds[kind].title)},
+                      {"instruction", text_of(transition_kinds[kind].form.mnemonic_line.substr(2))}};
+        if (!row.measured()) {
+            entry["status"] = "unsupported";
+            entry["why"] = row.why;
+            json["kinds"].push_back(std::move(entry));
+            continue;
+        }
+        entry["status"] = "measured";
+        add_json_spread(entry, "latency", row.reference);
+        entry["states"] = Json::array();
+        for (std::size_t state = 1; state < transition_state_count; ++state) {
+            const TransitionCell& cell = row.cells[state];
+            Json measured = {{"state", text_of(transition_states[state].name)}};
+            if (!cell.measured()) {
+                measured["status"] = "unsupported";
+                measured["why"] = cell.why;
+                entry["states"].push_back(std::move(measured));
+                continue;
+            }
+            measured["status"] = "measured";
+            add_json_spread(measured, "cycles", cell.best);
+            add_json_spread(measured, "typical", cell.typical);
+            measured["per_iteration"] = json_fixed(cell.best.median * transition_length, 6);
+            measured["measurable"] = cell.measurable();
+            measured["windows"] = json_transition_windows(cell.windows);
+            entry["states"].push_back(std::move(measured));
+        }
+        json["kinds"].push_back(std::move(entry));
+    }
+    return json;
 }
 
 }  // namespace
+
+Json matrix_json(const MatrixResults& results, const Calibration& calibration) {
+    Json json = json_document();
+    json["processor"] = processor_name();
+    json["calibration"] = calibration_json(calibration);
+    json["iterations"] = loop_iterations;
+    json["short_chain"] = short_chain;
+    json["long_chain"] = long_chain;
+    const WindowSettings windows = matrix_windows(results);
+    json["windows"] = windows.windows;
+    json["turns"] = windows.turns;
+    json["cycle_resolution"] = json_fixed(cycle_resolution, 2);
+    json["bimodal_margin"] = json_fixed(bimodal_margin, 2);
+    add_json_spread(json, "window_ticks_per_cycle", window_rulers(results));
+    json["families"] = Json::array();
+    for (const FamilyResult& result : results.families) json["families"].push_back(json_family(result));
+    if (results.arithmetic) json["transitions"] = json_transitions(results.transitions);
+    if (results.movement_asked) json["movement"] = movement_json(results.movement);
+    return json;
+}
 
 std::string chain_listings(const std::vector<FamilyPlan>& plans) {
     std::string text;

@@ -172,6 +172,16 @@ class Statistics(unittest.TestCase):
                       text)
 
 
+    def test_a_penalty_a_hair_below_zero_reads_as_plus_zero(self):
+        # Test 3 runs 16 ticks and 0.004 core cycles per iteration faster than
+        # the mean of tests 0 and 2 in every window: both round to a zero,
+        # which is signed as every zero is.
+        runs = runs_of(m1=[8192] * 3, t0=[40960] * 3, t1=[90112] * 3, t2=[57344] * 3, t3=[49136] * 3)
+        hair = clock_figures(2.0, windows=({**LOOPS, 3: 5.996},) * 3)
+        text = bench.format_report(bench.report("stand-in", 3, 0, hair, hair, runs, 1.0, 700))
+        self.assertIn("\n    +0.00 ticks, +0.00 core cycles (the windows range from +0.00 to +0.00)\n", text)
+
+
 class EmptyLoopFloors(unittest.TestCase):
     def test_runs_on_two_floors_are_told_apart(self):
         # 1.00 and 1.50 core cycles per iteration at 0.7026 ticks per cycle.
@@ -210,6 +220,25 @@ class Calibrations(unittest.TestCase):
             self.assertIn(f"\nwarning: the calibration moved by {shown} during the benchmark", text)
         self.assertNotIn("warning", bench.format_report(
             bench.report("stand-in", 3, 0, clock_figures(0.70), clock_figures(0.705), RUNS, 1.0, 700)))
+
+    def test_the_windows_of_both_clock_runs_are_pooled(self):
+        # Two windows before the recorded runs and three after, test 0 a
+        # little slower in each: the medians of all five lie in neither run's
+        # own range of medians, and the moves' penalty (test 1 stays at 11)
+        # ranges over the windows of both.
+        def windows(*cycles):
+            return tuple({**LOOPS, 0: each} for each in cycles)
+        before = clock_figures(2.0, windows=windows(4.0, 4.2), typical=windows(4.5, 4.7))
+        after = clock_figures(2.0, windows=windows(5.0, 5.2, 5.4), typical=windows(5.5, 5.7, 5.9))
+        data = bench.report("stand-in", 3, 0, before, after, RUNS, 1.0, 700)
+        self.assertEqual(data["windows"], 5)
+        self.assertAlmostEqual(data["tests"][1]["core_cycles_per_iteration"], 5.0, places=3)
+        self.assertAlmostEqual(data["tests"][1]["typical_core_cycles_per_iteration"], 5.5, places=3)
+        moves = data["penalties"][0]
+        self.assertAlmostEqual(moves["core_cycles_per_iteration"], 6.0, places=3)
+        self.assertAlmostEqual(moves["window_lowest"], 5.6, places=3)
+        self.assertAlmostEqual(moves["window_highest"], 7.0, places=3)
+        self.assertIn("timed the same loops in 5 windows beside its ruler", bench.format_report(data))
 
     def test_an_untrusted_clock_leaves_ticks_only(self):
         data = bench.report("stand-in", 3, 0, clock_figures(2.0), clock_figures(2.0, trusted=False), RUNS, 1.0, 700)
@@ -274,6 +303,7 @@ class Command(unittest.TestCase):
         result = tool("--binary", program, "--runs", "1", "--warmup", "0", "--json")
         self.assertEqual(result.returncode, 0, result.stderr)
         data = json.loads(result.stdout)
+        self.assertEqual(next(iter(data.items())), ("format_version", 1))
         self.assertEqual([row["test"] for row in data["tests"]], [-1, 0, 1, 2, 3])
         self.assertTrue(all(len(row["counts"]) == 1 for row in data["tests"]))
         self.assertEqual(len(data["penalties"]), 2)

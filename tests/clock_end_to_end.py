@@ -86,6 +86,15 @@ def case_untrusted(program):
     check_lines(program.lines(output), calibration_lines(False))
 
 
+def case_format_version(program):
+    # The document opens with its format's version, then the figures.
+    status, output, stderr = program.run("--json")
+    trusted_by_status(status, stderr)
+    program.lines(output)
+    pairs = json.loads(output, object_pairs_hook=list)
+    check(pairs[0] == ("format_version", 1) and pairs[1][0] == "ticks_per_cycle", f"first keys {pairs[:2]}")
+
+
 def case_tests(program):
     status, output, stderr = program.run("--tests")
     trusted = trusted_by_status(status, stderr)

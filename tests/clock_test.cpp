@@ -178,6 +178,28 @@ TEST(CalibrationReport, SaysWhatWasMeasuredAndWhetherToTrustIt) {
     EXPECT_EQ(calibration_report(jumping_calibration()).find("cannot be trusted"), std::string::npos);
 }
 
+TEST(Calibration, AReadingsTimeIsTheMidpointOfTheSystemClockReadsAroundTheCounter) {
+    // A day into the system's uptime, the system clock moves on by 801 ns
+    // while the counter is read: the counter's read stands for the moment
+    // 400 ns after the first system read, not for either read.
+    static std::string calls;
+    static std::size_t system_reads;
+    calls.clear();
+    system_reads = 0;
+    const ClockReading reading = read_clocks(
+        [] {
+            calls += 's';
+            return system_reads++ == 0 ? std::uint64_t{86'400'000'001'000} : std::uint64_t{86'400'000'001'801};
+        },
+        [] {
+            calls += 't';
+            return std::uint64_t{123'456'789};
+        });
+    EXPECT_EQ(calls, "sts");
+    EXPECT_EQ(reading.ticks, 123'456'789u);
+    EXPECT_EQ(reading.nanoseconds, 86'400'000'001'400u);
+}
+
 TEST(Calibration, TimesTheChainsInWindowsBetweenTwoClockReadings) {
     // Every chain's runs leave the times of a 0.8-ticks-per-cycle core.
     static WindowMinimums scripted;

@@ -103,6 +103,20 @@ def squares(by_id):
     return {key[len("square-"):]: fill_of(element) for key, element in by_id.items() if key.startswith("square-")}
 
 
+def ink_of(element):
+    """The colour of an element's first text, as #rrggbb: black, SVG's own
+    fill, where the style names none."""
+    fill = re.search(r"fill: (#[0-9a-f]{6})", next(element.iter(f"{SVG}text")).get("style"))
+    return fill.group(1) if fill else "#000000"
+
+
+def hatch_of(by_id, key):
+    """The colour of the lines of the pattern that fills an element, as
+    #rrggbb."""
+    pattern = re.search(r"fill: url\(#([^)]+)\)", by_id[key].find(f"{SVG}path").get("style")).group(1)
+    return re.search(r"stroke: (#[0-9a-f]{6})", by_id[pattern].find(f"{SVG}path").get("style")).group(1)
+
+
 def setUpModule():
     # The fixture is drawn once, in both formats, for every test that only
     # reads the pictures.
@@ -242,6 +256,19 @@ class LargeCells(unittest.TestCase):
         self.assertEqual(fills["paddd-addps"], end_of_map(0.0))
         self.assertEqual(max(fills.values(), key=darkness), fills["paddd-addps"])
 
+    def test_hatching_and_labels_are_white_on_deep_squares_and_black_on_pale_ones(self):
+        status, by_id, _ = render(self.folder.name, "ink", {
+            ("addps", "addpd"): self.CHANGES[("addps", "addpd")],
+            ("paddd", "addps"): {**self.ONE, "cycles": 0.2, "measurable": False, "typical": 5.0, "bimodal": True},
+            ("paddd", "mulps"): {**self.ONE, "cycles": -77.0, "typical": -77.0}})
+        self.assertEqual(status, 0)
+        for pair, ink in (("addps-addpd", "#ffffff"), ("paddd-addps", "#000000")):
+            self.assertEqual(hatch_of(by_id, "bimodal-" + pair), ink, pair)
+            self.assertEqual(ink_of(by_id["cell-" + pair]), ink, pair)
+            self.assertEqual(ink_of(by_id["typical-" + pair]), ink, pair)
+        self.assertEqual(ink_of(by_id["cell-paddd-mulps"]), "#ffffff")
+        self.assertEqual(ink_of(by_id["cell-paddd-pmuludq"]), "#000000")
+
     def test_twenty_classes_with_long_names_keep_their_labels_in_their_squares(self):
         names = [f"vfmadd2{number:02d}ps" for number in range(20)]
         trips = [{"first": names[row], "second": names[column], "cycles": -450.0, "measurable": True,
@@ -257,6 +284,25 @@ class LargeCells(unittest.TestCase):
             box, square = text.get_window_extent(renderer), room[text.get_gid().split("-", 1)[1]]
             self.assertTrue(square.x0 <= box.x0 <= box.x1 <= square.x1 and square.y0 <= box.y0 <= box.y1 <= square.y1)
         plt.close(figure)
+
+
+class SmallCells(unittest.TestCase):
+    """Every cell of the SSE family within a tenth of a cycle of zero."""
+
+    def test_the_colour_scale_keeps_half_a_cycle_and_the_squares_stay_pale(self):
+        figures = (0.1, -0.1, 0.04, 0.0)
+        changes = {(cell["first"], cell["second"]): {"cycles": figures[number % 4], "measurable": False,
+                                                     "typical": figures[number % 4], "bimodal": False}
+                   for number, cell in enumerate(family_of(MATRIX, "sse")["round_trips"])}
+        with tempfile.TemporaryDirectory() as folder:
+            status, by_id, _ = render(folder, "small", changes)
+        self.assertEqual(status, 0)
+        fills = squares(by_id)
+        self.assertEqual(len(fills), 66)
+        for pair, fill in fills.items():
+            self.assertGreater(min(fill), 190, pair)
+        texts = {"".join(element.itertext()).strip() for element in by_id["axes_2"].iter(f"{SVG}text")}
+        self.assertLessEqual({"-0.5", "0", "+0.5"}, texts)
 
 
 class Transitions(unittest.TestCase):

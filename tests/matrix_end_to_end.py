@@ -347,6 +347,29 @@ def case_json(program):
     check(abs(statistics.median(every_ruler) - data["window_ticks_per_cycle"]) < 1e-5, "the windows' ruler")
 
 
+# A brand string as a virtual machine's host may set it: a quote, a
+# backslash, a tab, a byte that is no UTF-8 (0xE9 alone) and a UTF-8 letter.
+HOSTILE_NAME = b'Evil "Turin" \\ 9\t5\xe9 caf\xc3\xa9'
+# What it must read back as: every character kept, the stray byte as U+FFFD.
+HOSTILE_TEXT = 'Evil "Turin" \\ 9\t5\ufffd caf\u00e9'
+
+
+def case_hostile_name(program):
+    status, output, stderr = program.run("--json", "--isa", "sse", "--classes", "pand,mulps",
+                                         environment={"SIMD_MIX_PROCESSOR_NAME": HOSTILE_NAME})
+    check(status in (0, 3) and stderr == "", f"exit status {status}: {stderr}")
+    data = json.loads(output, object_pairs_hook=list)
+    check(data[0] == ("format_version", 1), f"first key {data[0]}")
+    name = dict(data)["processor"]
+    if program.windows:
+        # The environment reaches a PE32 through wine and the ANSI code page,
+        # which may change what lies above 0x7F; the rest must read back.
+        ascii_only = lambda text: "".join(c for c in text if c < "\x80")
+        check(ascii_only(name) == ascii_only(HOSTILE_TEXT), f"processor {name!r}")
+    else:
+        check(name == HOSTILE_TEXT, f"processor {name!r}")
+
+
 def case_untrusted(program):
     # A cross-check forced to fail: status 3, and the report says so.
     lines = program.measured("--classes", "pand,mulps", environment={"SIMD_MIX_FAIL_CROSS_CHECK": "1"}, statuses=(3,))

@@ -344,6 +344,25 @@ TEST(MatrixArithmetic, ACellWhoseMostRunsAreSlowerThanItsBestIsBimodal) {
     EXPECT_FALSE(plain.round_trips[sse_table.chain_index({paddd, pand})].bimodal());
 }
 
+TEST(MatrixArithmetic, ACellWhoseTypicalRunIsCheaperThanItsBestIsNotBimodal) {
+    // Only a typical round trip dearer than the best one by more than the
+    // margin runs at two speeds, fast in a few runs and slow in most; one as
+    // much cheaper is no second, slower speed.
+    struct Case {
+        double best, typical;
+        bool bimodal;
+    };
+    const Case cases[] = {
+        {2.0, 3.5, true},
+        {2.0, 0.5, false},
+        {3.0, -40.0, false},
+    };
+    for (const Case& c : cases) {
+        const Cell cell{{c.best, c.best, c.best}, {c.typical, c.typical, c.typical}, 0};
+        EXPECT_EQ(cell.bimodal(), c.bimodal) << c.best << " " << c.typical;
+    }
+}
+
 TEST(MatrixArithmetic, TheShareOfFastRunsCountsTheRunsNearerTheBestThanTheTypical) {
     // Three windows of 32 long runs, at three rulers: 2 fast runs (40,000,
     // 60,000 and 50,000 core cycles), 2 of 122,000 and 28 slow ones of
@@ -510,6 +529,28 @@ TEST(FamilyPlans, EveryFamilyIsReportedAndThoseTheProcessorOrSystemLackSayWhy) {
               "no AVX-512 DQ)\n");
 }
 
+TEST(FamilyPlans, AvxIsUnsupportedWhereTheSystemSavesOnlyTheSseState) {
+    // XCR0 = 0x03 keeps the x87 and SSE state but not the upper halves of
+    // the YMM registers: an operating system that never enabled them.
+    const CpuidAnswers sse_state_only{avx2_core.leaf1_ecx, sse2_bit, avx2_core.leaf7_ebx, 0x03};
+    EXPECT_EQ(usable_features(sse_state_only), isa::sse2 | isa::sse41);
+    EXPECT_EQ(planned(sse_state_only),
+              "sse 20 classes\n"
+              "avx unsupported: the processor has AVX, but the operating system does not save its registers\n"
+              "avx2 unsupported: the processor has AVX2, but the operating system does not save its registers\n"
+              "avx512 unsupported: the processor has no AVX-512 Foundation\n");
+}
+
+TEST(FamilyPlans, Avx512IsUnsupportedWhereTheProcessorHasNoAvx) {
+    // Every EVEX routine starts with vzeroupper, an AVX instruction, however
+    // complete the AVX-512 bits and their saved state are.
+    const CpuidAnswers no_avx{sse41_bit, sse2_bit, f_bit | dq_bit | bw_bit | vl_bit, 0xE7};
+    EXPECT_EQ(planned(no_avx, {{"avx512"}, {}}), "avx512 unsupported: the processor has no AVX\n");
+    // The same for the EVEX transitions, even after the ZMM state write,
+    // which needs AVX-512 Foundation alone.
+    EXPECT_EQ(why_no_transition(3, 3, no_avx), "the processor has no AVX");
+}
+
 TEST(FamilyPlans, ChosenFamiliesAndClassesNarrowTheRunAndBadNamesAreRefused) {
     // Named families are measured even where one holds the other.
     EXPECT_EQ(planned(avx2_core, {{"avx2", "avx"}, {}}), "avx 10 classes\navx2 17 classes\n");
@@ -652,6 +693,30 @@ TEST(MatrixReport, SaysWhyAFamilyWasNotMeasuredAndShowsTheTransitions) {
                   "    dirty zmm16-31                      n/a, the processor has no AVX-512 Foundation" + next_line);
     EXPECT_NE(report.find("  VEX, 128 bits, vaddps xmm0, xmm0, xmm1: unsupported, not measured here"),
               std::string::npos);
+}
+
+TEST(MatrixReport, AFigureAHairBelowZeroReadsAsPlusZero) {
+    // pand <-> mulps saves 0.04 cycles per round trip, and a dirty YMM upper
+    // half 0.004 per instruction, 0.048 per iteration: all round to zero,
+    // which the report signs as it signs every zero.
+    const PenaltyMatrix matrix = scripted_matrix({pand, mulps}, {0.7}, [](ChainPair pair, std::size_t) {
+        const double cycles = pair.first != pair.second ? (1.0 + 4.0 - 0.04) / 2 : pair.first == pand ? 1.0 : 4.0;
+        return std::pair{cycles, cycles};
+    });
+    ASSERT_NEAR(matrix.round_trips[sse_table.chain_index({pand, mulps})].best.median, -0.04, 1e-3);
+    MatrixResults results = results_of(matrix);
+    TransitionRow& row = results.transitions.rows[0];
+    row.why.clear();
+    for (std::size_t state = 1; state < transition_state_count; ++state) row.cells[state].why = "not measured here";
+    row.cells[2].why.clear();
+    row.cells[2].windows.push_back(transition_window(3, -0.004, 0.7, 0));
+    results.transitions = transitions_from(std::move(results.transitions));
+    const std::string report = matrix_report(results, calibration_from({}, {0, 0}, {1, 1}));
+    const std::string next_line(line_break);
+    EXPECT_EQ(section(report, "               pand", "crossings"),
+              "               pand" + next_line + "  mulps       +0.0" + next_line + next_line);
+    EXPECT_EQ(section(report, "    dirty YMM", next_line),
+              "    dirty YMM upper half                  +0.00    +0.00            +0.0");
 }
 
 }  // namespace

@@ -26,6 +26,9 @@ import sys
 import time
 
 TESTS = (-1, 0, 1, 2, 3)
+# The version of --json's keys and their meanings, its first key, as in the
+# companion programs' documents: it rises when a key goes or changes meaning.
+FORMAT_VERSION = 1
 ITERATIONS = 4096
 TITLE = re.compile(r"^test (-?\d+)(?: \(.*\))?$")
 COUNT = re.compile(r"execution time in machine cycles: (\S*)")
@@ -423,6 +426,7 @@ def report(binary, runs, warmup, before, after, recorded, wall, peak_kib):
     results = penalties(table, runs, windows)
     found = floors([run[-1] for run in recorded], ruler)
     return {
+        "format_version": FORMAT_VERSION,
         "binary": binary,
         "cpu": cpu_name(),
         "runs": runs,
