@@ -10,6 +10,7 @@
 #include "matrix/movement.hpp"
 #include "matrix/movement_plan.hpp"
 #include "matrix/movement_report.hpp"
+#include "matrix/report.hpp"
 #include "tests/hex.hpp"
 #include "tests/mxcsr.hpp"
 #include "tests/timed_frame_bytes.hpp"
@@ -313,6 +314,54 @@ TEST(MovementArithmetic, ACellWhoseWindowsAllCostButSpreadWidelyCostsAndABimodal
                           next_line),
               std::string::npos)
         << report;
+}
+
+TEST(MovementJson, GivesEveryCellsFiguresReferenceAndWindowsAndTheMatrixLeavesOutWhatItDidNotMeasure) {
+    // The cells of the test above: halves +1 to +9, EDX's stores +0.2 at
+    // best and +4 typically, the high half nothing.
+    const double halves[] = {1, 5, 9, 3, 7};
+    const MovementResult result =
+        scripted_widths({0.55, 0.55, 0.55, 0.55, 0.55}, {0, 6, 8}, [&](std::size_t cell, std::size_t w) {
+            if (cell == 6) return std::pair{11 + halves[w], 11 + halves[w]};
+            if (cell == 8) return std::pair{11.2, 15.0};
+            return std::pair{11.0, 11.0};
+        });
+    MatrixResults results{{}, {}, false, true, {{{&families[0], FamilyStatus::measured, "", {result.selection}}, {result}},
+                                               {{&families[3], FamilyStatus::unsupported, "no AVX-512 here", {}}, {}}}};
+    const Json json = matrix_json(results, calibration_from({}, {0, 0}, {1, 1}));
+    EXPECT_FALSE(json.contains("transitions"));
+    EXPECT_EQ(json["families"], Json::array());
+    const Json& movement = json["movement"];
+    EXPECT_EQ(movement["short_steps"], 1);
+    EXPECT_NEAR(movement["window_ticks_per_cycle"].get<double>(), 0.55, 1e-4);
+    EXPECT_EQ(json["window_ticks_per_cycle"], movement["window_ticks_per_cycle"]);
+    EXPECT_EQ(movement["families"][1], Json({{"name", "avx512"}, {"title", "AVX-512, 512 bits on ZMM"},
+                                             {"status", "unsupported"}, {"why", "no AVX-512 here"}}));
+    const Json& table = movement["families"][0]["tables"][0];
+    EXPECT_EQ(table["name"], "widths");
+    EXPECT_EQ(table["stores"][3]["instructions"].size(), 5u);
+    ASSERT_EQ(table["cells"].size(), 3u);
+    const Json& reference = table["cells"][0];
+    EXPECT_EQ(reference["reference"], Json({{"store", "whole"}, {"load", "whole"}}));
+    EXPECT_NEAR(reference["cycles"].get<double>(), 11.0, 1e-3);
+    const Json& wide = table["cells"][1];
+    EXPECT_EQ(wide["store"], "halves");
+    EXPECT_EQ(wide["arithmetic"], "por");
+    EXPECT_NEAR(wide["extra"].get<double>(), 5.0, 1e-3);
+    EXPECT_NEAR(wide["extra_lowest"].get<double>(), 1.0, 1e-3);
+    EXPECT_NEAR(wide["extra_highest"].get<double>(), 9.0, 1e-3);
+    EXPECT_EQ(wide["measurable"], true);
+    EXPECT_EQ(wide["bimodal"], false);
+    EXPECT_EQ(wide["windows"]["long_minimums"].size(), 5u);
+    EXPECT_EQ(wide["windows"]["short_minimums"][2], result.windows[6][2].shorter.minimum);
+    const Json& bimodal = table["cells"][2];
+    EXPECT_NEAR(bimodal["extra_typical"].get<double>(), 4.0, 1e-3);
+    EXPECT_EQ(bimodal["bimodal"], true);
+    // The text report of the same run: no triangle, no transitions.
+    const std::string report = matrix_report(results, calibration_from({}, {0, 0}, {1, 1}));
+    EXPECT_EQ(report.find("transitions"), std::string::npos);
+    EXPECT_EQ(report.find("chains of 4 and 12"), std::string::npos);
+    EXPECT_NE(report.find("data movement, sse"), std::string::npos);
 }
 
 TEST(MovementReport, ShowsEachSubtractionsGridAndWhyAFamilyWasNotMeasured) {
