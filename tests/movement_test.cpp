@@ -355,6 +355,7 @@ TEST(MovementJson, GivesEveryCellsFiguresReferenceAndWindowsAndTheMatrixLeavesOu
     EXPECT_EQ(wide["windows"]["long_minimums"].size(), 5u);
     EXPECT_EQ(wide["windows"]["short_minimums"][2], result.windows[6][2].shorter.minimum);
     const Json& bimodal = table["cells"][2];
+    EXPECT_NEAR(bimodal["extra"].get<double>(), 0.2, 1e-3);
     EXPECT_NEAR(bimodal["extra_typical"].get<double>(), 4.0, 1e-3);
     EXPECT_EQ(bimodal["bimodal"], true);
     // The text report of the same run: no triangle, no transitions.
