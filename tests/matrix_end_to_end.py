@@ -269,6 +269,44 @@ def case_movement(program):
         check(len(rows) == 2 and rows[0][2] == "(the reference)" and rows[1][0].startswith("two "), f"widths {rows}")
 
 
+def case_movement_json(program):
+    # Every movement figure follows from the runs and rulers the document
+    # holds, window by window; the arithmetic's sections are absent.
+    data = json.loads(program.line_break.join(program.measured("--movement", "--json", "--classes", "halves,edx32")))
+    check(list(data)[0] == "format_version" and "transitions" not in data and data["families"] == [], "sections")
+    movement, lengths = data["movement"], [chain["length"] for chain in data["calibration"]["chains"]]
+    steps, rulers = movement["long_steps"] - movement["short_steps"], []
+    for family in movement["families"]:
+        if family["status"] != "measured":
+            check(family["why"] and "tables" not in family, f"{family['name']}: says why, has no tables")
+            continue
+        for table in family["tables"]:
+            cycles = {}
+            for cell in table["cells"]:
+                runs = cell["windows"]
+                check(len(runs["long_minimums"]) == movement["windows"], "a figure per window")
+                for kind in ("minimums", "medians"):
+                    cycles[cell["store"], cell["load"], kind] = per_window(runs, kind, steps * ITERATIONS, lengths,
+                                                                           rulers)
+            for cell in table["cells"]:
+                name = f"{family['name']} {table['name']} {cell['store']} -> {cell['load']}"
+                reference = (cell["reference"]["store"], cell["reference"]["load"])
+                for kind, key in (("minimums", "extra"), ("medians", "extra_typical")):
+                    extras = [own - base for own, base in zip(cycles[cell["store"], cell["load"], kind],
+                                                              cycles[reference + (kind,)])]
+                    check(abs(statistics.median(extras) - cell[key]) < 1e-4, f"{name}: {key}")
+                    check(abs(min(extras) - cell[f"{key}_lowest"]) < 1e-4, f"{name}: {key}_lowest")
+                check(abs(statistics.median(cycles[cell["store"], cell["load"], "minimums"]) - cell["cycles"]) < 1e-4,
+                      f"{name}: cycles")
+                agree = cell["extra_lowest"] >= 0.1 or cell["extra_highest"] <= -0.1
+                check(cell["measurable"] == agree, f"{name}: measurable")
+                check(cell["bimodal"] == (cell["extra_typical"] - cell["extra"] > data["bimodal_margin"]),
+                      f"{name}: bimodal")
+            # halves, the four cells with EDX, and the two references.
+            check(len(table["cells"]) == 7, f"{family['name']}: {len(table['cells'])} cells")
+    check(abs(statistics.median(rulers) - movement["window_ticks_per_cycle"]) < 1e-5, "the windows' ruler")
+
+
 def per_window(runs, kind, extra, lengths, every_ruler=None):
     """A chain's cycles per instruction, each window by the ruler timed in it."""
     rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS) for short, long in runs[f"ruler_{kind}"]]
