@@ -326,8 +326,12 @@ TEST(MovementJson, GivesEveryCellsFiguresReferenceAndWindowsAndTheMatrixLeavesOu
             if (cell == 8) return std::pair{11.2, 15.0};
             return std::pair{11.0, 11.0};
         });
-    MatrixResults results{{}, {}, false, true, {{{&families[0], FamilyStatus::measured, "", {result.selection}}, {result}},
-                                               {{&families[3], FamilyStatus::unsupported, "no AVX-512 here", {}}, {}}}};
+    MatrixResults results{{},
+                          {},
+                          false,
+                          true,
+                          {{{&families[0], FamilyStatus::measured, "", {result.selection}}, {result}},
+                           {{&families[3], FamilyStatus::unsupported, "no AVX-512 here", {}}, {}}}};
     const Json json = matrix_json(results, calibration_from({}, {0, 0}, {1, 1}));
     EXPECT_FALSE(json.contains("transitions"));
     EXPECT_EQ(json["families"], Json::array());
@@ -335,8 +339,10 @@ TEST(MovementJson, GivesEveryCellsFiguresReferenceAndWindowsAndTheMatrixLeavesOu
     EXPECT_EQ(movement["short_steps"], 1);
     EXPECT_NEAR(movement["window_ticks_per_cycle"].get<double>(), 0.55, 1e-4);
     EXPECT_EQ(json["window_ticks_per_cycle"], movement["window_ticks_per_cycle"]);
-    EXPECT_EQ(movement["families"][1], Json({{"name", "avx512"}, {"title", "AVX-512, 512 bits on ZMM"},
-                                             {"status", "unsupported"}, {"why", "no AVX-512 here"}}));
+    EXPECT_EQ(movement["families"][1], Json({{"name", "avx512"},
+                                             {"title", "AVX-512, 512 bits on ZMM"},
+                                             {"status", "unsupported"},
+                                             {"why", "no AVX-512 here"}}));
     const Json& table = movement["families"][0]["tables"][0];
     EXPECT_EQ(table["name"], "widths");
     EXPECT_EQ(table["stores"][3]["instructions"].size(), 5u);
