@@ -127,12 +127,13 @@ class InstallPackages(unittest.TestCase):
         self.assertEqual([call[1:] for call in calls if call[0] == "make"], [["test"], ["sanitize"], ["dist-check"]])
 
     def test_the_ci_run_adds_qemu_where_the_kernel_runs_no_32_bit_programs_and_closes_with_the_summary(self):
-        for kernel, installs in (("runs", [["wine32:i386"]]), ("refuses", [["wine32:i386"], ["qemu-user-static"]])):
+        for kernel, emulator in (("runs", []), ("refuses", [["qemu-user-static"]])):
             status, output, calls = run([], command=("bash", os.path.join(CI, "run")), kernel=kernel,
-                                        installed=["cmake", "make", "g++", "googletest", "binutils", "g++-multilib",
-                                                   "g++-mingw-w64-i686", "wine", "python3-matplotlib"])
+                                        installed=["cmake", "make"])
             self.assertEqual(status, 0, output)
-            self.assertEqual([args[-1:] for args in apt_get(calls, "install")], installs, kernel)
+            installs = apt_get(calls, "install")
+            self.assertNotIn("qemu-user-static", installs[0])
+            self.assertEqual(installs[1:], emulator, kernel)
             self.assertRegex(output, r"=== CI passed\n=== x86-64: tested natively\n[^\n]*sanitizers[^\n]*\n$")
 
         status, output, calls = run([], command=("bash", os.path.join(CI, "run")), installed=["cmake", "make"],

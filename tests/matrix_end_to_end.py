@@ -108,11 +108,12 @@ def check_family(lines, classes):
           f"latency lines {latencies!r}")
     header, *rows = rows
     check(header.split() == classes[:-1], f"column heads {header!r}")
+    # A cell's marks follow its figure, a blank standing for a missing *:
+    # "+0.8 ~" is one bimodal cell, not two.
+    rows = [row.replace(" ~", "~") for row in rows]
     marked, bimodal_marked = set(), set()
     for i, row in enumerate(rows, start=1):
-        # A cell's marks follow its figure, a blank standing for a missing
-        # *: "+0.8 ~" is one bimodal cell, not two.
-        name, *cells = row.replace(" ~", "~").split()
+        name, *cells = row.split()
         check(name == classes[i] and len(cells) == i, f"row {row!r}")
         check(all(CELL.fullmatch(cell) for cell in cells), f"cells of {row!r}")
         marked |= {frozenset((name, classes[j])) for j, cell in enumerate(cells) if "*" in cell}
