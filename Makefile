@@ -53,8 +53,9 @@ bench:
 
 # The penalty matrix, as JSON in build/matrix.json; a heatmap per measured
 # family of classes in build/matrix-<family>.svg and .png (matrix-sse,
-# matrix-avx2...), and the state transitions as a bar chart in
-# build/matrix-transitions.svg and .png.
+# matrix-avx2...), the state transitions as a bar chart in
+# build/matrix-transitions.svg and .png, and each measured family's movement
+# tables in build/matrix-movement-<family>-types and -widths.
 matrix:
 	$(build_programs) simd-mix-matrix
 	./build/simd-mix-matrix --json > build/matrix.json

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "matrix/movement_plan.hpp"
+
 namespace {
 
 bool listed(const std::vector<std::string_view>& names, std::string_view name) {
@@ -46,6 +48,17 @@ std::vector<FamilyPlan> plan_families(const PlanRequest& request, const CpuidAns
     std::vector<FamilyPlan> plans;
     for (const Family& family : families) {
         if (!every_family && !listed(request.families, family.name)) continue;
+        if (request.movement) {
+            const MovementTables tables = movement_tables_of(family);
+            for (const MovementTable* table : {tables.types, tables.widths}) {
+                for (std::size_t c : movement_cells_of(family, *table)) {
+                    for (std::string_view name : request.classes) {
+                        if (names_cell(*table, table->cells[c], name)) found.push_back(name);
+                    }
+                }
+            }
+        }
+        if (!request.arithmetic) continue;
         FamilyPlan plan{&family, FamilyStatus::measured, "", {}, {}};
         for (std::size_t c : classes_of(family)) {
             const std::string_view name = family.table->classes[c].name;

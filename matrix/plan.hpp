@@ -36,6 +36,10 @@ struct PlanRequest {
     // For the listing, which runs nothing: every family and class chosen is
     // planned as measured, whatever the processor has.
     bool listing = false;
+    // Which parts to measure: the triangles and transitions, the movement
+    // tables, or both.
+    bool arithmetic = true;
+    bool movement = true;
 };
 
 // The families to report, in the order of the families table, from the

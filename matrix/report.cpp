@@ -6,22 +6,10 @@
 
 #include "clock/report.hpp"
 #include "console/console_output.hpp"
-#include "texts/messages.hpp"
+#include "matrix/report_json.hpp"
+#include "matrix/report_text.hpp"
 
 namespace {
-
-// Left-aligned in `width` columns, or right-aligned with a negative width.
-std::string padded(std::string text, int width) {
-    const std::size_t size = static_cast<std::size_t>(width < 0 ? -width : width);
-    if (text.size() >= size) return text;
-    return width < 0 ? std::string(size - text.size(), ' ') + text : text + std::string(size - text.size(), ' ');
-}
-
-std::string signed_cycles(double cycles, int places = 1) {
-    const std::string digits = format_fixed(cycles, places);
-    if (digits.find_first_not_of("-0.") == std::string::npos) return "+" + digits.substr(digits[0] == '-');
-    return digits[0] == '-' ? digits : "+" + digits;
-}
 
 std::string text_of(std::string_view view) { return std::string(view); }
 
@@ -156,8 +144,8 @@ WindowSettings matrix_windows(const MatrixResults& results) {
     return MatrixSettings{}.windows;
 }
 
-// Time-stamp ticks per core cycle over every window of every family and of
-// the transitions.
+// Time-stamp ticks per core cycle over every window of every family, of the
+// transitions and of the movement tables.
 Spread window_rulers(const MatrixResults& results) {
     std::vector<double> rulers;
     for (const TransitionRow& row : results.transitions.rows) {
@@ -175,6 +163,8 @@ Spread window_rulers(const MatrixResults& results) {
             }
         }
     }
+    const std::vector<double> movement = movement_window_rulers(results.movement);
+    rulers.insert(rulers.end(), movement.begin(), movement.end());
     return spread_of(rulers);
 }
 
@@ -227,54 +217,22 @@ std::string matrix_report(const MatrixResults& results, const Calibration& calib
     text += calibration_line(calibration) + next_line;
     text += "each window converted by the clock's add chains timed in it: " + format_fixed(rulers.median, 4) +
             " ticks per core cycle (spread " + format_fixed(rulers.percent(), 2) + "%)" + next_line;
-    text += "chains of " + decimal_text(short_chain) + " and " + decimal_text(long_chain) +
-            " dependent instructions per iteration, 4,096 iterations a run; " + decimal_text(windows.windows) +
-            " windows of " + decimal_text(windows.turns) + " turns for each chain" + next_line;
+    if (results.arithmetic) {
+        text += "chains of " + decimal_text(short_chain) + " and " + decimal_text(long_chain) +
+                " dependent instructions per iteration, 4,096 iterations a run; " + decimal_text(windows.windows) +
+                " windows of " + decimal_text(windows.turns) + " turns for each chain" + next_line;
+    }
     for (const FamilyResult& result : results.families) {
         text += next_line + family_heading(result.plan) + next_line;
         if (result.plan.status != FamilyStatus::measured) continue;
         if (!result.plan.left_out.empty()) text += left_out_line(result.plan) + next_line;
         text += FamilySection(result.matrix).text();
     }
-    text += transitions_section(results.transitions);
-    return text;
+    if (results.arithmetic) text += transitions_section(results.transitions);
+    return text + movement_report(results.movement);
 }
 
 namespace {
-
-Json ruler_pairs(const std::vector<RulerTimes>& rulers) {
-    Json pairs = Json::array();
-    for (const RulerTimes& ruler : rulers) pairs.push_back(Json::array({ruler.shorter, ruler.longer}));
-    return pairs;
-}
-
-// Two routines' runs window by window: each one's fastest and middle runs,
-// and the ruler's fastest and middle runs of the same window. A chain's
-// window and a transition's share this shape.
-template <typename Window>
-Json json_runs(const std::vector<Window>& windows, const std::string& first, RunSummary Window::*first_runs,
-               const std::string& second, RunSummary Window::*second_runs) {
-    auto counts = [&](RunSummary Window::*runs, std::uint64_t RunSummary::*figure) {
-        Json items = Json::array();
-        for (const Window& window : windows) items.push_back(window.*runs.*figure);
-        return items;
-    };
-    auto rulers = [&](RulerTimes Window::*ruler) {
-        std::vector<RulerTimes> times;
-        for (const Window& window : windows) times.push_back(window.*ruler);
-        return ruler_pairs(times);
-    };
-    return {{first + "_minimums", counts(first_runs, &RunSummary::minimum)},
-            {first + "_medians", counts(first_runs, &RunSummary::median)},
-            {second + "_minimums", counts(second_runs, &RunSummary::minimum)},
-            {second + "_medians", counts(second_runs, &RunSummary::median)},
-            {"ruler_minimums", rulers(&Window::ruler)},
-            {"ruler_medians", rulers(&Window::ruler_middle)}};
-}
-
-Json json_windows(const std::vector<ChainWindow>& windows) {
-    return json_runs(windows, "short", &ChainWindow::shorter, "long", &ChainWindow::longer);
-}
 
 Json json_family(const FamilyResult& result) {
     const FamilyPlan& plan = result.plan;
@@ -385,41 +343,10 @@ Json matrix_json(const MatrixResults& results, const Calibration& calibration) {
     add_json_spread(json, "window_ticks_per_cycle", window_rulers(results));
     json["families"] = Json::array();
     for (const FamilyResult& result : results.families) json["families"].push_back(json_family(result));
-    json["transitions"] = json_transitions(results.transitions);
+    if (results.arithmetic) json["transitions"] = json_transitions(results.transitions);
+    if (results.movement_asked) json["movement"] = movement_json(results.movement);
     return json;
 }
-
-namespace {
-
-// A listing in the benchmark's format, with this program's line breaks.
-std::string listing_of(const std::string& title, const std::vector<Instruction>& body) {
-    auto compose = [&](TextWriter& out) {
-        out.line(0, title);
-        out.line(1, "code:");
-        compose_listing(out, body);
-    };
-    // Counted first, then written, as the benchmark's texts are.
-    TextWriter counter;
-    compose(counter);
-    std::u16string listing(counter.length(), u' ');
-    TextWriter writer(listing.data());
-    compose(writer);
-    // The listing breaks its lines with CR LF; the rest of this program's
-    // output uses the platform's own.
-    std::string text;
-    for (std::size_t i = 0; i < listing.size(); ++i) {
-        if (listing[i] == u'\r' && i + 1 < listing.size() && listing[i + 1] == u'\n') {
-            text += line_break;
-            ++i;
-        } else {
-            text += static_cast<char>(listing[i]);
-        }
-    }
-    // The listing ends with an empty line, which parts it from the next.
-    return text + std::string(line_break);
-}
-
-}  // namespace
 
 std::string chain_listings(const std::vector<FamilyPlan>& plans) {
     std::string text;

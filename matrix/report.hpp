@@ -5,6 +5,7 @@
 
 #include "clock/calibration.hpp"
 #include "console/json_document.hpp"
+#include "matrix/movement_report.hpp"
 #include "matrix/penalties.hpp"
 #include "matrix/plan.hpp"
 #include "matrix/transitions.hpp"
@@ -23,12 +24,18 @@ struct FamilyResult {
 struct MatrixResults {
     std::vector<FamilyResult> families;
     TransitionTable transitions;
+    // Whether the triangles and the transitions were measured (the families
+    // are empty where they were not), and whether the movement tables were
+    // asked for, and those measured.
+    bool arithmetic = true;
+    bool movement_asked = false;
+    std::vector<MovementFamilyResult> movement;
 };
 
 // The readable report: the calibration; for each family, one line where it
 // was not measured, else the latencies, the triangle of round trips with the
 // measurable and the bimodal cells marked, the crossings that cost and the
-// bimodal ones; and the transitions table.
+// bimodal ones; the transitions table; and the movement tables.
 std::string matrix_report(const MatrixResults& results, const Calibration& calibration);
 
 // Every figure and every raw minimum as one JSON document.

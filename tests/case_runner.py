@@ -19,6 +19,24 @@ def command_of(args):
     return (args.emulator.split() if args.emulator else []) + [args.program]
 
 
+def emulates_processor(args):
+    """Whether the program runs on an emulated processor: an emulator of a
+    Linux program is one (qemu-i386), wine is not."""
+    return bool(args.emulator) and args.platform != "win32"
+
+
+# tests/all_targets.sh counts these lines in the suite's log.
+SKIP_MARK = "skipped under emulation: "
+
+
+def on_real_processor(program, name, reason):
+    """Whether to check the assertion NAME, which holds on real hardware
+    alone; under emulation it prints that it skips it, and why."""
+    if program.emulated:
+        print(f"{SKIP_MARK}{name}: {reason}")
+    return not program.emulated
+
+
 def cases_in(namespace):
     """The script's cases: its functions named case_NAME, by NAME."""
     return {name[len("case_"):]: function for name, function in namespace.items() if name.startswith("case_")}
@@ -39,6 +57,7 @@ def run_case(cases, make_program, required=(), errors=()):
     parser.add_argument("case", choices=sorted(cases))
     args = parser.parse_args()
     program = make_program(args)
+    program.emulated = emulates_processor(args)
     try:
         cases[args.case](program)
     except (Failure, subprocess.TimeoutExpired, *errors) as failure:

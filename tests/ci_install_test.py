@@ -26,7 +26,21 @@ with open(os.environ["CALLS"], "a") as calls:
 with open(os.environ["SCENARIO"]) as scenario:
     scenario = json.load(scenario)
 if name == "make":
+    if args == ["test"] and os.environ.get("TARGETS_SUMMARY"):
+        with open(os.environ["TARGETS_SUMMARY"], "w") as summary:
+            summary.write("=== x86-64: tested natively\\n")
+    sys.exit(1 if args[0] in scenario.get("make_fails", []) else 0)
+if name == "g++":
+    # The i386 probe: a program that runs, or where the scenario's kernel runs
+    # no 32-bit programs, bytes that no kernel runs (ENOEXEC).
+    probe = args[args.index("-o") + 1]
+    with open(probe, "w") as file:
+        file.write("\\0 not a program\\n" if scenario.get("kernel") == "refuses" else "#!/bin/sh\\n")
+    os.chmod(probe, 0o755)
     sys.exit(0)
+if name.startswith("qemu-i386"):
+    # Hides the host's emulator: the scenario has none that runs the probe.
+    sys.exit(1)
 if name == "dpkg-query":
     version = scenario.get("versions", {}).get(args[-1].split(":")[0])
     if version:
@@ -69,7 +83,7 @@ def skewed(name, security, main):
 def run(packages, command=("bash", SCRIPT), **scenario):
     """Runs the script; gives its exit status, its output, and the stand-ins' calls."""
     with tempfile.TemporaryDirectory() as directory:
-        for name in ("apt-get", "apt-cache", "dpkg", "dpkg-query", "make"):
+        for name in ("apt-get", "apt-cache", "dpkg", "dpkg-query", "make", "g++", "qemu-i386", "qemu-i386-static"):
             with open(os.path.join(directory, name), "w") as stand_in:
                 stand_in.write(STAND_IN)
             os.chmod(os.path.join(directory, name), 0o755)
@@ -111,6 +125,22 @@ class InstallPackages(unittest.TestCase):
         self.assertIn("warning: apt-get update reported an error", output)
         self.assertEqual(len(apt_get(calls, "install")), 1)
         self.assertEqual([call[1:] for call in calls if call[0] == "make"], [["test"], ["sanitize"], ["dist-check"]])
+
+    def test_the_ci_run_adds_qemu_where_the_kernel_runs_no_32_bit_programs_and_closes_with_the_summary(self):
+        for kernel, emulator in (("runs", []), ("refuses", [["qemu-user-static"]])):
+            status, output, calls = run([], command=("bash", os.path.join(CI, "run")), kernel=kernel,
+                                        installed=["cmake", "make"])
+            self.assertEqual(status, 0, output)
+            installs = apt_get(calls, "install")
+            self.assertNotIn("qemu-user-static", installs[0])
+            self.assertEqual(installs[1:], emulator, kernel)
+            self.assertRegex(output, r"=== CI passed\n=== x86-64: tested natively\n[^\n]*sanitizers[^\n]*\n$")
+
+        status, output, calls = run([], command=("bash", os.path.join(CI, "run")), installed=["cmake", "make"],
+                                    make_fails=["test"])
+        self.assertNotEqual(status, 0, output)
+        self.assertNotIn("CI passed", output)
+        self.assertEqual([call[1:] for call in calls if call[0] == "make"], [["test"]])
 
     def test_skewed_libraries_are_pinned_to_the_version_both_architectures_share(self):
         brotli, brotli_versions = skewed("libbrotli1", "1.0.9-2+deb12u1", "1.0.9-2+b6")

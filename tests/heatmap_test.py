@@ -366,6 +366,98 @@ class Inputs(unittest.TestCase):
                 self.assertEqual((status, written, printed), (2, [], []))
                 self.assertIn(message, complaint)
 
+def movement_cell(store, load, arithmetic, reference, cycles, extra, typical=None, measurable=None, bimodal=False):
+    typical = extra if typical is None else typical
+    return {"store": store, "load": load, "arithmetic": arithmetic, "reference": {"store": reference[0],
+                                                                                  "load": reference[1]},
+            "cycles": cycles, "typical": cycles + typical - extra, "extra": extra, "extra_typical": typical,
+            "measurable": abs(extra) >= 0.1 if measurable is None else measurable, "bimodal": bimodal}
+
+
+def with_movement():
+    """The fixture with a movement section: the SSE family's types table with
+    a few cells of each subtraction, its widths table with two 64-bit stores
+    costing +6.2 at best and +7.4 typically (bimodal) and four of EDX +11.0;
+    avx within avx2, avx512 unsupported."""
+    data = copy.deepcopy(MATRIX)
+    moves = ["movdqa", "movdqu", "movaps", "movups", "movapd", "movupd"]
+    types = {"name": "types", "stores": [{"name": move, "title": move} for move in moves],
+             "loads": [{"name": move, "title": move} for move in moves],
+             "arithmetic": [{"name": "psubd", "title": "psubd"}, {"name": "subps", "title": "subps"}],
+             "left_out": [],
+             "cells": [movement_cell("movdqa", "movdqa", "psubd", ("movdqa", "movdqa"), 11.05, 0.0),
+                       movement_cell("movaps", "movaps", "psubd", ("movdqa", "movdqa"), 11.06, 0.01),
+                       movement_cell("movaps", "movaps", "subps", ("movaps", "movaps"), 12.08, 0.0),
+                       movement_cell("movdqa", "movapd", "subps", ("movaps", "movaps"), 13.1, 1.02)]}
+    widths = {"name": "widths",
+              "stores": [{"name": "whole", "title": "one 128-bit store"}, {"name": "halves", "title": "two 64-bit stores"},
+                         {"name": "edx", "title": "four 32-bit stores of EDX"}],
+              "loads": [{"name": "whole", "title": "128 bits"}, {"name": "low", "title": "low 64 bits"}],
+              "arithmetic": [{"name": "por", "title": "por"}],
+              "left_out": [{"store": "edx", "load": "low", "arithmetic": "por", "why": "not a cell"}],
+              "cells": [movement_cell("whole", "whole", "por", ("whole", "whole"), 11.04, 0.0),
+                        movement_cell("whole", "low", "por", ("whole", "whole"), 11.06, 0.02),
+                        movement_cell("halves", "whole", "por", ("whole", "whole"), 17.25, 6.2, 7.4, bimodal=True),
+                        movement_cell("edx", "whole", "por", ("whole", "whole"), 22.1, 11.0)]}
+    data["movement"] = {"short_steps": 1, "long_steps": 2, "windows": 12, "turns": 12, "families": [
+        {"name": "sse", "title": "SSE to SSE4.1, 128 bits on XMM", "status": "measured", "tables": [types, widths]},
+        {"name": "avx", "title": "AVX, 256 bits on YMM", "status": "within",
+         "why": "every avx movement chain is measured in avx2's tables"},
+        {"name": "avx512", "title": "AVX-512, 512 bits on ZMM", "status": "unsupported",
+         "why": "the processor has no AVX-512 Foundation"}]}
+    return data
+
+
+class Movement(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.status, cls.printed, cls.complaint, cls.written = run(cls.folder.name, "moved", with_movement())
+        cls.types = elements(os.path.join(cls.folder.name, "moved-movement-sse-types.svg"))
+        cls.widths = elements(os.path.join(cls.folder.name, "moved-movement-sse-widths.svg"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def labels(self, by_id):
+        return {key[len("cell-"):]: "".join(element.itertext()).strip()
+                for key, element in by_id.items() if key.startswith("cell-")}
+
+    def test_a_table_per_measured_familys_table_with_a_panel_per_arithmetic(self):
+        self.assertEqual(self.status, 0, self.complaint)
+        self.assertIn("movement-sse-types.svg", self.written)
+        self.assertIn("movement-sse-widths.svg", self.written)
+        self.assertEqual(self.labels(self.types), {"psubd-movdqa-movdqa": "ref 11.1", "psubd-movaps-movaps": "+0.0",
+                                                   "subps-movaps-movaps": "ref 12.1", "subps-movdqa-movapd": "+1.0*"})
+        # Every other square of both panels was not measured, and is grey.
+        blanks = [key for key in self.types if key.startswith("blank-")]
+        self.assertEqual(len(blanks), 2 * 36 - 4)
+        self.assertEqual(fill_of(self.types["blank-psubd-movups-movdqa"]), (0xEE, 0xEE, 0xEE))
+        red, green, blue = fill_of(self.types["square-subps-movdqa-movapd"])
+        self.assertGreater(red, blue + 50)
+
+    def test_rows_store_and_columns_load_and_a_bimodal_cell_shows_its_typical(self):
+        self.assertEqual(self.labels(self.widths)["por-halves-whole"], "+6.2*~")
+        self.assertEqual("".join(self.widths["typical-por-halves-whole"].itertext()).strip(), "typ +7.4")
+        # The halves' row lies below the whole store's, its column left of the low half's.
+        whole_low, halves_whole = span_of(self.widths["square-por-whole-low"]), span_of(self.widths["square-por-halves-whole"])
+        self.assertLess(whole_low[1], halves_whole[1])
+        self.assertIn("left-out", self.widths)
+
+    def test_the_summary_lists_the_movements_that_cost_and_why_a_family_was_not_drawn(self):
+        self.assertIn("movement sse widths: movements that cost: edx -> whole -> por +11.0; "
+                      "halves -> whole -> por +6.2 (typical +7.4, bimodal)", self.printed)
+        self.assertIn("movement sse types: movements that cost: movdqa -> movapd -> subps +1.0", self.printed)
+        self.assertIn("movement avx512: not drawn, unsupported: the processor has no AVX-512 Foundation", self.printed)
+
+    def test_a_movement_section_without_what_it_needs_is_refused_naming_the_field(self):
+        data = with_movement()
+        del data["movement"]["families"][0]["tables"][1]["cells"][2]["extra"]
+        status, printed, complaint, written = run(self.folder.name, "broken", data)
+        self.assertEqual((status, written), (2, []))
+        self.assertIn("cell halves -> whole -> por of table 'widths' of movement family 'sse' has no 'extra'", complaint)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -13,7 +13,7 @@ import statistics
 import subprocess
 import sys
 
-from case_runner import cases_in, check, command_of, run_case
+from case_runner import cases_in, check, command_of, on_real_processor, run_case
 
 TIMEOUT = 180
 ITERATIONS = 4096
@@ -35,6 +35,11 @@ HEADING = re.compile(r"(sse|avx|avx2|avx512): ([^:]+)(: (unsupported, .+|every a
                      r"triangle))?")
 TRANSITION = re.compile(r"    (after vzeroupper \(the control\)|dirty YMM upper half|dirty ZMM upper half|dirty zmm16-31) +"
                         r"([+-]\d+\.\d\d\*? +[+-]\d+\.\d\d +[+-]\d+\.\d|n/a, .+)")
+MOVEMENT_HEADING = re.compile(r"data movement, (sse|avx|avx2|avx512): ([^:]+)(: (unsupported, .+|every avx movement "
+                              r"chain is measured in avx2's tables))?")
+GRID_HEAD = re.compile(r"  (\w+): (\w+) -> (\w+) -> (\w+) takes \d+\.\d\d cycles per step \(typical \d+\.\d\d\)")
+GRID_CELL = re.compile(r"[+-]\d+\.\d\*?~?|\.")
+WIDTH_LINE = re.compile(r"  (.+?) +-> (.+?) +\d+\.\d\d +\d+\.\d\d +(\(the reference\)|[+-]\d+\.\d\*?~? +[+-]\d+\.\d)")
 FAILURE_PREFIX = "simd-mix-matrix: cannot write to standard output: "
 
 
@@ -108,6 +113,9 @@ def check_family(lines, classes):
           f"latency lines {latencies!r}")
     header, *rows = rows
     check(header.split() == classes[:-1], f"column heads {header!r}")
+    # A cell's marks follow its figure, a blank standing for a missing *:
+    # "+0.8 ~" is one bimodal cell, not two.
+    rows = [row.replace(" ~", "~") for row in rows]
     marked, bimodal_marked = set(), set()
     for i, row in enumerate(rows, start=1):
         name, *cells = row.split()
@@ -178,10 +186,11 @@ def measured_classes(name, section):
 
 
 def case_report(program):
-    families = check_report(program.measured(), measured_classes)
+    families = check_report(program.measured("--arithmetic"), measured_classes)
     check(list(families) == FAMILIES, f"families {list(families)}")
     flags = processor_flags()
-    if flags is not None:
+    if flags is not None and on_real_processor(program, "matrix.report: the measured families match /proc/cpuinfo",
+                                               "the emulated processor's instruction sets are the emulator's"):
         # Every family the processor has is measured, or counted within
         # another; the others say why not.
         for name, (heading, _) in families.items():
@@ -197,6 +206,111 @@ def case_classes(program):
     families = check_report(program.measured("--isa", "sse,avx", "--classes", "mulps,pand,addpd,vmulpd"),
                             lambda name, section: {"sse": ["pand", "mulps", "addpd"], "avx": ["vmulpd"]}[name])
     check(list(families) == ["sse", "avx"], f"families {list(families)}")
+
+
+def movement_sections(lines):
+    """The movement section's families, by name: the heading's match and the
+    lines up to the next heading."""
+    starts = [i for i, line in enumerate(lines) if MOVEMENT_HEADING.fullmatch(line)]
+    sections = {}
+    for start, end in zip(starts, starts[1:] + [len(lines) + 1]):
+        check(lines[start - 1] == "", f"no empty line before {lines[start]!r}")
+        sections[MOVEMENT_HEADING.fullmatch(lines[start]).group(1)] = (MOVEMENT_HEADING.fullmatch(lines[start]),
+                                                                     lines[start + 1:end - 1])
+    return sections
+
+
+def check_types(lines):
+    """A types table's grids: a heading, column heads and six rows each;
+    gives the measured cells by (subtraction, store, load)."""
+    check(lines[1] == "one step over the step through the subtraction's own aligned move:", f"{lines[1]!r}")
+    cells, at = {}, 2
+    while at < len(lines) and GRID_HEAD.fullmatch(lines[at]):
+        head = GRID_HEAD.fullmatch(lines[at])
+        loads = lines[at + 1].split()
+        check(len(loads) == 6 and head.group(3) in loads, f"column heads {lines[at + 1]!r}")
+        for row in lines[at + 2:at + 8]:
+            store, *figures = row.split()
+            check(len(figures) == 6 and all(GRID_CELL.fullmatch(figure) for figure in figures), f"row {row!r}")
+            cells.update({(head.group(1), store, load): figure for load, figure in zip(loads, figures) if figure != "."})
+        # The reference is measured, and costs nothing over itself.
+        check(cells.get((head.group(1), head.group(2), head.group(3))) == "+0.0", f"reference of {lines[at]!r}")
+        at += 8
+    return cells, lines[at:]
+
+
+def check_widths(lines):
+    check(lines[2].split() == ["best", "typical", "extra", "typical"], f"{lines[2]!r}")
+    rows = [WIDTH_LINE.fullmatch(line) for line in lines[3:]]
+    check(all(rows), f"widths lines {lines[3:]!r}")
+    return [(row.group(1), row.group(2), row.group(3)) for row in rows]
+
+
+def case_movement(program):
+    # The movement alone: no triangle, no transitions; the cells chosen by
+    # the names and the references they are counted against.
+    lines = program.measured("--movement", "--classes", "movdqu,halves")
+    check(lines[0].startswith("simd-mix-matrix on ") and lines[1].startswith("calibration: "), f"{lines[:2]!r}")
+    check(lines[2].startswith("each window converted by the clock's add chains timed in it: "), f"{lines[2]!r}")
+    check(not any(line.startswith(("transitions", "latency")) for line in lines), "arithmetic in the report")
+    sections = movement_sections(lines)
+    # SSE is always measured; a family beyond it only where cpuinfo names its
+    # extension (an emulator may offer less than the host has).
+    flags = processor_flags()
+    measured = [name for name, (heading, _) in sections.items() if heading.group(3) is None]
+    check(measured[:1] == ["sse"] and set(measured) <= {"sse", "avx2", "avx512"}, f"measured families {measured}")
+    check(flags is None or all(FAMILY_FLAGS[name] in flags for name in measured), f"measured families {measured}")
+    for name, (heading, section) in sections.items():
+        if heading.group(3) is not None:
+            check(section == [], f"{name} is not measured, but has lines")
+            continue
+        if name == "sse":
+            check(section[0].startswith("types: "), f"{section[0]!r}")
+            cells, section = check_types(section)
+            # movdqu as a store or a load, with each subtraction, and each
+            # subtraction's reference.
+            check(len(cells) == 24, f"{len(cells)} types cells")
+        check(section[0].startswith("widths: "), f"{section[0]!r}")
+        rows = check_widths(section)
+        check(len(rows) == 2 and rows[0][2] == "(the reference)" and rows[1][0].startswith("two "), f"widths {rows}")
+
+
+def case_movement_json(program):
+    # Every movement figure follows from the runs and rulers the document
+    # holds, window by window; the arithmetic's sections are absent.
+    data = json.loads(program.line_break.join(program.measured("--movement", "--json", "--classes", "halves,edx32")))
+    check(list(data)[0] == "format_version" and "transitions" not in data and data["families"] == [], "sections")
+    movement, lengths = data["movement"], [chain["length"] for chain in data["calibration"]["chains"]]
+    steps, rulers = movement["long_steps"] - movement["short_steps"], []
+    for family in movement["families"]:
+        if family["status"] != "measured":
+            check(family["why"] and "tables" not in family, f"{family['name']}: says why, has no tables")
+            continue
+        for table in family["tables"]:
+            cycles = {}
+            for cell in table["cells"]:
+                runs = cell["windows"]
+                check(len(runs["long_minimums"]) == movement["windows"], "a figure per window")
+                for kind in ("minimums", "medians"):
+                    cycles[cell["store"], cell["load"], kind] = per_window(runs, kind, steps * ITERATIONS, lengths,
+                                                                           rulers)
+            for cell in table["cells"]:
+                name = f"{family['name']} {table['name']} {cell['store']} -> {cell['load']}"
+                reference = (cell["reference"]["store"], cell["reference"]["load"])
+                for kind, key in (("minimums", "extra"), ("medians", "extra_typical")):
+                    extras = [own - base for own, base in zip(cycles[cell["store"], cell["load"], kind],
+                                                              cycles[reference + (kind,)])]
+                    check(abs(statistics.median(extras) - cell[key]) < 1e-4, f"{name}: {key}")
+                    check(abs(min(extras) - cell[f"{key}_lowest"]) < 1e-4, f"{name}: {key}_lowest")
+                check(abs(statistics.median(cycles[cell["store"], cell["load"], "minimums"]) - cell["cycles"]) < 1e-4,
+                      f"{name}: cycles")
+                agree = cell["extra_lowest"] >= 0.1 or cell["extra_highest"] <= -0.1
+                check(cell["measurable"] == agree, f"{name}: measurable")
+                check(cell["bimodal"] == (cell["extra_typical"] - cell["extra"] > data["bimodal_margin"]),
+                      f"{name}: bimodal")
+            # halves, the four cells with EDX, and the two references.
+            check(len(table["cells"]) == 7, f"{family['name']}: {len(table['cells'])} cells")
+    check(abs(statistics.median(rulers) - movement["window_ticks_per_cycle"]) < 1e-5, "the windows' ruler")
 
 
 def per_window(runs, kind, extra, lengths, every_ruler=None):
@@ -343,6 +457,16 @@ def case_list(program):
     status, output, _ = program.run("--list", "--isa", "avx512", "--classes", "vshuff32x4")
     check(status == 0 and "\t\t# vshuff32x4 zmm0, zmm0, zmm0, 0x4E" + program.line_break + "\t\t62 F3 7D 48 23 C0 4E"
           in output, "the listing of vshuff32x4")
+    # The movement chains of a family the processor lacks, and no others.
+    status, output, _ = program.run("--list", "--movement", "--isa", "avx512", "--classes", "edx")
+    titles = [line for line in output.split(program.line_break) if line.startswith(("movement", "sse", "transition"))]
+    check(status == 0 and titles == ["movement avx512 widths whole, whole, vpord: 1 step per loop iteration",
+                                     "movement avx512 widths whole, whole, vpord: 2 steps per loop iteration",
+                                     "movement avx512 widths edx, whole, vpord: 1 step per loop iteration",
+                                     "movement avx512 widths edx, whole, vpord: 2 steps per loop iteration"],
+          f"movement titles {titles!r}")
+    check(output.count("\t\t# mov RAM[ebx+60], edx" + program.line_break) == 3,
+          "sixteen stores of EDX, once in the short chain and twice in the long one")
 
 
 def case_bad_option(program):
@@ -354,7 +478,10 @@ def case_bad_option(program):
                                (["--classes", "paddd,"], "an empty class name"),
                                (["--isa", "sse,avx3"], "no family 'avx3' (sse, avx, avx2 or avx512)"),
                                (["--isa"], "--isa needs a list of names"),
-                               (["--classes"], "--classes needs a list of names")):
+                               (["--classes"], "--classes needs a list of names"),
+                               (["--arithmetic", "--movement"], "--arithmetic and --movement exclude each other"),
+                               (["--movement", "--classes", "pand"],
+                                "no instruction class 'pand' in the families chosen")):
         status, output, stderr = program.run(*arguments)
         check(status == 2, f"{arguments}: exit status {status}")
         check(output == "", f"{arguments}: standard output {output!r}")

@@ -70,8 +70,15 @@ public:
         add({0xEB, static_cast<std::uint8_t>(filler)});
         for (std::uintptr_t i = 0; i < filler; ++i) add({0x90});
         add(body);
-        const auto loop_length = body.size() + 5;
-        add({0x83, 0xE9, 0x01, 0x75, static_cast<std::uint8_t>(-static_cast<int>(loop_length))});
+        // A loop longer than a short jump reaches ends in a near one, which
+        // the assembler picks for it.
+        if (body.size() + 5 <= 128) {
+            const auto loop_length = body.size() + 5;
+            add({0x83, 0xE9, 0x01, 0x75, static_cast<std::uint8_t>(-static_cast<int>(loop_length))});
+        } else {
+            add({0x83, 0xE9, 0x01, 0x0F, 0x85});
+            add32(static_cast<std::uint32_t>(-static_cast<std::int32_t>(body.size() + 9)));
+        }
         add({0x0F, 0x31});  // rdtsc
         store_time_stamp(measurement_state.end);
     }

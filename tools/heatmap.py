@@ -22,6 +22,14 @@ cycles per instruction of a dependent chain of that kind, on the same
 symmetric logarithm, with a black line at the typical figure. A state that the
 processor cannot reach is marked n/a.
 
+The data-movement tables, where the matrix has any measured, go to
+PATH-movement-<family>-types and PATH-movement-<family>-widths (.svg and
+.png): a table, not a triangle, with a row per store and a column per load,
+one panel per arithmetic instruction after them, each square holding the
+extra core cycles of one step over its reference step (the reference itself
+is labelled "ref" with its own cycles), on the same diverging symmetric
+logarithm and with the same marks; a square left grey was not measured.
+
 The program prints a line per file written, the crossings that cost in each
 family, dearest first, and a line for each family or kind that was not drawn,
 saying why.
@@ -398,6 +406,18 @@ def transitions_summary(transitions):
         f"{kind} after {state} {result['cycles']:+.1f}" for kind, state, result in costly)
 
 
+def draw_all_transitions(data, transitions, args):
+    for kind in transitions["kinds"]:
+        if kind["status"] != "measured":
+            print(f"transitions: {kind['name']} not measured, {kind['status']}: {kind['why'] or 'no reason given'}")
+    if not measured_kinds(transitions):
+        print("transitions: no kind measured, no chart")
+        return
+    for path in save(draw_transitions(data, transitions), args.prefix, TRANSITIONS, args.formats):
+        print(f"heatmap: wrote {path}")
+    print(transitions_summary(transitions))
+
+
 def save(figure, prefix, name, formats):
     """Writes the figure once per format; gives the paths written."""
     written = []
@@ -422,6 +442,156 @@ def formats_list(text):
     return list(dict.fromkeys(formats))
 
 
+MOVEMENT = "movement"
+
+
+def load_movement(section):
+    """The movement tables as drawn: a list of families, each with its name,
+    title, status and why, and for a measured one its tables, each with its
+    store, load and arithmetic names in order and its cells by (store, load,
+    arithmetic)."""
+    families = []
+    for number, entry in enumerate(listed(section, "families", "movement")):
+        where = f"movement family {number + 1}"
+        name = file_name_part(field(entry, "name", where), where)
+        where = f"movement family {name!r}"
+        family = {"name": name, "status": field(entry, "status", where), "title": entry.get("title", name),
+                  "why": entry.get("why", ""), "tables": []}
+        if family["status"] == "measured":
+            for table in listed(entry, "tables", where):
+                table_name = file_name_part(field(table, "name", f"a table of {where}"), f"a table of {where}")
+                table_where = f"table {table_name!r} of {where}"
+                names = {side: [field(item, "name", f"a {side} entry of {table_where}")
+                                for item in listed(table, side, table_where)]
+                         for side in ("stores", "loads", "arithmetic")}
+                titles = {side: [item.get("title", item.get("name")) for item in table[side]]
+                          for side in ("stores", "loads")}
+                cells = {}
+                for cell in listed(table, "cells", table_where):
+                    key = tuple(field(cell, part, f"a cell of {table_where}") for part in ("store", "load", "arithmetic"))
+                    for needed in ("cycles", "extra", "extra_typical", "measurable", "bimodal", "reference"):
+                        field(cell, needed, f"cell {' -> '.join(key)} of {table_where}")
+                    cells[key] = cell
+                family["tables"].append({"name": table_name, "names": names, "titles": titles, "cells": cells,
+                                         "left_out": [f"{item.get('store')} -> {item.get('load')} -> "
+                                                      f"{item.get('arithmetic')} ({item.get('why', 'no reason given')})"
+                                                      for item in table.get("left_out", [])]})
+        families.append(family)
+    return families
+
+
+def is_reference(cell):
+    return cell["reference"]["store"] == cell["store"] and cell["reference"]["load"] == cell["load"]
+
+
+def movement_label(cell):
+    if is_reference(cell):
+        return f"ref {cell['cycles']:.1f}"
+    return signed(cell["extra"]) + ("*" if cell["measurable"] else "") + ("~" if cell["bimodal"] else "")
+
+
+def draw_movement(data, family, table):
+    """A table's figure: a panel per arithmetic instruction, a row per store
+    and a column per load."""
+    stores, loads, arithmetic = table["names"]["stores"], table["names"]["loads"], table["names"]["arithmetic"]
+    panels = [name for name in arithmetic if any(key[2] == name for key in table["cells"])]
+    extras = {key: {"cycles": 0.0 if is_reference(cell) else cell["extra"]} for key, cell in table["cells"].items()}
+    norm, reach = colour_norm(extras)
+    colours = plt.get_cmap(COLOURS)
+    # Long store titles take the room of the rows' labels in the widths table.
+    label_room = max(len(title) for title in table["titles"]["stores"]) * 0.07
+    width = 0.9 * len(loads) + label_room + 1.0
+    # Never narrower than the three lines of the title need.
+    figure, axes_list = plt.subplots(1, len(panels), squeeze=False, layout="constrained",
+                                     figsize=(max(width * len(panels) + 1.5, 10.0), 0.6 * len(stores) + 3.6))
+    for axes, name in zip(axes_list[0], panels):
+        reference = None
+        for row, store in enumerate(stores):
+            for column, load in enumerate(loads):
+                cell = table["cells"].get((store, load, name))
+                gid = f"{name}-{store}-{load}"
+                if cell is None:
+                    axes.add_patch(Rectangle((column, row), 1, 1, facecolor="#eeeeee", edgecolor="white", linewidth=1,
+                                             gid=f"blank-{gid}"))
+                    continue
+                if is_reference(cell):
+                    reference = cell
+                shade = colours(norm(extras[(store, load, name)]["cycles"]))
+                dark = 0.299 * shade[0] + 0.587 * shade[1] + 0.114 * shade[2] < 0.5
+                ink = "white" if dark else "black"
+                axes.add_patch(Rectangle((column, row), 1, 1, facecolor=shade, edgecolor="white", linewidth=1,
+                                         gid=f"square-{gid}"))
+                weight = "bold" if cell["measurable"] and not is_reference(cell) else "normal"
+                if not cell["bimodal"]:
+                    axes.text(column + 0.5, row + 0.5, movement_label(cell), ha="center", va="center", fontsize=8,
+                              fontweight=weight, color=ink, gid=f"cell-{gid}")
+                    continue
+                axes.add_patch(Rectangle((column + 0.04, row + 0.04), 0.92, 0.92, facecolor="none", linewidth=0,
+                                         edgecolor=ink, alpha=0.45, hatch="////", gid=f"bimodal-{gid}"))
+                axes.text(column + 0.5, row + 0.38, movement_label(cell), ha="center", va="center", fontsize=8,
+                          fontweight=weight, color=ink, gid=f"cell-{gid}",
+                          bbox={"boxstyle": "round,pad=0.1", "facecolor": shade, "edgecolor": "none"})
+                axes.text(column + 0.5, row + 0.72, "typ " + signed(cell["extra_typical"]), ha="center", va="center",
+                          fontsize=6, color=ink, gid=f"typical-{gid}",
+                          bbox={"boxstyle": "round,pad=0.1", "facecolor": shade, "edgecolor": "none"})
+        axes.set_xlim(0, len(loads))
+        axes.set_ylim(len(stores), 0)
+        axes.set_aspect("equal")
+        axes.set_xticks([i + 0.5 for i in range(len(loads))], table["titles"]["loads"], rotation=45, ha="right")
+        axes.set_yticks([i + 0.5 for i in range(len(stores))], table["titles"]["stores"])
+        axes.set_xlabel("load")
+        axes.set_ylabel("store")
+        axes.tick_params(length=0)
+        for side in axes.spines.values():
+            side.set_visible(False)
+        against = ("" if reference is None else
+                   f" over {reference['store']} -> {reference['load']} ({reference['cycles']:.1f} cycles)")
+        axes.set_title(f"then {name}: extra cycles per step{against}" if table["name"] == "types" else
+                       f"then {name}: extra cycles per step over the same-width store and load", fontsize=9)
+    mapping = plt.cm.ScalarMappable(norm=norm, cmap=colours)
+    bar = figure.colorbar(mapping, ax=list(axes_list[0]), shrink=0.7,
+                          label="extra core cycles per step (logarithmic beyond ±0.5)")
+    ticks, labels = colour_ticks(reach)
+    bar.set_ticks(ticks, labels=labels)
+    bar.minorticks_off()
+    what = ("types: store with the row's move, load with the column's" if table["name"] == "types" else
+            "widths: store whole, in parts or through EDX; load whole, in part or through EDX")
+    figure.suptitle(f"{data['processor']}: data movement, {family['title']}\n{what}; core clock "
+                    f"{data['calibration']['core_ghz']:.2f} GHz\n{marks_legend(data)}; ~ bimodal, typ: what most runs "
+                    "cost; grey: not measured", fontsize=10)
+    if table["left_out"]:
+        figure.text(0.01, 0.01, "left out: " + "; ".join(table["left_out"]), fontsize=8, gid="left-out")
+    return figure
+
+
+def movement_summary(table):
+    """The cells that cost, dearest first."""
+    costly = sorted((cell for cell in table["cells"].values()
+                     if cell["measurable"] and cell["extra"] > 0 and not is_reference(cell)),
+                    key=lambda cell: -round(cell["extra"], 1))
+    if not costly:
+        return "movements that cost: none measurable"
+    return "movements that cost: " + "; ".join(
+        f"{cell['store']} -> {cell['load']} -> {cell['arithmetic']} {cell['extra']:+.1f}"
+        + (f" (typical {cell['extra_typical']:+.1f}, bimodal)" if cell["bimodal"] else "") for cell in costly)
+
+
+def draw_all_movement(data, args):
+    if "movement" not in data:
+        return
+    for family in load_movement(data["movement"]):
+        if family["status"] != "measured":
+            print(f"{MOVEMENT} {family['name']}: not drawn, {family['status']}: {family['why'] or 'no reason given'}")
+            continue
+        for table in family["tables"]:
+            if not table["cells"]:
+                continue
+            name = f"{MOVEMENT}-{family['name']}-{table['name']}"
+            for path in save(draw_movement(data, family, table), args.prefix, name, args.formats):
+                print(f"heatmap: wrote {path}")
+            print(f"{MOVEMENT} {family['name']} {table['name']}: {movement_summary(table)}")
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("matrix", help="the output of simd-mix-matrix --json")
@@ -432,6 +602,8 @@ def main(argv=None):
     args = parser.parse_args(argv)
     try:
         data, families, transitions = load(args.matrix)
+        if "movement" in data:
+            load_movement(data["movement"])
     except (OSError, ValueError, KeyError, TypeError) as error:
         print(f"heatmap: cannot read {args.matrix}: {error}", file=sys.stderr)
         return 2
@@ -443,18 +615,9 @@ def main(argv=None):
             for path in save(draw(data, family), args.prefix, family["name"], args.formats):
                 print(f"heatmap: wrote {path}")
             print(f"{family['name']}: {summary(family['cells'])}")
-        if transitions is None:
-            return 0
-        for kind in transitions["kinds"]:
-            if kind["status"] != "measured":
-                print(f"transitions: {kind['name']} not measured, {kind['status']}: "
-                      f"{kind['why'] or 'no reason given'}")
-        if not measured_kinds(transitions):
-            print("transitions: no kind measured, no chart")
-            return 0
-        for path in save(draw_transitions(data, transitions), args.prefix, TRANSITIONS, args.formats):
-            print(f"heatmap: wrote {path}")
-        print(transitions_summary(transitions))
+        if transitions is not None:
+            draw_all_transitions(data, transitions, args)
+        draw_all_movement(data, args)
     except OSError as error:
         print(f"heatmap: cannot write under {args.prefix}: {error}", file=sys.stderr)
         return 1

@@ -1,0 +1,43 @@
+#include "matrix/report_text.hpp"
+
+#include "console/console_output.hpp"
+#include "texts/messages.hpp"
+
+std::string padded(std::string text, int width) {
+    const std::size_t size = static_cast<std::size_t>(width < 0 ? -width : width);
+    if (text.size() >= size) return text;
+    return width < 0 ? std::string(size - text.size(), ' ') + text : text + std::string(size - text.size(), ' ');
+}
+
+std::string signed_cycles(double cycles, int places) {
+    const std::string digits = format_fixed(cycles, places);
+    if (digits.find_first_not_of("-0.") == std::string::npos) return "+" + digits.substr(digits[0] == '-');
+    return digits[0] == '-' ? digits : "+" + digits;
+}
+
+std::string listing_of(const std::string& title, const std::vector<Instruction>& body) {
+    auto compose = [&](TextWriter& out) {
+        out.line(0, title);
+        out.line(1, "code:");
+        compose_listing(out, body);
+    };
+    // Counted first, then written, as the benchmark's texts are.
+    TextWriter counter;
+    compose(counter);
+    std::u16string listing(counter.length(), u' ');
+    TextWriter writer(listing.data());
+    compose(writer);
+    // The listing breaks its lines with CR LF; the rest of this program's
+    // output uses the platform's own.
+    std::string text;
+    for (std::size_t i = 0; i < listing.size(); ++i) {
+        if (listing[i] == u'\r' && i + 1 < listing.size() && listing[i + 1] == u'\n') {
+            text += line_break;
+            ++i;
+        } else {
+            text += static_cast<char>(listing[i]);
+        }
+    }
+    // The listing ends with an empty line, which parts it from the next.
+    return text + std::string(line_break);
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "run/kernels.hpp"
+
+// What the matrix's text sections share: columns, signed figures and the
+// listing of a loop body.
+
+// Left-aligned in `width` columns, or right-aligned with a negative width.
+std::string padded(std::string text, int width);
+
+// A figure with its sign, to `places` decimals; a zero reads +0.0, whatever
+// the sign of the tiny figure it was rounded from.
+std::string signed_cycles(double cycles, int places = 1);
+
+// A listing in the benchmark's format under `title`, with this program's
+// line breaks, ending with an empty line.
+std::string listing_of(const std::string& title, const std::vector<Instruction>& body);

@@ -1,0 +1,170 @@
+"""Tests of how tests/all_targets.sh chooses and reports the targets, with
+stand-ins for the compilers, the kernel's answer, the emulator, wine, cmake
+and ctest, so that every kind of host is checked on this one and nothing is
+built. The scripts run from a copy, so no build directory of the tree is
+touched; PATH holds the stand-ins and only the few real tools the scripts use,
+which hides the host's own compilers, emulators and wine."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TESTS = os.path.dirname(os.path.abspath(__file__))
+REAL_TOOLS = ("sh", "grep", "sed", "sort", "dirname", "mkdir", "cat")
+
+# One stand-in under every name; it logs its call and acts on the scenario.
+# g++ builds the i386 probe: a program that runs, or, where the scenario's
+# kernel runs no 32-bit programs, bytes that no kernel runs (ENOEXEC).
+STAND_IN = """#!%s -S
+import json, os, sys
+name, args = os.path.basename(sys.argv[0]), sys.argv[1:]
+with open(os.environ["CALLS"], "a") as calls:
+    calls.write(json.dumps([name, os.path.basename(os.getcwd())] + args) + "\\n")
+with open(os.environ["SCENARIO"]) as scenario:
+    scenario = json.load(scenario)
+if name == "g++":
+    if scenario.get("toolchain") == "missing":
+        sys.exit(1)
+    probe = args[args.index("-o") + 1]
+    with open(probe, "w") as file:
+        file.write("\\0 not a program\\n" if scenario.get("kernel") == "refuses" else "#!/bin/sh\\n")
+    os.chmod(probe, 0o755)
+elif name == "cmake" and "-B" in args:
+    os.makedirs(args[args.index("-B") + 1], exist_ok=True)
+elif name == "ctest":
+    directory = os.path.basename(os.getcwd())
+    os.makedirs("Testing/Temporary", exist_ok=True)
+    with open("Testing/Temporary/LastTest.log", "w") as log:
+        log.write(scenario.get("logs", {}).get(directory, ""))
+    sys.exit(1 if directory in scenario.get("failing", []) else 0)
+""" % sys.executable
+
+
+def run(ci=False, **scenario):
+    """Runs a copy of all_targets.sh; gives its exit status, its output, the
+    stand-ins' calls as (name, working directory, arguments...), the summary
+    file it wrote, and the stand-ins' directory."""
+    with tempfile.TemporaryDirectory() as directory:
+        root, stand_ins, tools = (os.path.join(directory, name) for name in ("tree", "bin", "tools"))
+        for folder in (os.path.join(root, "tests"), stand_ins, tools):
+            os.makedirs(folder)
+        for script in ("all_targets.sh", "i386_probe.py"):
+            shutil.copy(os.path.join(TESTS, script), os.path.join(root, "tests"))
+        names = ["g++", "cmake", "ctest"] + [name for name in ("qemu-i386", "i686-w64-mingw32-g++-posix", "wine")
+                                             if name in scenario.get("installed", [])]
+        for name in names:
+            with open(os.path.join(stand_ins, name), "w") as stand_in:
+                stand_in.write(STAND_IN)
+            os.chmod(os.path.join(stand_ins, name), 0o755)
+        for tool in REAL_TOOLS:
+            os.symlink(shutil.which(tool), os.path.join(tools, tool))
+        os.symlink(sys.executable, os.path.join(tools, "python3"))
+        with open(os.path.join(directory, "scenario.json"), "w") as file:
+            json.dump(scenario, file)
+        env = {"PATH": stand_ins + os.pathsep + tools, "CALLS": os.path.join(directory, "calls"),
+               "SCENARIO": os.path.join(directory, "scenario.json"),
+               "TARGETS_SUMMARY": os.path.join(directory, "summary")}
+        if ci:
+            env["CI"] = "true"
+        result = subprocess.run(["sh", os.path.join(root, "tests", "all_targets.sh")], env=env,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=60)
+        with open(env["CALLS"]) as file:
+            calls = [json.loads(line) for line in file]
+        with open(env["TARGETS_SUMMARY"]) as file:
+            summary = file.read()
+    return result.returncode, result.stdout, calls, summary, stand_ins
+
+
+def configured(calls, directory):
+    """The options of each configuration of a build directory."""
+    return [call[2:] for call in calls if call[0] == "cmake" and "-B" in call and call[call.index("-B") + 1] == directory]
+
+
+def suites(calls):
+    """Each ctest call as (build directory, options)."""
+    return [(call[1], call[2:]) for call in calls if call[0] == "ctest"]
+
+
+EVERYTHING = ["qemu-i386", "i686-w64-mingw32-g++-posix", "wine"]
+SKIPS = ("ok\nskipped under emulation: matrix.report: flags: the emulator's\n"
+         "skipped under emulation: clock.json: a figure: not this processor's\n"
+         "skipped under emulation: matrix.report: flags: the emulator's\n")
+
+
+class AllTargets(unittest.TestCase):
+    def test_a_kernel_that_runs_32_bit_programs_runs_every_suite_natively(self):
+        status, output, calls, summary, _ = run(ci=True, installed=EVERYTHING)
+        self.assertEqual(status, 0, output)
+        self.assertEqual(summary, "=== x86-64: tested natively\n=== i386: tested natively\n"
+                                  "=== win32: tested under wine\n")
+        self.assertTrue(output.endswith(summary), output)
+        # An emulator cached by an earlier run is cleared; wine runs it all.
+        self.assertIn("-DCMAKE_CROSSCOMPILING_EMULATOR=", configured(calls, "build-i386")[0])
+        self.assertEqual(suites(calls), [("build", ["--output-on-failure", "-j", "2"]),
+                                         ("build-i386", ["--output-on-failure", "-j", "2"]),
+                                         ("build-win32", ["--output-on-failure", "-j", "2"])])
+
+    def test_without_32_bit_programs_i386_runs_emulated_and_pe32_is_checked_from_its_files(self):
+        status, output, calls, summary, stand_ins = run(ci=True, kernel="refuses", installed=EVERYTHING,
+                                                        logs={"build-i386": SKIPS})
+        self.assertEqual(status, 0, output)
+        emulator = os.path.join(stand_ins, "qemu-i386")
+        self.assertEqual(summary, f"=== x86-64: tested natively\n"
+                                  f"=== i386: tested under the emulator {emulator}; assertions skipped, as they hold "
+                                  f"on real hardware alone: 2\n"
+                                  f"      clock.json: a figure: not this processor's\n"
+                                  f"      matrix.report: flags: the emulator's\n"
+                                  f"=== win32: built and checked; its programs were not run: this kernel runs no "
+                                  f"32-bit programs\n")
+        self.assertIn(f"-DCMAKE_CROSSCOMPILING_EMULATOR={emulator}", configured(calls, "build-i386")[0])
+        self.assertEqual(suites(calls)[2], ("build-win32", ["--output-on-failure", "-j", "2", "--label-exclude", "wine"]))
+        self.assertNotIn("toolchain missing", output)
+        self.assertNotIn("wine", [call[0] for call in calls])
+
+        # No assertion skipped is said so too; a failing emulated suite fails.
+        status, output, _, summary, _ = run(kernel="refuses", installed=EVERYTHING, failing=["build-win32"])
+        self.assertEqual(status, 1, output)
+        self.assertIn("on real hardware alone: 0\n=== win32: FAILED", summary)
+        status, output, _, summary, _ = run(kernel="refuses", installed=EVERYTHING, failing=["build-i386"])
+        self.assertEqual(status, 1, output)
+        self.assertRegex(summary, "=== i386: FAILED: its build or its suite under .*qemu-i386 failed\n")
+        self.assertRegex(output, "=== targets failed: i386\n$")
+
+    def test_a_target_not_run_says_why_and_fails_ci(self):
+        refused = ("this kernel runs no 32-bit programs (IA-32 emulation is off), and no qemu-i386 is installed "
+                   "to emulate them: install qemu-user-static")
+        status, output, calls, summary, _ = run(kernel="refuses", installed=["i686-w64-mingw32-g++-posix"])
+        self.assertEqual(status, 0, output)
+        self.assertIn(f"=== i386: skipped: {refused}\n", summary)
+        self.assertIn("=== win32: built and checked; its programs were not run", summary)
+        self.assertEqual(configured(calls, "build-i386"), [])
+        self.assertNotIn("toolchain missing", output)
+        # With CI=true it is built, so that it is known to build, and fails.
+        status, output, calls, summary, _ = run(ci=True, kernel="refuses", installed=["i686-w64-mingw32-g++-posix"])
+        self.assertEqual(status, 1, output)
+        self.assertIn(f"=== i386: FAILED: built, but its programs were not run: {refused}\n", summary)
+        self.assertEqual(len(configured(calls, "build-i386")), 1)
+        self.assertNotIn("build-i386", [directory for directory, _ in suites(calls)])
+
+        missing = ("=== i386: {}toolchain missing (g++ -m32 cannot build a static program: install g++-multilib)\n"
+                   "=== win32: {}toolchain missing (no i686-w64-mingw32-g++-posix: install g++-mingw-w64-i686)\n")
+        status, output, calls, summary, _ = run(toolchain="missing", installed=["qemu-i386"])
+        self.assertEqual(status, 0, output)
+        self.assertTrue(summary.endswith(missing.format("skipped: ", "skipped: ")), summary)
+        status, output, calls, summary, _ = run(ci=True, toolchain="missing", installed=["qemu-i386"])
+        self.assertEqual(status, 1, output)
+        self.assertTrue(summary.endswith(missing.format("FAILED: ", "FAILED: ")), summary)
+        self.assertEqual([directory for directory, _ in suites(calls)], ["build"])
+
+        status, output, calls, summary, _ = run(ci=True, installed=["i686-w64-mingw32-g++-posix"])
+        self.assertEqual(status, 1, output)
+        self.assertTrue(summary.endswith("=== win32: FAILED: no wine to run PE32 programs: install wine and "
+                                         "wine32:i386\n"), summary)
+
+
+if __name__ == "__main__":
+    unittest.main()

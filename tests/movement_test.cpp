@@ -1,0 +1,490 @@
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "clock/upper_state.hpp"
+#include "console/console_output.hpp"
+#include "matrix/movement.hpp"
+#include "matrix/movement_plan.hpp"
+#include "matrix/movement_report.hpp"
+#include "matrix/report.hpp"
+#include "tests/hex.hpp"
+#include "tests/mxcsr.hpp"
+#include "tests/timed_frame_bytes.hpp"
+
+namespace {
+
+struct NamedTable {
+    const char* family;
+    const MovementTable& table;
+};
+const NamedTable tables[] = {{"sse", sse_types},      {"sse", sse_widths},       {"avx2", vex256_types},
+                             {"avx2", vex256_widths}, {"avx512", evex512_types}, {"avx512", evex512_widths}};
+
+std::string cell_text(const MovementTable& table, std::size_t cell) {
+    const MovementCell& entry = table.cells[cell];
+    return std::string(table.name) + " " + std::string(table.stores[entry.store].name) + ", " +
+           std::string(table.loads[entry.load].name) + ", " + std::string(table.arithmetic[entry.arithmetic].name);
+}
+
+Bytes body_bytes(const std::vector<Instruction>& body) {
+    Bytes bytes;
+    for (const Instruction& instruction : body) {
+        for (std::uint8_t byte : instruction.encoding()) bytes.push_back(byte);
+    }
+    return bytes;
+}
+
+// A load of register `reg` from a row of matrix_chain_values, or a store of
+// register 0 into matrix_chain_result, at a width: legacy SSE movaps, VEX
+// vmovaps or EVEX vmovaps, the operand a 32-bit address.
+void add_move(ExpectedRoutine& code, std::uint32_t width, std::uint8_t opcode, std::uint8_t reg, const void* address) {
+    if (width == 16) {
+        code.add({0x0F, opcode});
+    } else if (width == 64) {
+        code.add({0x62, 0xF1, 0x7C, 0x48, opcode});
+    } else {
+        code.add({0xC5, 0xFC, opcode});
+    }
+    code.add({static_cast<std::uint8_t>(0x05 + 8 * reg)});
+    code.add_address(address);
+}
+
+const Bytes vzeroupper{0xC5, 0xF8, 0x77};
+
+// Each routine as it runs: EBX saved and pointed at the slot, vzeroupper
+// (for SSE only where AVX is usable), register 0 loaded with the table's
+// value and, for a types chain, register 1 with zero; the timed frame around
+// the steps with the loop two 64-byte boundaries after the entry; register 0
+// stored, the upper halves cleared after VEX and EVEX, EBX restored.
+Bytes expected_routine(const MovementTable& table, TimedRun routine, std::size_t cell, std::uint32_t steps) {
+    ExpectedRoutine code(code_of(routine));
+    code.add({0x53});  // push ebx
+#if defined(__x86_64__)
+    code.add({0x48, 0x8D, 0x1D});  // lea rbx, [rip + movement_slot]
+#else
+    code.add({0xBB});  // mov ebx, movement_slot
+#endif
+    code.add_address(movement_slot);
+    if (table.width == 16) {
+        code.add({0x80, 0x3D});  // cmp byte [avx_usable], 0
+        code.add_address(&avx_usable, 1);
+        code.add({0x00, 0x74, 0x03});  // je over vzeroupper
+    }
+    code.add(vzeroupper);
+    add_move(code, table.width, 0x28, 0, &matrix_chain_values[table.value_row]);
+    if (table.name == "types") add_move(code, table.width, 0x28, 1, &matrix_chain_values[1]);
+    code.timed_frame(0, body_bytes(movement_body(table, cell, steps)), 128);
+    add_move(code, table.width, 0x29, 0, &matrix_chain_result);
+    if (table.width != 16) code.add(vzeroupper);
+    code.add({0x5B, 0xC3});  // pop ebx; ret
+    return code.bytes();
+}
+
+// Every routine of every table, whether this processor can run it or not:
+// the table's forms are what the assembler made of the chains.
+TEST(MovementChains, HoldTheirStepsInTheTimedFrame) {
+    for (const NamedTable& named : tables) {
+        ASSERT_EQ(named.table.routines.size(), named.table.cells.size());
+        for (std::size_t cell = 0; cell < named.table.cells.size(); ++cell) {
+            const ChainRoutines& routines = named.table.routines[cell];
+            for (const auto& [routine, steps] :
+                 {std::pair{routines.shorter, short_steps}, std::pair{routines.longer, long_steps}}) {
+                const Bytes expected = expected_routine(named.table, routine, cell, steps);
+                EXPECT_EQ(hex(Bytes(code_of(routine), code_of(routine) + expected.size())), hex(expected))
+                    << named.family << ": " << cell_text(named.table, cell) << ", " << steps << " steps";
+            }
+        }
+    }
+}
+
+TEST(MovementChains, StepsStoreTheWholeRegisterAndLoadThePartsTheirNamesSay) {
+    // The benchmark's test 1 as one step: movaps store and load around psubd.
+    EXPECT_EQ(hex(body_bytes(movement_body(sse_types, 2 * 6 + 2, 1))), "0F 29 03 0F 28 03 66 0F FA C1");
+    // The widths' stores cover the register: four dwords of EDX at 0, 4, 8
+    // and 12; sixteen of them on ZMM, the last at 60.
+    EXPECT_EQ(hex(body_bytes(movement_step(sse_widths, width_cells[8]))),
+              "66 0F 7E C2 89 13 89 53 04 89 53 08 89 53 0C 66 0F 6F 13 66 0F EB C2");
+    EXPECT_EQ(hex(body_bytes(movement_step(evex512_widths, width_cells[8]))).substr(3 * 48, 8), "89 53 3C");
+    // The high half at byte 8, 16 and 32; the lane below the middle.
+    EXPECT_EQ(hex(body_bytes(movement_step(sse_widths, width_cells[2]))), "66 0F 7F 03 F3 0F 7E 53 08 66 0F EB C2");
+    EXPECT_EQ(hex(body_bytes(movement_step(vex256_widths, width_cells[3]))), "C5 FD 7F 03 C5 F9 6E 53 0C C5 FD EB C2");
+    EXPECT_EQ(hex(body_bytes(movement_step(evex512_widths, width_cells[2]))),
+              "62 F1 7D 48 7F 03 C5 FD 6F 53 20 62 F1 7D 48 EB C2");
+}
+
+// After any run of a chain the processor can run, register 0 holds the
+// table's value at its full width, and the subtractions met no denormal,
+// rounded nothing and were never invalid.
+TEST(MovementChains, EveryRunEndsWithTheTablesValueAndNoExceptionFlag) {
+    const std::uint32_t saved = mxcsr();
+    const Features features = usable_features(cpuid_answers());
+    const Features family_needs[] = {
+        isa::sse2, isa::sse2, isa::avx, isa::avx, isa::avx | isa::avx512f, isa::avx | isa::avx512f};
+    std::size_t runs = 0;
+    for (std::size_t t = 0; t < std::size(tables); ++t) {
+        const MovementTable& table = tables[t].table;
+        const std::size_t lanes = table.width / 4;
+        const VectorValue& expected = matrix_chain_values[table.value_row];
+        for (std::size_t cell = 0; cell < table.cells.size(); ++cell) {
+            if (((family_needs[t] | table.needs(table.cells[cell])) & ~features) != 0) continue;
+            for (TimedRun routine : {table.routines[cell].shorter, table.routines[cell].longer}) {
+                std::fill(std::begin(matrix_chain_result.lanes), std::end(matrix_chain_result.lanes), 0xDEADBEEF);
+                set_mxcsr(saved & ~mxcsr_exception_flags);
+                routine();
+                const std::uint32_t flags = mxcsr() & mxcsr_exception_flags;
+                EXPECT_EQ(std::vector<std::uint32_t>(matrix_chain_result.lanes, matrix_chain_result.lanes + lanes),
+                          std::vector<std::uint32_t>(expected.lanes, expected.lanes + lanes))
+                    << tables[t].family << ": " << cell_text(table, cell);
+                EXPECT_EQ(flags, 0u) << tables[t].family << ": " << cell_text(table, cell);
+                ++runs;
+            }
+        }
+    }
+    set_mxcsr(saved);
+    // Every processor this program runs on has SSE2: its tables at least ran.
+    EXPECT_GE(runs, 2 * (std::size(type_cells) + std::size(width_cells)));
+}
+
+// CPUID's answers for a few processors: the feature bits and XCR0.
+constexpr std::uint32_t sse2_bit = 1u << 26, sse41_bit = 1u << 19, avx_bit = 1u << 28, fma_bit = 1u << 12;
+constexpr std::uint32_t avx2_bit = 1u << 5, f_bit = 1u << 16, dq_bit = 1u << 17, bw_bit = 1u << 30, vl_bit = 1u << 31;
+constexpr CpuidAnswers sse2_only{0, sse2_bit, 0, 0x03};
+constexpr CpuidAnswers avx_only{sse41_bit | avx_bit, sse2_bit, 0, 0x07};
+constexpr CpuidAnswers avx2_core{sse41_bit | avx_bit | fma_bit, sse2_bit, avx2_bit, 0x07};
+constexpr CpuidAnswers avx512_core{sse41_bit | avx_bit | fma_bit, sse2_bit, avx2_bit | f_bit | dq_bit | bw_bit | vl_bit,
+                                   0xE7};
+// The processor has AVX-512, but the system saves only the YMM state.
+constexpr CpuidAnswers zmm_not_saved{avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx, 0x07};
+
+std::string movement_planned(const CpuidAnswers& answers, PlanRequest request = {}) {
+    std::string text;
+    for (const MovementPlan& plan : plan_movement(request, answers)) {
+        text += std::string(plan.family->name) + ":";
+        if (plan.status != FamilyStatus::measured) text += " " + plan.why;
+        for (const MovementSelection& table : plan.tables) {
+            text += " " + std::string(table.table->name) + " " + std::to_string(table.cells.size());
+            if (!table.left_out.empty()) {
+                text += " without " + std::to_string(table.left_out.size()) + " (" + table.left_out[0].second + ")";
+            }
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+TEST(MovementPlans, EveryFamilyTheProcessorHasIsMeasuredAndTheOthersSayWhy) {
+    EXPECT_EQ(movement_planned(sse2_only),
+              "sse: types 72 widths 13\navx: the processor has no AVX\navx2: the processor has no AVX2\n"
+              "avx512: the processor has no AVX-512 Foundation\n");
+    EXPECT_EQ(movement_planned(avx2_core),
+              "sse: types 72 widths 13\navx: every avx movement chain is measured in avx2's tables\n"
+              "avx2: types 72 widths 13\navx512: the processor has no AVX-512 Foundation\n");
+    EXPECT_EQ(movement_planned(avx512_core),
+              "sse: types 72 widths 13\navx: every avx movement chain is measured in avx2's tables\n"
+              "avx2: types 72 widths 13\navx512: types 72 widths 13\n");
+    EXPECT_EQ(movement_planned(zmm_not_saved, {{"avx512"}, {}}),
+              "avx512: the processor has AVX-512 Foundation, but the operating system does not save its registers\n");
+    // AVX alone: the single subtraction's grid; the integer one and the
+    // widths' OR need AVX2, and are not part of the avx family.
+    EXPECT_EQ(movement_planned(avx_only, {{"avx", "avx2"}, {}}), "avx: types 36\navx2: the processor has no AVX2\n");
+    // Named, avx is measured beside avx2.
+    EXPECT_EQ(movement_planned(avx2_core, {{"avx", "avx2"}, {}}), "avx: types 36\navx2: types 72 widths 13\n");
+    // The listing plans what the processor cannot run.
+    EXPECT_EQ(movement_planned(sse2_only, {{"avx512"}, {}, true}), "avx512: types 72 widths 13\n");
+}
+
+TEST(MovementPlans, NamesChooseCellsWithTheirReferencesAndOnlyThePartsAsked) {
+    // movups as a store or a load: 11 cells per subtraction, each with its
+    // reference, movdqa -> movdqa for psubd and movaps -> movaps for subps.
+    EXPECT_EQ(movement_planned(avx2_core, {{"sse"}, {"movups"}}), "sse: types 24\n");
+    std::string why;
+    const std::vector<MovementPlan> plans = plan_movement({{"avx2"}, {"halves"}}, avx2_core);
+    ASSERT_EQ(plans.size(), 1u);
+    ASSERT_EQ(plans[0].tables.size(), 1u);
+    EXPECT_EQ(plans[0].tables[0].cells, (std::vector<std::size_t>{0, 6}));
+    // A subtraction's name chooses its grid; the widths' OR its whole table.
+    EXPECT_EQ(movement_planned(avx512_core, {{}, {"vsubps", "por"}}),
+              "sse: widths 13\navx: every avx movement chain is measured in avx2's tables\navx2: types 36\n"
+              "avx512: types 36\n");
+    // Names of movement and of classes alike pass the family plan's check,
+    // which gives no family where only the movement is asked for.
+    PlanRequest request{{}, {"movdqu", "pand"}};
+    EXPECT_EQ(plan_families(request, avx2_core, why).size(), 1u);
+    EXPECT_EQ(why, "");
+    request.arithmetic = false;
+    EXPECT_TRUE(plan_families(request, avx2_core, why).empty());
+    EXPECT_EQ(why, "no instruction class 'pand' in the families chosen");
+    request = {{}, {"movdqu"}};
+    request.movement = false;
+    plan_families(request, avx2_core, why);
+    EXPECT_EQ(why, "no instruction class 'movdqu' in the families chosen");
+}
+
+// One window of a chain whose step takes `cycles`, and `typical` in its
+// middle runs, at `ruler` ticks per cycle; the middle runs, and the ruler's,
+// ran at a clock 10% slower.
+ChainWindow step_window(double cycles, double ruler, double typical = 0, double frame = 4000) {
+    const double middle = 1.1 * ruler;
+    auto time = [&](std::uint32_t steps, double per_step, double at) {
+        return static_cast<std::uint64_t>(frame + steps * per_step * loop_iterations * at + 0.5);
+    };
+    auto ruler_time = [&](ClockChainIndex chain, double at) {
+        return static_cast<std::uint64_t>(1000 + clock_chains[chain].length * loop_iterations * at + 0.5);
+    };
+    if (typical == 0) typical = cycles;
+    return {{time(short_steps, cycles, ruler), time(short_steps, typical, middle)},
+            {time(long_steps, cycles, ruler), time(long_steps, typical, middle)},
+            {ruler_time(add_short, ruler), ruler_time(add_long, ruler)},
+            {ruler_time(add_short, middle), ruler_time(add_long, middle)},
+            {}};
+}
+
+// The SSE widths table measured in windows at `rulers`: the reference step
+// takes 11 cycles, and each other cell `cycles(cell, window)`.
+template <typename Cycles>
+MovementResult scripted_widths(const std::vector<double>& rulers, const std::vector<std::size_t>& cells,
+                               Cycles cycles) {
+    std::vector<std::vector<ChainWindow>> windows(std::size(width_cells));
+    for (std::size_t w = 0; w < rulers.size(); ++w) {
+        for (std::size_t cell : cells) {
+            const auto [best, typical] = cycles(cell, w);
+            windows[cell].push_back(step_window(best, rulers[w], typical));
+        }
+    }
+    return movement_from({&sse_widths, cells, {}}, {{static_cast<std::uint32_t>(rulers.size()), 12}},
+                         std::move(windows));
+}
+
+TEST(MovementArithmetic, AStepIsTheLongRoutinesExtraStepAndACellItsExtraOverTheReferenceWindowByWindow) {
+    // Two 64-bit stores cost 6 more than one 128-bit store, each window at
+    // its own clock; the frame cancels whatever its size.
+    const MovementResult result = scripted_widths({0.55, 0.60, 0.58}, {0, 6}, [](std::size_t cell, std::size_t w) {
+        const double step = cell == 0 ? 11.0 + w : 17.0 + w;
+        return std::pair{step, step};
+    });
+    EXPECT_NEAR(result.figures[0].best.median, 12.0, 1e-3);
+    EXPECT_NEAR(result.figures[6].best.lowest, 17.0, 1e-3);
+    EXPECT_NEAR(result.figures[6].extra_best.lowest, 6.0, 1e-3);
+    EXPECT_NEAR(result.figures[6].extra_best.highest, 6.0, 1e-3);
+    EXPECT_NEAR(result.figures[6].extra_typical.median, 6.0, 1e-3);
+    EXPECT_TRUE(result.figures[6].measurable());
+    EXPECT_FALSE(result.figures[0].measurable());
+    EXPECT_NEAR(step_best(step_window(11, 0.6, 0, 90000)), 11.0, 1e-3);
+    EXPECT_NEAR(step_typical(step_window(11, 0.6, 14, 0)), 14.0, 1e-3);
+}
+
+TEST(MovementArithmetic, ACellWhoseWindowsAllCostButSpreadWidelyCostsAndABimodalOneIsMarked) {
+    // Halves cost +1 to +9 from window to window: every window costs. EDX's
+    // stores cost +0.2 at best but +4 in most runs: bimodal. The high half
+    // saves 0.05 in one window and costs 0.3 in another: nothing.
+    const double halves[] = {1, 5, 9, 3, 7};
+    const double high[] = {-0.05, 0.3, 0.1, 0.1, 0.2};
+    const MovementResult result =
+        scripted_widths({0.55, 0.55, 0.55, 0.55, 0.55}, {0, 2, 6, 8}, [&](std::size_t cell, std::size_t w) {
+            if (cell == 6) return std::pair{11 + halves[w], 11 + halves[w]};
+            if (cell == 8) return std::pair{11.2, 15.0};
+            if (cell == 2) return std::pair{11 + high[w], 11 + high[w]};
+            return std::pair{11.0, 11.0};
+        });
+    EXPECT_NEAR(result.figures[6].extra_best.median, 5, 1e-3);
+    EXPECT_TRUE(result.figures[6].measurable());
+    EXPECT_FALSE(result.figures[6].bimodal());
+    EXPECT_TRUE(result.figures[8].measurable());
+    EXPECT_TRUE(result.figures[8].bimodal());
+    EXPECT_FALSE(result.figures[2].measurable());
+    const std::string report =
+        movement_report({{{&families[0], FamilyStatus::measured, "", {result.selection}}, {result}}});
+    const std::string next_line(line_break);
+    EXPECT_NE(report.find(next_line +
+                          "  one 128-bit store             -> 128 bits                 11.00    11.00   "
+                          "(the reference)" +
+                          next_line +
+                          "  one 128-bit store             -> high 64 bits             11.10    11.10    +0.1     "
+                          "+0.1" +
+                          next_line +
+                          "  two 64-bit stores             -> 128 bits                 16.00    16.00    +5.0*    "
+                          "+5.0" +
+                          next_line +
+                          "  four 32-bit stores of EDX     -> 128 bits                 11.20    15.00    +0.2*~   "
+                          "+4.0" +
+                          next_line),
+              std::string::npos)
+        << report;
+}
+
+TEST(MovementJson, GivesEveryCellsFiguresReferenceAndWindowsAndTheMatrixLeavesOutWhatItDidNotMeasure) {
+    // The cells of the test above: halves +1 to +9, EDX's stores +0.2 at
+    // best and +4 typically, the high half nothing.
+    const double halves[] = {1, 5, 9, 3, 7};
+    const MovementResult result =
+        scripted_widths({0.55, 0.55, 0.55, 0.55, 0.55}, {0, 6, 8}, [&](std::size_t cell, std::size_t w) {
+            if (cell == 6) return std::pair{11 + halves[w], 11 + halves[w]};
+            if (cell == 8) return std::pair{11.2, 15.0};
+            return std::pair{11.0, 11.0};
+        });
+    MatrixResults results{{},
+                          {},
+                          false,
+                          true,
+                          {{{&families[0], FamilyStatus::measured, "", {result.selection}}, {result}},
+                           {{&families[3], FamilyStatus::unsupported, "no AVX-512 here", {}}, {}}}};
+    const Json json = matrix_json(results, calibration_from({}, {0, 0}, {1, 1}));
+    EXPECT_FALSE(json.contains("transitions"));
+    EXPECT_EQ(json["families"], Json::array());
+    const Json& movement = json["movement"];
+    EXPECT_EQ(movement["short_steps"], 1);
+    EXPECT_NEAR(movement["window_ticks_per_cycle"].get<double>(), 0.55, 1e-4);
+    EXPECT_EQ(json["window_ticks_per_cycle"], movement["window_ticks_per_cycle"]);
+    EXPECT_EQ(movement["families"][1], Json({{"name", "avx512"},
+                                             {"title", "AVX-512, 512 bits on ZMM"},
+                                             {"status", "unsupported"},
+                                             {"why", "no AVX-512 here"}}));
+    const Json& table = movement["families"][0]["tables"][0];
+    EXPECT_EQ(table["name"], "widths");
+    EXPECT_EQ(table["stores"][3]["instructions"].size(), 5u);
+    ASSERT_EQ(table["cells"].size(), 3u);
+    const Json& reference = table["cells"][0];
+    EXPECT_EQ(reference["reference"], Json({{"store", "whole"}, {"load", "whole"}}));
+    EXPECT_NEAR(reference["cycles"].get<double>(), 11.0, 1e-3);
+    const Json& wide = table["cells"][1];
+    EXPECT_EQ(wide["store"], "halves");
+    EXPECT_EQ(wide["arithmetic"], "por");
+    EXPECT_NEAR(wide["extra"].get<double>(), 5.0, 1e-3);
+    EXPECT_NEAR(wide["extra_lowest"].get<double>(), 1.0, 1e-3);
+    EXPECT_NEAR(wide["extra_highest"].get<double>(), 9.0, 1e-3);
+    EXPECT_EQ(wide["measurable"], true);
+    EXPECT_EQ(wide["bimodal"], false);
+    EXPECT_EQ(wide["windows"]["long_minimums"].size(), 5u);
+    EXPECT_EQ(wide["windows"]["short_minimums"][2], result.windows[6][2].shorter.minimum);
+    const Json& bimodal = table["cells"][2];
+    EXPECT_NEAR(bimodal["extra"].get<double>(), 0.2, 1e-3);
+    EXPECT_NEAR(bimodal["extra_typical"].get<double>(), 4.0, 1e-3);
+    EXPECT_EQ(bimodal["bimodal"], true);
+    // The text report of the same run: no triangle, no transitions.
+    const std::string report = matrix_report(results, calibration_from({}, {0, 0}, {1, 1}));
+    EXPECT_EQ(report.find("transitions"), std::string::npos);
+    EXPECT_EQ(report.find("chains of 4 and 12"), std::string::npos);
+    EXPECT_NE(report.find("data movement, sse"), std::string::npos);
+}
+
+TEST(MovementReport, ShowsEachSubtractionsGridAndWhyAFamilyWasNotMeasured) {
+    // The SSE types table: movaps -> movdqa costs 1 with psubd, movdqa ->
+    // movaps saves 2 with subps; the rest cost nothing; psubd's step takes
+    // 11 cycles, subps's 12.
+    std::vector<std::size_t> cells(std::size(type_cells));
+    for (std::size_t c = 0; c < cells.size(); ++c) cells[c] = c;
+    std::vector<std::vector<ChainWindow>> windows(cells.size());
+    for (std::size_t c : cells) {
+        const double base = type_cells[c].arithmetic == 0 ? 11 : 12;
+        const double extra = c == 2 * 6 + 0 ? 1 : c == 36 + 0 * 6 + 2 ? -2 : 0;
+        for (double ruler : {0.55, 0.6}) windows[c].push_back(step_window(base + extra, ruler));
+    }
+    const MovementResult types = movement_from({&sse_types, cells, {}}, {}, std::move(windows));
+    const std::vector<MovementFamilyResult> results = {
+        {{&families[0], FamilyStatus::measured, "", {types.selection}}, {types}},
+        {{&families[3], FamilyStatus::unsupported, "the processor has no AVX-512 Foundation", {}}, {}},
+    };
+    const std::string report = movement_report(results);
+    const std::string next_line(line_break);
+    EXPECT_NE(report.find("  psubd: movdqa -> movdqa -> psubd takes 11.00 cycles per step (typical 11.00)" + next_line +
+                          "                movdqa   movdqu   movaps   movups   movapd   movupd" + next_line +
+                          "    movdqa      +0.0     +0.0     +0.0     +0.0     +0.0     +0.0" + next_line +
+                          "    movdqu      +0.0     +0.0     +0.0     +0.0     +0.0     +0.0" + next_line +
+                          "    movaps      +1.0*    +0.0     +0.0     +0.0     +0.0     +0.0" + next_line),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("  subps: movaps -> movaps -> subps takes 12.00 cycles per step (typical 12.00)" + next_line +
+                          "                movdqa   movdqu   movaps   movups   movapd   movupd" + next_line +
+                          "    movdqa      +0.0     +0.0     -2.0*    +0.0     +0.0     +0.0" + next_line),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find(next_line +
+                          "data movement, avx512: AVX-512, 512 bits on ZMM: unsupported, the processor has "
+                          "no AVX-512 Foundation" +
+                          next_line),
+              std::string::npos);
+    EXPECT_EQ(report.find("widths:"), std::string::npos);
+}
+
+TEST(MovementMeasurement, TimesEachChosenCellAndTheRulerInTurnsPassAfterPass) {
+    static std::string calls;
+    calls.clear();
+    static std::uint64_t stamp;
+    static void (*leave)() = [] {
+        measurement_state.start = stamp;
+        measurement_state.end = stamp + 1000;
+        stamp += 1'000'000;
+    };
+    static ChainRoutines routines[std::size(width_cells)];
+    for (ChainRoutines& routine : routines)
+        routine = {[] {
+                       calls += '!';
+                       leave();
+                   },
+                   [] {
+                       calls += '!';
+                       leave();
+                   }};
+    routines[0] = {[] {
+                       calls += 'a';
+                       leave();
+                   },
+                   [] {
+                       calls += 'A';
+                       leave();
+                   }};
+    routines[6] = {[] {
+                       calls += 'h';
+                       leave();
+                   },
+                   [] {
+                       calls += 'H';
+                       leave();
+                   }};
+    static ClockChain ruler[clock_chain_count];
+    std::copy(std::begin(clock_chains), std::end(clock_chains), ruler);
+    ruler[add_short].run = [] {
+        calls += 'r';
+        leave();
+    };
+    ruler[add_long].run = [] {
+        calls += 'R';
+        leave();
+    };
+    std::size_t progress = 0;
+    const MovementResult result = measure_movement(
+        {&sse_widths, {0, 6}, {}}, {{2, 2}}, [&] { ++progress; }, routines, ruler);
+    EXPECT_EQ(calls,
+              "aArRaArR"
+              "hHrRhHrR"
+              "aArRaArR"
+              "hHrRhHrR");
+    EXPECT_EQ(progress, 4u);
+    EXPECT_EQ(result.windows[6].size(), 2u);
+    EXPECT_TRUE(result.windows[1].empty());
+}
+
+TEST(MovementListing, ListsBothLengthsOfEveryChosenCell) {
+    const std::vector<MovementPlan> plans = plan_movement({{"avx512"}, {"edx32"}, true}, sse2_only);
+    const std::string listing = movement_listings(plans);
+    const std::string next_line(line_break);
+    EXPECT_NE(listing.find("movement avx512 widths whole, edx32, vpord: 1 step per loop iteration" + next_line +
+                           "\tcode:" + next_line),
+              std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("\t\t# mov edx, RAM[ebx]" + next_line + "\t\t8B 13" + next_line), std::string::npos);
+    // Six cells (four with EDX, and the two references they are counted
+    // against), each at both lengths.
+    std::size_t titles = 0;
+    for (std::size_t at = listing.find("movement avx512"); at != std::string::npos;
+         at = listing.find("movement avx512", at + 1)) {
+        ++titles;
+    }
+    EXPECT_EQ(titles, 2u * 6);
+}
+
+}  // namespace
