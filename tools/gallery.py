@@ -4,13 +4,14 @@
 Usage: gallery.py [--results DIR] [--readme PATH] [--check]
 
 Every folder under DIR (docs/results by default) is one machine's, as make
-results writes it. For each, the heatmaps of its measured families and the
-chart of its transitions go into the folder itself (matrix-<family>.png,
-matrix-transitions.png), and the crossings that cost on any machine, side by
-side, to DIR/crossings.png, as tools/compare.py draws them, once there are
-two machines or more. The README's part
-between the gallery's two marker lines is rewritten: a paragraph per machine
-saying what it is and what costs on it, then its pictures.
+results writes it. For each, the heatmaps of its measured families, the
+chart of its transitions and its movement tables go into the folder itself
+(matrix-<family>.png, matrix-transitions.png,
+matrix-movement-<family>-<table>.png), and the crossings that cost on any
+machine, side by side, to DIR/crossings.png, as tools/compare.py draws them,
+once there are two machines or more. The README's part between the
+gallery's two marker lines is rewritten: a paragraph per machine saying what
+it is and what costs on it, then its pictures.
 
 --check draws nothing and writes nothing: it says whether the README's
 gallery is the one these folders give.
@@ -44,9 +45,16 @@ def load(results):
     machines = []
     for folder in folders_under(results):
         try:
-            machines.append(compare.load_folder(folder))
+            machine = compare.load_folder(folder)
+            # The comparison leaves the movement tables aside; the gallery
+            # draws them where the matrix has them.
+            machine["movement"] = compare.checked(
+                os.path.join(folder, "matrix.json"),
+                lambda: heatmap.load_movement(machine["matrix"]["movement"]) if "movement" in machine["matrix"]
+                else [])
         except compare.Refused as why:
             raise compare.Refused(f"{folder}: {why}")
+        machines.append(machine)
     if not machines:
         raise compare.Refused(f"{results} holds no machine's folder")
     return machines
@@ -65,7 +73,20 @@ def pictures(machine):
     transitions = machine["transitions"]
     if transitions and heatmap.measured_kinds(transitions):
         shown.append((picture(folder, heatmap.TRANSITIONS), f"The transitions on {machine['label']}"))
+    shown += [(picture(folder, movement_name(family, table)),
+               f"The {family['name']} {table['name']} movement table on {machine['label']}")
+              for family, table in movement_tables(machine)]
     return shown
+
+
+def movement_tables(machine):
+    """The movement tables that were measured, as (family, table)."""
+    return [(family, table) for family in machine["movement"] if family["status"] == "measured"
+            for table in family["tables"] if table["cells"]]
+
+
+def movement_name(family, table):
+    return f"{heatmap.MOVEMENT}-{family['name']}-{table['name']}"
 
 
 def description(machine):
@@ -125,6 +146,8 @@ def findings(machine):
             lines.append(f"- `{name}`: not on this processor ({family['why']})")
     if machine["transitions"]:
         lines.append(f"- {heatmap.transitions_summary(machine['transitions'])}")
+    lines += [f"- the `{family['name']}` {table['name']} table's {heatmap.movement_summary(table)}"
+              for family, table in movement_tables(machine)]
     penalties = [f"{penalty['name']} {compare.penalty_text(machine['penalties'][penalty['name']])}"
                  for penalty in bench.PENALTIES if penalty["name"] in machine["penalties"]]
     lines.append("- the benchmark's penalties per iteration in core cycles: " + "; ".join(penalties))
@@ -141,7 +164,7 @@ def section(machines, results):
     """The gallery's text between the markers."""
     lines = [f"Drawn by `make gallery` from the folders under `{results}/`, each written by `make results` on "
              "the machine it names. Per machine, what costs, dearest first (best / typical core cycles; `*` every "
-             "window agrees, `~` bimodal), then its heatmaps and its transitions.", ""]
+             "window agrees, `~` bimodal), then its heatmaps, its transitions and its movement tables.", ""]
     for machine in machines:
         lines += [description(machine), ""] + findings(machine) + [""]
         lines += [line for path, text in pictures(machine) for line in (f"![{text}]({path})", "")]
@@ -174,6 +197,9 @@ def draw(machines, results):
         if transitions and heatmap.measured_kinds(transitions):
             figure = heatmap.draw_transitions(machine["matrix"], transitions)
             written += heatmap.save(figure, os.path.join(folder, "matrix"), heatmap.TRANSITIONS, ["png"])
+        for family, table in movement_tables(machine):
+            figure = heatmap.draw_movement(machine["matrix"], family, table)
+            written += heatmap.save(figure, os.path.join(folder, "matrix"), movement_name(family, table), ["png"])
     found = side_by_side(machines)
     if found:
         path = os.path.join(results, CROSSINGS)
