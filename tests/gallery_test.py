@@ -1,13 +1,15 @@
 """Tests of tools/gallery.py: the committed README's gallery is the one that
 docs/results/ gives, with every picture it shows in the tree; on the fixture
-machines under data/results/, the command rewrites only the part between the
-markers and draws every picture that part shows.
+machines under data/results/, one of them given a movement table, the
+command rewrites only the part between the markers and draws every picture
+that part shows.
 
 Needs matplotlib (Debian's python3-matplotlib).
 """
 
 import contextlib
 import io
+import json
 import os
 import re
 import shutil
@@ -66,6 +68,18 @@ class Fixtures(unittest.TestCase):
             for machine in ("amd-family25-model1-vm", "intel-family6-model207-metal"):
                 shutil.copytree(os.path.join(HERE, "data", "results", machine),
                                 os.path.join(work, "results", machine))
+            # One machine gets the SSE widths table of the movement, taken
+            # from the committed measurement, for its structure.
+            with open(os.path.join(ROOT, "docs", "results", "amd-family26-model2-vm", "matrix.json")) as source:
+                movement = json.load(source)["movement"]
+            movement["families"] = [{**family, "tables": [table for table in family["tables"]
+                                                          if table["name"] == "widths"]}
+                                    for family in movement["families"] if family["name"] == "sse"]
+            fixture = os.path.join(work, "results", "intel-family6-model207-metal", "matrix.json")
+            with open(fixture) as source:
+                matrix = json.load(source)
+            with open(fixture, "w") as target:
+                json.dump({**matrix, "movement": movement}, target)
             readme = os.path.join(work, "README.md")
             with open(readme, "w") as target:
                 target.write(f"# before\n{gallery.BEGIN}\nstale\n{gallery.END}\nafter\n")
@@ -85,13 +99,15 @@ class Fixtures(unittest.TestCase):
                 "results/intel-family6-model207-metal/matrix-sse.png",
                 "results/intel-family6-model207-metal/matrix-avx2.png",
                 "results/intel-family6-model207-metal/matrix-avx512.png",
-                "results/intel-family6-model207-metal/matrix-transitions.png", "results/crossings.png"])
+                "results/intel-family6-model207-metal/matrix-transitions.png",
+                "results/intel-family6-model207-metal/matrix-movement-sse-widths.png", "results/crossings.png"])
             for path in shown:
                 self.assertIn(f"gallery: wrote {path}\n", printed)
                 with open(os.path.join(work, path), "rb") as picture:
                     self.assertEqual(picture.read(8), b"\x89PNG\r\n\x1a\n")
             self.assertIn("addps <-> addpd +0.4~ / +77.0, fast in 18% of runs", text)
             self.assertIn("- `avx512`: not on this processor (the processor has no AVX-512 Foundation)", text)
+            self.assertEqual(text.count("- the `sse` widths table's movements that cost: "), 1)
             self.assertEqual(run("--results", "results", "--check", where=work)[0], 0)
             with open(readme, "w") as target:
                 target.write("no markers\n")
