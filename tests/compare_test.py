@@ -11,21 +11,14 @@ import io
 import json
 import os
 import shutil
-import sys
 import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tools"))
+from drawing_tools import import_drawing
 
-try:
-    import compare  # noqa: E402
-except ImportError as missing:
-    if os.environ.get("CI") == "true":
-        raise
-    print(f"skipped: {missing} (install python3-matplotlib)")
-    sys.exit(77)
+HERE = os.path.dirname(os.path.abspath(__file__))
+[compare] = import_drawing("compare")
 
 FIXTURES = os.path.join(HERE, "data", "results")
 WITHOUT_AVX512 = os.path.join(FIXTURES, "amd-family25-model1-vm")

@@ -16,23 +16,14 @@ import io
 import json
 import os
 import re
-import sys
 import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tools"))
+from drawing_tools import import_drawing
 
-try:
-    import heatmap  # noqa: E402
-    import matplotlib.pyplot as plt  # noqa: E402
-except ImportError as missing:
-    # Outside CI a machine without matplotlib skips these tests, and says so.
-    if os.environ.get("CI") == "true":
-        raise
-    print(f"skipped: {missing} (install python3-matplotlib)")
-    sys.exit(77)
+HERE = os.path.dirname(os.path.abspath(__file__))
+heatmap, plt = import_drawing("heatmap", "matplotlib.pyplot")
 
 FIXTURE = os.path.join(HERE, "data", "matrix.json")
 ONE_TRIANGLE = os.path.join(HERE, "data", "matrix_one_triangle.json")
