@@ -80,6 +80,32 @@ def signed(cycles):
     return f"{round(cycles, 1) + 0.0:+.1f}"
 
 
+def draw_square(axes, column, row, shade, label, typical, bold, gid):
+    """One cell's square at (column, row) in `shade`, with its label in bold
+    where it is measurable, in white on a deep shade and black on a pale one.
+    A bimodal cell, one with a `typical` figure, is hatched and shows that
+    figure under its label."""
+    dark = 0.299 * shade[0] + 0.587 * shade[1] + 0.114 * shade[2] < 0.5
+    ink = "white" if dark else "black"
+    weight = "bold" if bold else "normal"
+    axes.add_patch(Rectangle((column, row), 1, 1, facecolor=shade, edgecolor="white", linewidth=1,
+                             gid=f"square-{gid}"))
+    if typical is None:
+        axes.text(column + 0.5, row + 0.5, label, ha="center", va="center", fontsize=8, fontweight=weight,
+                  color=ink, gid=f"cell-{gid}")
+        return
+    # The hatching lies over the square rather than in it, so that the square
+    # keeps its plain colour and the white border, and it takes the label's
+    # ink, so that it shows on pale and deep squares alike.
+    axes.add_patch(Rectangle((column + 0.04, row + 0.04), 0.92, 0.92, facecolor="none", linewidth=0,
+                             edgecolor=ink, alpha=0.45, hatch="////", gid=f"bimodal-{gid}"))
+    backing = {"boxstyle": "round,pad=0.1", "facecolor": shade, "edgecolor": "none"}
+    axes.text(column + 0.5, row + 0.38, label, ha="center", va="center", fontsize=8, fontweight=weight,
+              color=ink, gid=f"cell-{gid}", bbox=backing)
+    axes.text(column + 0.5, row + 0.72, "typ " + signed(typical), ha="center", va="center", fontsize=6,
+              color=ink, gid=f"typical-{gid}", bbox=backing)
+
+
 def cell_label(cell):
     return signed(cell["cycles"]) + ("*" if cell["measurable"] else "") + ("~" if cell["bimodal"] else "")
 
@@ -258,27 +284,8 @@ def draw(data, family):
         for column in range(row):
             first, second = names[column], names[row]
             cell = cells[(first, second)]
-            shade = colours(norm(cell["cycles"]))
-            dark = 0.299 * shade[0] + 0.587 * shade[1] + 0.114 * shade[2] < 0.5
-            ink = "white" if dark else "black"
-            axes.add_patch(Rectangle((column, row), 1, 1, facecolor=shade, edgecolor="white", linewidth=1,
-                                     gid=f"square-{first}-{second}"))
-            weight = "bold" if cell["measurable"] else "normal"
-            if not cell["bimodal"]:
-                axes.text(column + 0.5, row + 0.5, cell_label(cell), ha="center", va="center", fontsize=8,
-                          fontweight=weight, color=ink, gid=f"cell-{first}-{second}")
-                continue
-            # The hatching lies over the square rather than in it, so that the
-            # square keeps its plain colour and the white border, and it takes
-            # the label's ink, so that it shows on pale and deep squares alike.
-            axes.add_patch(Rectangle((column + 0.04, row + 0.04), 0.92, 0.92, facecolor="none", linewidth=0,
-                                     edgecolor=ink, alpha=0.45, hatch="////", gid=f"bimodal-{first}-{second}"))
-            axes.text(column + 0.5, row + 0.38, cell_label(cell), ha="center", va="center", fontsize=8,
-                      fontweight=weight, color=ink, gid=f"cell-{first}-{second}",
-                      bbox={"boxstyle": "round,pad=0.1", "facecolor": shade, "edgecolor": "none"})
-            axes.text(column + 0.5, row + 0.72, "typ " + signed(cell["typical"]), ha="center", va="center",
-                      fontsize=6, color=ink, gid=f"typical-{first}-{second}",
-                      bbox={"boxstyle": "round,pad=0.1", "facecolor": shade, "edgecolor": "none"})
+            draw_square(axes, column, row, colours(norm(cell["cycles"])), cell_label(cell),
+                        cell["typical"] if cell["bimodal"] else None, cell["measurable"], f"{first}-{second}")
     axes.set_xlim(0, max(count - 1, 1))
     axes.set_ylim(max(count, 2), 1)
     axes.set_aspect("equal")
@@ -516,24 +523,9 @@ def draw_movement(data, family, table):
                     continue
                 if is_reference(cell):
                     reference = cell
-                shade = colours(norm(extras[(store, load, name)]["cycles"]))
-                dark = 0.299 * shade[0] + 0.587 * shade[1] + 0.114 * shade[2] < 0.5
-                ink = "white" if dark else "black"
-                axes.add_patch(Rectangle((column, row), 1, 1, facecolor=shade, edgecolor="white", linewidth=1,
-                                         gid=f"square-{gid}"))
-                weight = "bold" if cell["measurable"] and not is_reference(cell) else "normal"
-                if not cell["bimodal"]:
-                    axes.text(column + 0.5, row + 0.5, movement_label(cell), ha="center", va="center", fontsize=8,
-                              fontweight=weight, color=ink, gid=f"cell-{gid}")
-                    continue
-                axes.add_patch(Rectangle((column + 0.04, row + 0.04), 0.92, 0.92, facecolor="none", linewidth=0,
-                                         edgecolor=ink, alpha=0.45, hatch="////", gid=f"bimodal-{gid}"))
-                axes.text(column + 0.5, row + 0.38, movement_label(cell), ha="center", va="center", fontsize=8,
-                          fontweight=weight, color=ink, gid=f"cell-{gid}",
-                          bbox={"boxstyle": "round,pad=0.1", "facecolor": shade, "edgecolor": "none"})
-                axes.text(column + 0.5, row + 0.72, "typ " + signed(cell["extra_typical"]), ha="center", va="center",
-                          fontsize=6, color=ink, gid=f"typical-{gid}",
-                          bbox={"boxstyle": "round,pad=0.1", "facecolor": shade, "edgecolor": "none"})
+                draw_square(axes, column, row, colours(norm(extras[(store, load, name)]["cycles"])),
+                            movement_label(cell), cell["extra_typical"] if cell["bimodal"] else None,
+                            cell["measurable"] and not is_reference(cell), gid)
         axes.set_xlim(0, len(loads))
         axes.set_ylim(len(stores), 0)
         axes.set_aspect("equal")
