@@ -251,7 +251,8 @@ PenaltyMatrix scripted_matrix(const std::vector<std::size_t>& classes, const std
 
 // A run that measured one SSE matrix, and no transitions.
 MatrixResults results_of(const PenaltyMatrix& matrix) {
-    MatrixResults results{{{{&families[0], FamilyStatus::measured, "", matrix.classes, {}}, matrix}}, {}};
+    MatrixResults results;
+    results.families = {{{&families[0], FamilyStatus::measured, "", matrix.classes, {}}, matrix}};
     for (TransitionRow& row : results.transitions.rows) row.why = "not measured here";
     return results;
 }
