@@ -78,29 +78,38 @@ class Refusals(unittest.TestCase):
     def test_each_bad_folder_is_refused_by_name_and_the_others_compared(self):
         with tempfile.TemporaryDirectory() as work:
             bad = {}
-            for what in ("missing", "malformed", "version", "unversioned", "incomplete"):
+            for what in ("missing", "malformed", "not_utf8", "version", "unversioned", "incomplete", "no_clock"):
                 os.mkdir(os.path.join(work, what))
                 bad[what] = copy_of(BIMODAL, os.path.join(work, what))
             os.unlink(os.path.join(bad["missing"], "bench.json"))
             with open(os.path.join(bad["malformed"], "matrix.json"), "a") as target:
                 target.write("}")
+            with open(os.path.join(bad["not_utf8"], "machine.json"), "rb") as source:
+                latin1 = source.read().replace(b'"processor": "', b'"processor": "caf\xe9 ', 1)
+            with open(os.path.join(bad["not_utf8"], "machine.json"), "wb") as target:
+                target.write(latin1)
+            rewrite(os.path.join(bad["no_clock"], "clock.json"), lambda data: data.update(core_ghz=None))
             rewrite(os.path.join(bad["version"], "clock.json"), lambda data: data.update(format_version=2))
             rewrite(os.path.join(bad["unversioned"], "machine.json"), lambda data: data.pop("format_version"))
             rewrite(os.path.join(bad["incomplete"], "matrix.json"),
                     lambda data: data["families"][0]["classes"][1].pop("typical"))
-            status, text, errors = run(bad["missing"], WITHOUT_AVX512, bad["malformed"], bad["version"],
-                                       bad["unversioned"], bad["incomplete"])
+            status, text, errors = run(bad["missing"], WITHOUT_AVX512, bad["malformed"], bad["not_utf8"],
+                                       bad["version"], bad["unversioned"], bad["incomplete"], bad["no_clock"])
             self.assertEqual(status, 1)
             self.assertEqual(text, run(WITHOUT_AVX512)[1])
             self.assertIn("# Results of 1 machine\n", text)
             expected = [
                 f"compare: refused {bad['missing']}: {bad['missing']}/bench.json: missing",
                 f"compare: refused {bad['malformed']}: {bad['malformed']}/matrix.json: malformed JSON: Extra data",
+                f"compare: refused {bad['not_utf8']}: {bad['not_utf8']}/machine.json: malformed JSON: 'utf-8' codec "
+                "can't decode byte 0xe9",
                 f"compare: refused {bad['version']}: {bad['version']}/clock.json: format version 2, which this tool "
                 "does not know (it reads 1)",
                 f"compare: refused {bad['unversioned']}: {bad['unversioned']}/machine.json: no format_version",
                 f"compare: refused {bad['incomplete']}: {bad['incomplete']}/matrix.json: class 'addps' of family "
                 "'sse' has no 'typical'",
+                f"compare: refused {bad['no_clock']}: {bad['no_clock']}/clock.json: the clock's 'core_ghz' is null, "
+                "not a number",
             ]
             lines = errors.splitlines()
             self.assertEqual(len(lines), len(expected))

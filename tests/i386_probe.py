@@ -28,6 +28,8 @@ def started(command):
     try:
         return subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=60).returncode == 0
+    except subprocess.TimeoutExpired:
+        return False
     except OSError as error:
         if error.errno == errno.ENOEXEC:
             return None

@@ -53,7 +53,9 @@ def read_json(folder, name):
     knows."""
     path = os.path.join(folder, name)
     try:
-        with open(path) as source:
+        # Read as bytes, so that a file that is not UTF-8 counts as malformed
+        # JSON below rather than ending the whole comparison.
+        with open(path, "rb") as source:
             text = source.read()
     except FileNotFoundError:
         raise Refused(f"{path}: missing")
@@ -102,6 +104,10 @@ def read_machine(data):
 def read_clock(data):
     for needed in ("core_ghz", "counter_ghz", "trusted"):
         field(data, needed, "the clock")
+    # A calibration none of whose windows converted writes null for its clocks.
+    for needed in ("core_ghz", "counter_ghz"):
+        if isinstance(data[needed], bool) or not isinstance(data[needed], (int, float)):
+            raise ValueError(f"the clock's {needed!r} is {json.dumps(data[needed])}, not a number")
     return data
 
 
