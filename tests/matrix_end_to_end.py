@@ -39,7 +39,8 @@ MOVEMENT_HEADING = re.compile(r"data movement, (sse|avx|avx2|avx512): ([^:]+)(: 
                               r"chain is measured in avx2's tables))?")
 GRID_HEAD = re.compile(r"  (\w+): (\w+) -> (\w+) -> (\w+) takes \d+\.\d\d cycles per step \(typical \d+\.\d\d\)")
 GRID_CELL = re.compile(r"[+-]\d+\.\d\*?~?|\.")
-WIDTH_LINE = re.compile(r"  (.+?) +-> (.+?) +\d+\.\d\d +\d+\.\d\d +(\(the reference\)|[+-]\d+\.\d\*?~? +[+-]\d+\.\d)")
+# A cell's marks follow its figure, a blank standing for a missing *.
+WIDTH_LINE = re.compile(r"  (.+?) +-> (.+?) +\d+\.\d\d +\d+\.\d\d +(\(the reference\)|[+-]\d+\.\d(\*~?| ~)? +[+-]\d+\.\d)")
 FAILURE_PREFIX = "simd-mix-matrix: cannot write to standard output: "
 
 
@@ -230,7 +231,8 @@ def check_types(lines):
         loads = lines[at + 1].split()
         check(len(loads) == 6 and head.group(3) in loads, f"column heads {lines[at + 1]!r}")
         for row in lines[at + 2:at + 8]:
-            store, *figures = row.split()
+            # "-5.5 ~" is one bimodal cell, not two.
+            store, *figures = row.replace(" ~", "~").split()
             check(len(figures) == 6 and all(GRID_CELL.fullmatch(figure) for figure in figures), f"row {row!r}")
             cells.update({(head.group(1), store, load): figure for load, figure in zip(loads, figures) if figure != "."})
         # The reference is measured, and costs nothing over itself.
