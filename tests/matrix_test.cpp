@@ -13,6 +13,7 @@
 #include "console/console_output.hpp"
 #include "tests/hex.hpp"
 #include "tests/mxcsr.hpp"
+#include "tests/scripted_window.hpp"
 #include "tests/timed_frame_bytes.hpp"
 
 namespace {
@@ -211,19 +212,7 @@ TEST(TransitionRoutines, EveryRunEndsWithTheChainsValueAndNoExceptionFlag) {
 // ticks per cycle, in a frame of `frame` ticks; its middle runs, and the
 // ruler's, ran at a clock 10% slower, and take `typical` each.
 ChainWindow window_taking(double cycles, double ruler, double typical = 0, double frame = 5000) {
-    const double middle = 1.1 * ruler;
-    auto time = [&](std::uint32_t length, double per_instruction, double at) {
-        return static_cast<std::uint64_t>(frame + length * per_instruction * loop_iterations * at + 0.5);
-    };
-    auto ruler_time = [&](ClockChainIndex chain, double at) {
-        return static_cast<std::uint64_t>(1000 + clock_chains[chain].length * loop_iterations * at + 0.5);
-    };
-    if (typical == 0) typical = cycles;
-    return {{time(short_chain, cycles, ruler), time(short_chain, typical, middle)},
-            {time(long_chain, cycles, ruler), time(long_chain, typical, middle)},
-            {ruler_time(add_short, ruler), ruler_time(add_long, ruler)},
-            {ruler_time(add_short, middle), ruler_time(add_long, middle)},
-            {}};
+    return scripted_window(short_chain, long_chain, cycles, ruler, typical, frame);
 }
 
 constexpr std::size_t paddd = 0, pand = 2, pshufd = 3, addps = 4, mulps = 5, addpd = 8;

@@ -13,6 +13,7 @@
 #include "matrix/report.hpp"
 #include "tests/hex.hpp"
 #include "tests/mxcsr.hpp"
+#include "tests/scripted_window.hpp"
 #include "tests/timed_frame_bytes.hpp"
 
 namespace {
@@ -228,19 +229,7 @@ TEST(MovementPlans, NamesChooseCellsWithTheirReferencesAndOnlyThePartsAsked) {
 // middle runs, at `ruler` ticks per cycle; the middle runs, and the ruler's,
 // ran at a clock 10% slower.
 ChainWindow step_window(double cycles, double ruler, double typical = 0, double frame = 4000) {
-    const double middle = 1.1 * ruler;
-    auto time = [&](std::uint32_t steps, double per_step, double at) {
-        return static_cast<std::uint64_t>(frame + steps * per_step * loop_iterations * at + 0.5);
-    };
-    auto ruler_time = [&](ClockChainIndex chain, double at) {
-        return static_cast<std::uint64_t>(1000 + clock_chains[chain].length * loop_iterations * at + 0.5);
-    };
-    if (typical == 0) typical = cycles;
-    return {{time(short_steps, cycles, ruler), time(short_steps, typical, middle)},
-            {time(long_steps, cycles, ruler), time(long_steps, typical, middle)},
-            {ruler_time(add_short, ruler), ruler_time(add_long, ruler)},
-            {ruler_time(add_short, middle), ruler_time(add_long, middle)},
-            {}};
+    return scripted_window(short_steps, long_steps, cycles, ruler, typical, frame);
 }
 
 // The SSE widths table measured in windows at `rulers`: the reference step
