@@ -17,6 +17,8 @@ summary=""
 failed=""
 no_32_bit="this kernel runs no 32-bit programs (IA-32 emulation is off)"
 skip_mark="skipped under emulation: "
+# Each target skipped is named with the command that adds what it lacks.
+install="sudo bash .ci/install_packages.sh"
 
 report() {
     summary="$summary=== $1
@@ -53,6 +55,10 @@ skip_target() {
     fi
 }
 
+# What the native suite needs is installed first, or the run stops here
+# naming the command that installs it.
+sh tests/native_packages.sh || exit 1
+
 if build_target x86-64 build && run_suite build; then
     report "x86-64: tested natively"
 else
@@ -84,7 +90,7 @@ emulated\ *)
     fi
     ;;
 refused)
-    reason="$no_32_bit, and no qemu-i386 is installed to emulate them: install qemu-user-static"
+    reason="$no_32_bit, and no qemu-i386 is installed to emulate them; add one with: $install qemu-user-static"
     if [ "${CI:-}" != true ]; then
         echo "=== i386: $reason"
         report "i386: skipped: $reason"
@@ -95,12 +101,12 @@ refused)
     fi
     ;;
 *)
-    skip_target i386 "toolchain missing (${i386#missing })"
+    skip_target i386 "toolchain missing (${i386#missing }); add it with: $install g++-multilib"
     ;;
 esac
 
 if ! command -v i686-w64-mingw32-g++-posix >/dev/null; then
-    skip_target win32 "toolchain missing (no i686-w64-mingw32-g++-posix: install g++-mingw-w64-i686)"
+    skip_target win32 "toolchain missing (no i686-w64-mingw32-g++-posix); add it with: $install g++-mingw-w64-i686"
 else
     case $i386 in
     emulated\ * | refused)
@@ -114,7 +120,7 @@ else
         ;;
     *)
         if ! command -v wine >/dev/null; then
-            skip_target win32 "no wine to run PE32 programs: install wine and wine32:i386"
+            skip_target win32 "no wine to run PE32 programs; add it with: sudo dpkg --add-architecture i386 && $install wine wine32:i386"
         elif build_target win32 build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake &&
             run_suite build-win32; then
             report "win32: tested under wine"

@@ -52,7 +52,7 @@ def run(ci=False, **scenario):
         root, stand_ins, tools = (os.path.join(directory, name) for name in ("tree", "bin", "tools"))
         for folder in (os.path.join(root, "tests"), stand_ins, tools):
             os.makedirs(folder)
-        for script in ("all_targets.sh", "i386_probe.py"):
+        for script in ("all_targets.sh", "i386_probe.py", "native_packages.sh"):
             shutil.copy(os.path.join(TESTS, script), os.path.join(root, "tests"))
         names = ["g++", "cmake", "ctest"] + [name for name in ("qemu-i386", "i686-w64-mingw32-g++-posix", "wine")
                                              if name in scenario.get("installed", [])]
@@ -136,7 +136,7 @@ class AllTargets(unittest.TestCase):
 
     def test_a_target_not_run_says_why_and_fails_ci(self):
         refused = ("this kernel runs no 32-bit programs (IA-32 emulation is off), and no qemu-i386 is installed "
-                   "to emulate them: install qemu-user-static")
+                   "to emulate them; add one with: sudo bash .ci/install_packages.sh qemu-user-static")
         status, output, calls, summary, _ = run(kernel="refuses", installed=["i686-w64-mingw32-g++-posix"])
         self.assertEqual(status, 0, output)
         self.assertIn(f"=== i386: skipped: {refused}\n", summary)
@@ -150,8 +150,10 @@ class AllTargets(unittest.TestCase):
         self.assertEqual(len(configured(calls, "build-i386")), 1)
         self.assertNotIn("build-i386", [directory for directory, _ in suites(calls)])
 
-        missing = ("=== i386: {}toolchain missing (g++ -m32 cannot build a static program: install g++-multilib)\n"
-                   "=== win32: {}toolchain missing (no i686-w64-mingw32-g++-posix: install g++-mingw-w64-i686)\n")
+        missing = ("=== i386: {}toolchain missing (g++ -m32 cannot build a static program); add it with: "
+                   "sudo bash .ci/install_packages.sh g++-multilib\n"
+                   "=== win32: {}toolchain missing (no i686-w64-mingw32-g++-posix); add it with: "
+                   "sudo bash .ci/install_packages.sh g++-mingw-w64-i686\n")
         status, output, calls, summary, _ = run(toolchain="missing", installed=["qemu-i386"])
         self.assertEqual(status, 0, output)
         self.assertTrue(summary.endswith(missing.format("skipped: ", "skipped: ")), summary)
@@ -162,7 +164,8 @@ class AllTargets(unittest.TestCase):
 
         status, output, calls, summary, _ = run(ci=True, installed=["i686-w64-mingw32-g++-posix"])
         self.assertEqual(status, 1, output)
-        self.assertTrue(summary.endswith("=== win32: FAILED: no wine to run PE32 programs: install wine and "
+        self.assertTrue(summary.endswith("=== win32: FAILED: no wine to run PE32 programs; add it with: sudo dpkg "
+                                         "--add-architecture i386 && sudo bash .ci/install_packages.sh wine "
                                          "wine32:i386\n"), summary)
 
 

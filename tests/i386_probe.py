@@ -42,7 +42,7 @@ def probe():
         built = subprocess.run(["g++", "-m32", "-static", "-x", "c++", "-", "-o", program], input="int main() {}\n",
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, text=True)
         if built.returncode != 0 or not os.path.exists(program):
-            return "missing g++ -m32 cannot build a static program: install g++-multilib"
+            return "missing g++ -m32 cannot build a static program"
         ran = started([program])
         if ran:
             return "native"
