@@ -3,12 +3,45 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "console/utf8.hpp"
+#endif
+
 #include "matrix/report.hpp"
+
+namespace {
+
+// The name the tests give in SIMD_MIX_PROCESSOR_NAME, empty where none is
+// given. A Windows program reads it as UTF-16, the system's own form of the
+// environment, and keeps it as UTF-8, as a Linux program keeps its bytes:
+// the ANSI code page would turn every character it lacks into '?', and the
+// name the tests sent would not come back. Whatever the environment could
+// not carry (bytes that are not UTF-8, under wine) arrives as U+FFFD.
+std::string given_name() {
+#ifdef _WIN32
+    wchar_t wide[1024];
+    const DWORD length = GetEnvironmentVariableW(L"SIMD_MIX_PROCESSOR_NAME", wide, 1024);
+    if (length == 0 || length >= 1024) return {};
+    std::string name;
+    encode_utf8(reinterpret_cast<const char16_t*>(wide), length, [&name](const char* bytes, std::size_t size) {
+        name.append(bytes, size);
+        return true;
+    });
+    return name;
+#else
+    const char* given = std::getenv("SIMD_MIX_PROCESSOR_NAME");
+    return given ? given : "";
+#endif
+}
+
+}  // namespace
 
 std::string processor_name() {
     // A seam for the end-to-end tests: a brand string of any bytes, as a
     // virtual machine's host may set one.
-    if (const char* given = std::getenv("SIMD_MIX_PROCESSOR_NAME"); given && *given) return given;
+    if (std::string given = given_name(); !given.empty()) return given;
     unsigned registers[12];
     if (__get_cpuid_max(0x80000000, nullptr) < 0x80000004) return "unknown processor";
     for (unsigned leaf = 0; leaf < 3; ++leaf) {

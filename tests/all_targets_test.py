@@ -33,6 +33,10 @@ if name == "g++":
     with open(probe, "w") as file:
         file.write("\\0 not a program\\n" if scenario.get("kernel") == "refuses" else "#!/bin/sh\\n")
     os.chmod(probe, 0o755)
+elif name == "dpkg":
+    sys.exit(1)
+elif name == "id":
+    print(1000)
 elif name == "cmake" and "-B" in args:
     os.makedirs(args[args.index("-B") + 1], exist_ok=True)
 elif name == "ctest":
@@ -54,7 +58,8 @@ def run(ci=False, **scenario):
             os.makedirs(folder)
         for script in ("all_targets.sh", "i386_probe.py", "native_packages.sh"):
             shutil.copy(os.path.join(TESTS, script), os.path.join(root, "tests"))
-        names = ["g++", "cmake", "ctest"] + [name for name in ("qemu-i386", "i686-w64-mingw32-g++-posix", "wine")
+        names = ["g++", "cmake", "ctest"] + [name for name in ("qemu-i386", "i686-w64-mingw32-g++-posix", "wine",
+                                                               "dpkg", "id")
                                              if name in scenario.get("installed", [])]
         for name in names:
             with open(os.path.join(stand_ins, name), "w") as stand_in:
@@ -74,8 +79,10 @@ def run(ci=False, **scenario):
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=60)
         with open(env["CALLS"]) as file:
             calls = [json.loads(line) for line in file]
-        with open(env["TARGETS_SUMMARY"]) as file:
-            summary = file.read()
+        summary = None
+        if os.path.exists(env["TARGETS_SUMMARY"]):
+            with open(env["TARGETS_SUMMARY"]) as file:
+                summary = file.read()
     return result.returncode, result.stdout, calls, summary, stand_ins
 
 
@@ -167,6 +174,16 @@ class AllTargets(unittest.TestCase):
         self.assertTrue(summary.endswith("=== win32: FAILED: no wine to run PE32 programs; add it with: sudo dpkg "
                                          "--add-architecture i386 && sudo bash .ci/install_packages.sh wine "
                                          "wine32:i386\n"), summary)
+
+    def test_a_native_suite_that_lacks_packages_no_one_can_install_stops_the_run_before_any_build(self):
+        # dpkg knows no package, and the user is no root and has no sudo.
+        status, output, calls, summary, _ = run(installed=EVERYTHING + ["dpkg", "id"])
+        self.assertEqual(status, 1, output)
+        self.assertEqual(output, "=== the native suite needs nlohmann-json3-dev python3-matplotlib, and installing "
+                                 "needs root:\n    sudo bash .ci/install_packages.sh nlohmann-json3-dev "
+                                 "python3-matplotlib\n")
+        self.assertEqual([call[0] for call in calls if call[0] not in ("dpkg", "id")], [])
+        self.assertIsNone(summary)
 
 
 if __name__ == "__main__":
