@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -21,12 +22,17 @@ namespace {
 // not carry (bytes that are not UTF-8, under wine) arrives as U+FFFD.
 std::string given_name() {
 #ifdef _WIN32
-    wchar_t wide[1024];
-    const DWORD length = GetEnvironmentVariableW(L"SIMD_MIX_PROCESSOR_NAME", wide, 1024);
-    if (length == 0 || length >= 1024) return {};
+    // The first call gives the size the name needs, its terminator included;
+    // the second, the name's length without it.
+    const wchar_t* variable = L"SIMD_MIX_PROCESSOR_NAME";
+    const DWORD size = GetEnvironmentVariableW(variable, nullptr, 0);
+    if (size <= 1) return {};
+    std::wstring wide(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(variable, wide.data(), size);
+    if (length == 0 || length >= size) return {};
     std::string name;
-    encode_utf8(reinterpret_cast<const char16_t*>(wide), length, [&name](const char* bytes, std::size_t size) {
-        name.append(bytes, size);
+    encode_utf8(reinterpret_cast<const char16_t*>(wide.data()), length, [&name](const char* bytes, std::size_t count) {
+        name.append(bytes, count);
         return true;
     });
     return name;

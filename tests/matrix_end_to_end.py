@@ -404,14 +404,21 @@ HOSTILE_NAME = b'Evil "Turin" \\ 9\t5\xe9 caf\xc3\xa9 \xce\xa9'
 HOSTILE_TEXT = 'Evil "Turin" \\ 9\t5\ufffd caf\u00e9 \u03a9'
 
 
+# A name far longer than a brand string's 48 bytes comes back whole too.
+LONG_NAME = HOSTILE_NAME * 150
+LONG_TEXT = HOSTILE_TEXT * 150
+
+
 def case_hostile_name(program):
-    status, output, stderr = program.run("--json", "--isa", "sse", "--classes", "pand,mulps",
-                                         environment={"SIMD_MIX_PROCESSOR_NAME": HOSTILE_NAME})
-    check(status in (0, 3) and stderr == "", f"exit status {status}: {stderr}")
-    data = json.loads(output, object_pairs_hook=list)
-    check(data[0] == ("format_version", 1), f"first key {data[0]}")
-    name = dict(data)["processor"]
-    check(name == HOSTILE_TEXT, f"processor {name!r}")
+    # One character, as short as a name can be, is a name too.
+    for given, expected in ((HOSTILE_NAME, HOSTILE_TEXT), (LONG_NAME, LONG_TEXT), (b"\xce\xa9", "\u03a9")):
+        status, output, stderr = program.run("--json", "--isa", "sse", "--classes", "pand",
+                                             environment={"SIMD_MIX_PROCESSOR_NAME": given})
+        check(status in (0, 3) and stderr == "", f"exit status {status}: {stderr}")
+        data = json.loads(output, object_pairs_hook=list)
+        check(data[0] == ("format_version", 1), f"first key {data[0]}")
+        name = dict(data)["processor"]
+        check(name == expected, f"processor {name[:80]!r}, {len(name)} characters")
 
 
 def case_untrusted(program):
