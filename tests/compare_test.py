@@ -25,9 +25,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 FIXTURES = os.path.join(HERE, "data", "results")
 WITHOUT_AVX512 = os.path.join(FIXTURES, "amd-family25-model1-vm")
 BIMODAL = os.path.join(FIXTURES, "intel-family6-model207-metal")
-# The committed measurement, whose families have up to twenty classes, as two
-# machines.
-MEASURED = [os.path.join(HERE, "..", "docs", "results", "amd-family26-model2-vm")] * 2
+# The committed measurements, whose families have up to twenty classes.
+MEASURED = [os.path.join(HERE, "..", "docs", "results", name)
+            for name in ("amd-family26-model2-vm", "intel-family6-model167-vm")]
 SVG = "{http://www.w3.org/2000/svg}"
 
 
