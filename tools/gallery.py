@@ -9,9 +9,9 @@ chart of its transitions and its movement tables go into the folder itself
 (matrix-<family>.png, matrix-transitions.png,
 matrix-movement-<family>-<table>.png), and, once there are two machines or
 more, every family's triangle on each machine side by side to
-DIR/crossings.png, as tools/compare.py draws them. The README's part between the
-gallery's two marker lines is rewritten: a paragraph per machine saying what
-it is and what costs on it, then its pictures.
+DIR/crossings.png, as tools/compare.py draws them. The README's part
+between the gallery's two marker lines is rewritten: a paragraph per machine
+saying what it is and what costs on it, then its pictures.
 
 --check draws nothing and writes nothing: it says whether the README's
 gallery is the one these folders give.
