@@ -1,8 +1,10 @@
 """Tests of tools/compare.py on two fixture machines under data/results/: an
 AMD guest without AVX-512, and an Intel host with AVX-512 and a bimodal
 round trip (addps <-> addpd, best +0.4, typical +77). The whole report is
-compared with data/compare_report.md; copies with a file missing, malformed
-or of another format version are refused while the rest is compared.
+compared with data/compare_report.md, and the picture's panels and squares
+counted; the picture of two machines of docs/results/, and of ten made of
+them, is bounded in size. Copies with a file missing, malformed or of
+another format version are refused while the rest is compared.
 
 Needs matplotlib (Debian's python3-matplotlib).
 """
@@ -23,6 +25,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 FIXTURES = os.path.join(HERE, "data", "results")
 WITHOUT_AVX512 = os.path.join(FIXTURES, "amd-family25-model1-vm")
 BIMODAL = os.path.join(FIXTURES, "intel-family6-model207-metal")
+# The committed measurements, whose families have up to twenty classes.
+MEASURED = [os.path.join(HERE, "..", "docs", "results", name)
+            for name in ("amd-family26-model2-vm", "intel-family6-model167-vm")]
 SVG = "{http://www.w3.org/2000/svg}"
 
 
@@ -41,23 +46,85 @@ class Report(unittest.TestCase):
         self.assertEqual((status, errors), (0, ""))
         self.assertEqual(text, expected)
 
-    def test_the_picture_has_a_row_per_crossing_and_a_column_per_machine(self):
-        with tempfile.TemporaryDirectory() as folder:
-            picture = os.path.join(folder, "crossings.svg")
-            status, text, _ = run(WITHOUT_AVX512, BIMODAL, picture=picture)
-            self.assertEqual(status, 0)
-            texts = ["".join(element.itertext()) for element in ElementTree.parse(picture).iter(f"{SVG}text")]
-            png = os.path.join(folder, "crossings.png")
-            self.assertEqual(run(WITHOUT_AVX512, picture=png)[0], 0)
-            with open(png, "rb") as source:
-                self.assertEqual(source.read(8), b"\x89PNG\r\n\x1a\n")
-        rows = [line for line in text.splitlines() if line.startswith("| `") and " <-> " in line]
-        self.assertEqual(len(rows), 8)
-        for label in ("sse: addps <-> addpd", "avx512: vpaddd <-> vaddps", "amd-family25-model1-vm",
-                      "intel-family6-model207-metal", "+0.4~  typ +77.0"):
-            self.assertIn(label, texts)
-        self.assertEqual(texts.count("not on this processor"), 1)
-        self.assertEqual(texts.count("+2.0*"), 5)
+
+def svg_of(*folders):
+    """The ids and the texts of the picture that the comparison of the
+    folders draws."""
+    with tempfile.TemporaryDirectory() as work:
+        picture = os.path.join(work, "crossings.svg")
+        status, _, errors = run(*folders, picture=picture)
+        tree = ElementTree.parse(picture)
+    ids = [element.get("id") for element in tree.iter() if element.get("id")]
+    texts = ["".join(element.itertext()) for element in tree.iter(f"{SVG}text")]
+    return status, errors, ids, texts
+
+
+def png_size(path):
+    with open(path, "rb") as source:
+        head = source.read(24)
+    if head[:8] != b"\x89PNG\r\n\x1a\n":
+        raise ValueError(f"{path} is not a PNG")
+    return int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
+
+
+# A screen's width, and two screens' height, in pixels.
+SCREEN_WIDE, TWO_SCREENS_HIGH = 1920, 2160
+
+
+class Picture(unittest.TestCase):
+    def test_a_triangle_per_family_and_machine_with_a_square_per_round_trip(self):
+        status, errors, ids, texts = svg_of(WITHOUT_AVX512, BIMODAL)
+        self.assertEqual((status, errors), (0, ""))
+        self.assertEqual([gid for gid in ids if gid.startswith("panel-")],
+                         ["panel-sse-0", "panel-sse-1", "panel-avx2-0", "panel-avx2-1", "panel-avx512-0",
+                          "panel-avx512-1"])
+        self.assertEqual([gid for gid in ids if gid.startswith(("bimodal-", "absent-"))],
+                         ["bimodal-sse-1-addps-addpd", "absent-avx512-0"])
+        self.assertEqual(texts.count("amd-family25-model1-vm"), 3)
+        self.assertEqual(texts.count("intel-family6-model207-metal"), 3)
+        for caption in ("4 of 6 cost", "dearest +2.0*", "5 of 6 cost, 1 bimodal", "dearest +0.4~ typ +77.0",
+                        "1 of 3 cost"):
+            self.assertIn(caption, texts)
+        self.assertEqual(texts.count("not on this processor"), 2)
+        # The second machine's sse family without shufps: its three pairs
+        # with shufps stand grey in that triangle.
+        machines = [compare.load_folder(folder) for folder in (WITHOUT_AVX512, BIMODAL)]
+        sse = machines[1]["families"]["sse"]
+        sse["names"].remove("shufps")
+        sse["cells"] = {pair: cell for pair, cell in sse["cells"].items() if "shufps" not in pair}
+        figure = compare.draw(machines, ["sse", "avx2", "avx512"])
+        squares = {collection.get_gid(): len(collection.get_paths()) for axes in figure.axes
+                   for collection in axes.collections if collection.get_gid()}
+        compare.plt.close(figure)
+        self.assertEqual(squares, {"squares-sse-0": 6, "squares-sse-1": 3, "left-out-sse-1": 3, "squares-avx2-0": 3,
+                                   "squares-avx2-1": 3, "squares-avx512-1": 3})
+
+    def test_two_and_ten_machines_of_twenty_classes_fit_a_screen_wide_and_two_high(self):
+        with tempfile.TemporaryDirectory() as work:
+            picture = os.path.join(work, "crossings.png")
+            self.assertEqual(run(*MEASURED, picture=picture)[0], 0)
+            sizes = [png_size(picture)]
+            two = [compare.load_folder(folder) for folder in MEASURED]
+            machines = [dict(two[number % 2], label=f"machine-{number}") for number in range(10)]
+            families = compare.measured_families(machines)[0]
+            figure = compare.draw(machines, families)
+            panels = {axes.get_gid(): axes.get_position() for axes in figure.axes if axes.get_gid()}
+            compare.save(figure, picture)
+            sizes.append(png_size(picture))
+        for wide, high in sizes:
+            self.assertLessEqual(wide, SCREEN_WIDE)
+            self.assertLessEqual(high, TWO_SCREENS_HIGH)
+        self.assertEqual(families, ["sse", "avx2", "avx512"])
+        self.assertEqual(sorted(panels), sorted(f"panel-{name}-{index}" for name in families for index in range(10)))
+        # Two bands of five: within a band a family's panels stand in one
+        # row, left to right; the second band lies under the whole first.
+        for name in families:
+            for band in (range(0, 5), range(5, 10)):
+                row = [panels[f"panel-{name}-{index}"] for index in band]
+                self.assertEqual(len({round(box.y1, 6) for box in row}), 1, name)
+                self.assertEqual([box.x0 for box in row], sorted(box.x0 for box in row))
+        lowest_of_first = min(panels[f"panel-avx512-{index}"].y0 for index in range(5))
+        self.assertTrue(all(panels[f"panel-sse-{index}"].y1 < lowest_of_first for index in range(5, 10)))
 
 
 def copy_of(folder, into):
