@@ -430,7 +430,7 @@ def case_hostile_name(program):
                                          environment={"SIMD_MIX_PROCESSOR_NAME": HOSTILE_NAME})
     check(status in (0, 3) and stderr == "", f"exit status {status}: {stderr}")
     data = json.loads(output, object_pairs_hook=list)
-    check(data[0] == ("format_version", 1), f"first key {data[0]}")
+    check(data[0] == ("format_version", 2), f"first key {data[0]}")
     name = dict(data)["processor"]
     if program.windows:
         # The environment reaches a PE32 through wine and the ANSI code page,
