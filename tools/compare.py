@@ -7,8 +7,11 @@ Each folder is one machine's, as make results writes it: machine.json,
 clock.json, bench.json and matrix.json. The report, in Markdown on standard
 output, has one column per machine: what the machine is, each family's
 latencies, every round trip between classes that costs on any machine (best
-and typical, with the marks of the heatmaps), the upper-half transitions and
-the benchmark's two penalties in core cycles. A machine that lacks a family,
+and typical, with the marks of the heatmaps), the upper-half transitions (a
+table per figure: per change of state, per instruction after a change, per
+instruction in the steady state; a folder of format 1 has one, per
+instruction over one chain length) and the benchmark's two penalties in core
+cycles. A machine that lacks a family,
 a transition or a state shows "not on this processor".
 
 --picture draws the crossings that cost, one column per machine, on the
