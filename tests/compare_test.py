@@ -1,10 +1,15 @@
 """Tests of tools/compare.py on two fixture machines under data/results/: an
 AMD guest without AVX-512, and an Intel host with AVX-512 and a bimodal
-round trip (addps <-> addpd, best +0.4, typical +77). The whole report is
-compared with data/compare_report.md, and the picture's panels and squares
-counted; the picture of two machines of docs/results/, and of ten made of
-them, is bounded in size. Copies with a file missing, malformed or of
-another format version are refused while the rest is compared.
+round trip (addps <-> addpd, best +0.4, typical +77), both of format 2, their
+transitions set by hand in the shapes of both kinds of core: +1 per
+instruction after a dirty upper half, after a change and in the steady state,
+on the AMD guest; +389 and +446 per change of state on the Intel host. The
+whole report is compared with data/compare_report.md, and the AMD guest as
+format 1 wrote it (data/format1/) beside the Intel host; the picture's panels
+and squares are counted, and the picture of two machines of docs/results/,
+and of ten made of them, is bounded in size. Copies with a file missing,
+malformed or of another format version are refused while the rest is
+compared.
 
 Needs matplotlib (Debian's python3-matplotlib).
 """
@@ -24,6 +29,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 FIXTURES = os.path.join(HERE, "data", "results")
 WITHOUT_AVX512 = os.path.join(FIXTURES, "amd-family25-model1-vm")
+FORMAT_1 = os.path.join(HERE, "data", "format1", "amd-family25-model1-vm")
 BIMODAL = os.path.join(FIXTURES, "intel-family6-model207-metal")
 # The committed measurements, whose families have up to twenty classes.
 MEASURED = [os.path.join(HERE, "..", "docs", "results", name)
@@ -45,6 +51,22 @@ class Report(unittest.TestCase):
         status, text, errors = run(WITHOUT_AVX512, BIMODAL)
         self.assertEqual((status, errors), (0, ""))
         self.assertEqual(text, expected)
+
+    def test_a_folder_of_format_1_shows_its_transitions_as_measured_then_beside_the_three_figures(self):
+        status, text, errors = run(FORMAT_1, BIMODAL)
+        self.assertEqual((status, errors), (0, ""))
+        section = text.split("## Transitions\n")[1].split("## The benchmark's penalties")[0]
+        self.assertEqual([line for line in section.splitlines() if line.startswith("### ")], [
+            "### Per instruction, one chain length (format 1)", "### Per change of state",
+            "### Per instruction after a change", "### Per instruction, steady state"])
+        self.assertEqual([line for line in section.splitlines() if line.startswith("| legacy SSE, 128 bits: dirty YMM")], [
+            "| legacy SSE, 128 bits: dirty YMM upper half | +28.1* / +28.9 (+337.2 per iteration) | "
+            "not measured in format 2 |",
+            "| legacy SSE, 128 bits: dirty YMM upper half | not measured in format 1 | +389.0* / +392.3 |",
+            "| legacy SSE, 128 bits: dirty YMM upper half | not measured in format 1 | +0.1 / +0.1 |",
+            "| legacy SSE, 128 bits: dirty YMM upper half | not measured in format 1 | +0.0 / +0.0 |"])
+        # Everything else reads as in format 2.
+        self.assertEqual(text.split("## Transitions")[0], run(WITHOUT_AVX512, BIMODAL)[1].split("## Transitions")[0])
 
 
 def svg_of(*folders):
@@ -156,7 +178,7 @@ class Refusals(unittest.TestCase):
             with open(os.path.join(bad["not_utf8"], "machine.json"), "wb") as target:
                 target.write(latin1)
             rewrite(os.path.join(bad["no_clock"], "clock.json"), lambda data: data.update(core_ghz=None))
-            rewrite(os.path.join(bad["version"], "clock.json"), lambda data: data.update(format_version=2))
+            rewrite(os.path.join(bad["version"], "clock.json"), lambda data: data.update(format_version=3))
             rewrite(os.path.join(bad["unversioned"], "machine.json"), lambda data: data.pop("format_version"))
             rewrite(os.path.join(bad["incomplete"], "matrix.json"),
                     lambda data: data["families"][0]["classes"][1].pop("typical"))
@@ -170,8 +192,8 @@ class Refusals(unittest.TestCase):
                 f"compare: refused {bad['malformed']}: {bad['malformed']}/matrix.json: malformed JSON: Extra data",
                 f"compare: refused {bad['not_utf8']}: {bad['not_utf8']}/machine.json: malformed JSON: 'utf-8' codec "
                 "can't decode byte 0xe9",
-                f"compare: refused {bad['version']}: {bad['version']}/clock.json: format version 2, which this tool "
-                "does not know (it reads 1)",
+                f"compare: refused {bad['version']}: {bad['version']}/clock.json: format version 3, which this tool "
+                "does not know (it reads 1, 2)",
                 f"compare: refused {bad['unversioned']}: {bad['unversioned']}/machine.json: no format_version",
                 f"compare: refused {bad['incomplete']}: {bad['incomplete']}/matrix.json: class 'addps' of family "
                 "'sse' has no 'typical'",

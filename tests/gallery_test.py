@@ -1,8 +1,8 @@
 """Tests of tools/gallery.py: the committed README's gallery is the one that
-docs/results/ gives, with every picture it shows in the tree; on the fixture
-machines under data/results/, one of them given a movement table, the
-command rewrites only the part between the markers and draws every picture
-that part shows.
+docs/results/ gives, with every picture it shows in the tree; on two fixture
+machines, one as format 1 wrote it (data/format1/), the other of format 2 and
+given a movement table (data/results/), the command rewrites only the part
+between the markers and draws every picture that part shows.
 
 Needs matplotlib (Debian's python3-matplotlib).
 """
@@ -58,9 +58,8 @@ class Committed(unittest.TestCase):
 class Fixtures(unittest.TestCase):
     def test_the_part_between_the_markers_is_rewritten_and_its_pictures_drawn(self):
         with tempfile.TemporaryDirectory() as work:
-            for machine in ("amd-family25-model1-vm", "intel-family6-model207-metal"):
-                shutil.copytree(os.path.join(HERE, "data", "results", machine),
-                                os.path.join(work, "results", machine))
+            for kind, machine in (("format1", "amd-family25-model1-vm"), ("results", "intel-family6-model207-metal")):
+                shutil.copytree(os.path.join(HERE, "data", kind, machine), os.path.join(work, "results", machine))
             # One machine gets the SSE widths table of the movement, taken
             # from the committed measurement, for its structure.
             with open(os.path.join(ROOT, "docs", "results", "amd-family26-model2-vm", "matrix.json")) as source:
@@ -101,6 +100,10 @@ class Fixtures(unittest.TestCase):
             self.assertIn("addps <-> addpd +0.4~ / +77.0, fast in 18% of runs", text)
             self.assertIn("- `avx512`: not on this processor (the processor has no AVX-512 Foundation)", text)
             self.assertEqual(text.count("- the `sse` widths table's movements that cost: "), 1)
+            self.assertEqual([line for line in text.splitlines() if line.startswith("- transitions")], [
+                "- transitions that cost: per instruction, one chain length (format 1): sse128 after dirty_ymm +28.1",
+                "- transitions that cost: per change of state: sse128 after dirty_zmm +446.0, sse128 after dirty_ymm "
+                "+389.0; per instruction after a change: vex256 after dirty_zmm +1.4"])
             self.assertEqual(run("--results", "results", "--check", where=work)[0], 0)
             with open(readme, "w") as target:
                 target.write("no markers\n")

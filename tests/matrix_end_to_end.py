@@ -17,7 +17,8 @@ from case_runner import cases_in, check, command_of, on_real_processor, run_case
 
 TIMEOUT = 180
 ITERATIONS = 4096
-TRANSITION_LENGTH = 12
+TRANSITION_SHORT, TRANSITION_LONG = 4, 12
+TRANSITION_FIGURES = ["per_change", "per_instruction", "steady_per_instruction"]
 SSE_CLASSES = ["paddd", "pmuludq", "pand", "pshufd", "addps", "mulps", "andps", "shufps", "addpd", "mulpd", "andpd",
                "shufpd", "addss", "mulss", "addsd", "mulsd", "cvtdq2ps", "cvtps2dq", "blendvps", "pblendvb"]
 FAMILIES = ["sse", "avx", "avx2", "avx512"]
@@ -33,8 +34,10 @@ CROSSING = re.compile(rf"  (\w+) <-> (\w+): \+\d+\.\d cycles per round trip( at 
 BIMODAL = re.compile(rf"  (\w+) <-> (\w+): best [+-]\d+\.\d, {TYPICAL}")
 HEADING = re.compile(r"(sse|avx|avx2|avx512): ([^:]+)(: (unsupported, .+|every avx class is measured in the avx2 "
                      r"triangle))?")
+# A state's three figures: per change of state, per instruction after it and
+# per instruction in the steady state, each best with its mark and typical.
 TRANSITION = re.compile(r"    (after vzeroupper \(the control\)|dirty YMM upper half|dirty ZMM upper half|dirty zmm16-31) +"
-                        r"([+-]\d+\.\d\d\*? +[+-]\d+\.\d\d +[+-]\d+\.\d|n/a, .+)")
+                        r"([+-]\d+\.\d\*? +[+-]\d+\.\d( +[+-]\d+\.\d\d\*? +[+-]\d+\.\d\d){2}|n/a, .+)")
 MOVEMENT_HEADING = re.compile(r"data movement, (sse|avx|avx2|avx512): ([^:]+)(: (unsupported, .+|every avx movement "
                               r"chain is measured in avx2's tables))?")
 GRID_HEAD = re.compile(r"  (\w+): (\w+) -> (\w+) -> (\w+) takes \d+\.\d\d cycles per step \(typical \d+\.\d\d\)")
@@ -141,8 +144,8 @@ def check_family(lines, classes):
 
 
 def check_transitions(lines):
-    check(lines[3] == "(* where every window puts it 0.1 or more from zero on one side):", f"{lines[3]!r}")
-    kinds, at = [], 4
+    check(lines[5] == "figure 0.1 or more from zero on one side:", f"{lines[5]!r}")
+    kinds, at = [], 6
     while at < len(lines):
         line = lines[at]
         kind = re.fullmatch(r"  (legacy SSE|VEX|EVEX), (128|256|512) bits, ([^:]+)(: unsupported, .+|, \d+\.\d\d "
@@ -152,11 +155,12 @@ def check_transitions(lines):
         at += 1
         if "unsupported" in kind.group(4):
             continue
-        check(lines[at].split() == ["per", "instruction", "per", "iteration"], f"{lines[at]!r}")
-        check(lines[at + 1].split() == ["best", "typical", "best"], f"{lines[at + 1]!r}")
-        states = lines[at + 2:at + 6]
+        check(lines[at].split() == ["per", "change", "per", "instruction", "per", "instruction,"], f"{lines[at]!r}")
+        check(lines[at + 1].split() == ["of", "state", "after", "a", "change", "steady", "state"], f"{lines[at + 1]!r}")
+        check(lines[at + 2].split() == ["best", "typical"] * 3, f"{lines[at + 2]!r}")
+        states = lines[at + 3:at + 7]
         check(all(TRANSITION.fullmatch(state) for state in states), f"states {states!r}")
-        at += 6
+        at += 7
     check(kinds == ["legacy SSE 128", "VEX 128", "VEX 256", "EVEX 512"], f"kinds {kinds}")
 
 
@@ -351,29 +355,50 @@ def check_json_family(family, data, lengths, every_ruler):
 
 
 def check_json_transitions(transitions, lengths, every_ruler):
-    per_run = transitions["instructions_per_iteration"] * ITERATIONS
-    check(transitions["instructions_per_iteration"] == TRANSITION_LENGTH, "instructions per iteration")
+    check((transitions["short_chain"], transitions["long_chain"], transitions["steady_chain"])
+          == (TRANSITION_SHORT, TRANSITION_LONG, TRANSITION_LONG), "chain lengths")
+    check([figure["name"] for figure in transitions["figures"]] == TRANSITION_FIGURES, "figures")
     check([state["name"] for state in transitions["states"]] == ["clean", "dirty_ymm", "dirty_zmm", "dirty_zmm16_31"],
           "states")
     check([kind["name"] for kind in transitions["kinds"]] == ["sse128", "vex128", "vex256", "evex512"], "kinds")
+    lengths_apart = TRANSITION_LONG - TRANSITION_SHORT
     for kind in transitions["kinds"]:
         if kind["status"] != "measured":
             check(kind["why"], f"{kind['name']} says why not")
             continue
+        latencies = []
         for state in kind["states"]:
             if state["status"] != "measured":
                 check(state["why"], f"{kind['name']} after {state['state']} says why not")
                 continue
-            runs = state["windows"]
-            rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS) for short, long in runs["ruler_minimums"]]
-            every_ruler.extend(rulers)
-            extras = [(after - plain) / per_run / ruler
-                      for plain, after, ruler in zip(runs["plain_minimums"], runs["state_minimums"], rulers)]
-            name = f"{kind['name']} after {state['state']}"
-            check(abs(statistics.median(extras) - state["cycles"]) < 1e-4, f"{name}: cycles")
-            check(abs(state["per_iteration"] - TRANSITION_LENGTH * state["cycles"]) < 1e-4, f"{name}: per iteration")
-            agree = min(extras) >= 0.1 or max(extras) <= -0.1
-            check(state["measurable"] == agree, f"{name}: measurable")
+            runs, name = state["windows"], f"{kind['name']} after {state['state']}"
+            for kind_of_run, key in (("minimums", "cycles"), ("medians", "typical")):
+                rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS)
+                          for short, long in runs[f"ruler_{kind_of_run}"]]
+                if kind_of_run == "minimums":
+                    every_ruler.extend(rulers)
+
+                def per_iteration(first, second):
+                    return [(after - before) / ITERATIONS / ruler for before, after, ruler in
+                            zip(runs[f"{first}_{kind_of_run}"], runs[f"{second}_{kind_of_run}"], rulers)]
+                at_short = per_iteration("reference_short", "head_short")
+                at_long = per_iteration("reference_long", "head_long")
+                instruction = [(long - short) / lengths_apart for short, long in zip(at_short, at_long)]
+                figures = {"per_change": [short - TRANSITION_SHORT * each for short, each in zip(at_short, instruction)],
+                           "per_instruction": instruction,
+                           "steady_per_instruction": [extra / TRANSITION_LONG for extra in
+                                                      per_iteration("reference_long", "steady")]}
+                if kind_of_run == "minimums":
+                    latencies += [cycles / lengths_apart for cycles in per_iteration("reference_short", "reference_long")]
+                for figure, values in figures.items():
+                    check(len(values) == transitions["windows"], f"{name}: a figure per window")
+                    entry = state[figure]
+                    check(abs(statistics.median(values) - entry[key]) < 1e-4, f"{name}: {figure} {key}")
+                    check(abs(min(values) - entry[f"{key}_lowest"]) < 1e-4, f"{name}: {figure} {key}_lowest")
+                    if kind_of_run == "minimums":
+                        agree = min(values) >= 0.1 or max(values) <= -0.1
+                        check(entry["measurable"] == agree, f"{name}: {figure} measurable")
+        check(abs(statistics.median(latencies) - kind["latency"]) < 1e-4, f"{kind['name']}: latency")
 
 
 def case_json(program):
@@ -416,7 +441,7 @@ def case_hostile_name(program):
                                              environment={"SIMD_MIX_PROCESSOR_NAME": given})
         check(status in (0, 3) and stderr == "", f"exit status {status}: {stderr}")
         data = json.loads(output, object_pairs_hook=list)
-        check(data[0] == ("format_version", 1), f"first key {data[0]}")
+        check(data[0] == ("format_version", 2), f"first key {data[0]}")
         name = dict(data)["processor"]
         check(name == expected, f"processor {name[:80]!r}, {len(name)} characters")
 
@@ -440,11 +465,22 @@ def case_list(program):
                      "sse chain mulps alone: 12 instructions per loop iteration"], f"titles {titles!r}")
     # Every transition routine the program has follows, the zmm16-31 ones
     # on a 64-bit program only.
+    # Each kind's reference at 4 and 12 instructions, and for each state the
+    # write at the head of the chains of 4 and 12 and once before the loop.
     transitions = [line for line in lines if line.startswith("transition ")]
-    states = 5 if program.bits == 64 else 4
-    check(len(transitions) == 4 * states, f"{len(transitions)} transition listings")
-    check(transitions[2] == "transition sse128, dirty_ymm: one state write and 12 instructions per loop iteration",
-          f"{transitions[2]!r}")
+    states = 4 if program.bits == 64 else 3
+    check(len(transitions) == 4 * (2 + 3 * states), f"{len(transitions)} transition listings")
+    check(transitions[:8] == [
+        "transition sse128, none: 4 instructions per loop iteration",
+        "transition sse128, none: 12 instructions per loop iteration",
+        "transition sse128, clean: one state write and 4 instructions per loop iteration",
+        "transition sse128, clean: one state write and 12 instructions per loop iteration",
+        "transition sse128, clean, steady: 12 instructions per loop iteration, after vzeroupper (C5 F8 77) once "
+        "before the first time stamp",
+        "transition sse128, dirty_ymm: one state write and 4 instructions per loop iteration",
+        "transition sse128, dirty_ymm: one state write and 12 instructions per loop iteration",
+        "transition sse128, dirty_ymm, steady: 12 instructions per loop iteration, after vinsertf128 ymm7, ymm3, "
+        "xmm3, 0x01 (C4 E3 65 18 FB 01) once before the first time stamp"], f"{transitions[:8]!r}")
     # The short alternating chain, as the benchmark lists a loop body.
     block = program.line_break.join([
         "chain pand, mulps: 4 instructions per loop iteration", "\tcode:", "\t\t/*|*/", "",

@@ -122,12 +122,12 @@ class Results(unittest.TestCase):
             "tools/bench.py --json --binary /nowhere/build/simd-mix-bench --runs 3 --warmup 2 failed with exit "
             "status 4": {"FAIL": "bench.py"},
             "/nowhere/build/simd-mix-clock --json --tests printed JSON without a format version as its first "
-            "key": {"PRINT_FOR": "simd-mix-clock", "PRINT": '{"core_ghz": 3.0, "format_version": 1}'},
-            "/nowhere/build/simd-mix-matrix --json printed format version 2; this tool writes version 1":
-                {"PRINT_FOR": "simd-mix-matrix", "PRINT": '{"format_version": 2}'},
+            "key": {"PRINT_FOR": "simd-mix-clock", "PRINT": '{"core_ghz": 3.0, "format_version": 2}'},
+            "/nowhere/build/simd-mix-matrix --json printed format version 1; this tool writes version 2":
+                {"PRINT_FOR": "simd-mix-matrix", "PRINT": '{"format_version": 1}'},
             "/nowhere/build/simd-mix-clock --json --tests was killed by signal 9": {"KILLED": "simd-mix-clock"},
             "/nowhere/build/simd-mix-matrix --json printed no JSON object":
-                {"PRINT_FOR": "simd-mix-matrix", "PRINT": '{"format_version": 1,'},
+                {"PRINT_FOR": "simd-mix-matrix", "PRINT": '{"format_version": 2,'},
         }
         for message, environment in cases.items():
             with self.subTest(message):

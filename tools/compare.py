@@ -7,8 +7,11 @@ Each folder is one machine's, as make results writes it: machine.json,
 clock.json, bench.json and matrix.json. The report, in Markdown on standard
 output, has one column per machine: what the machine is, each family's
 latencies, every round trip between classes that costs on any machine (best
-and typical, with the marks of the heatmaps), the upper-half transitions and
-the benchmark's two penalties in core cycles. A machine that lacks a family,
+and typical, with the marks of the heatmaps), the upper-half transitions (a
+table per figure: per change of state, per instruction after a change, per
+instruction in the steady state; a folder of format 1 has one, per
+instruction over one chain length) and the benchmark's two penalties in core
+cycles. A machine that lacks a family,
 a transition or a state shows "not on this processor".
 
 --picture draws each family's triangle of round trips, a row per family and
@@ -42,7 +45,7 @@ import bench  # noqa: E402
 import heatmap  # noqa: E402
 from heatmap import field, listed, signed  # noqa: E402
 
-KNOWN_VERSIONS = (1,)
+KNOWN_VERSIONS = (1, 2)
 FILES = ("machine.json", "clock.json", "bench.json", "matrix.json")
 ABSENT = "not on this processor"
 NOT_MEASURED = "not measured"
@@ -305,39 +308,60 @@ def crossing_section(machines, found, resolution):
     return lines + table("round trip", machines, rows) + [""]
 
 
+# What each figure of the transitions is, for its table.
+TRANSITION_FIGURES = {
+    "per_change": "Extra core cycles at each change of state, the state written at the head of every iteration, "
+                  "from chains of two lengths beyond the same chains with no state write.",
+    "per_instruction": "Extra core cycles per instruction after a change of state, from the same chains.",
+    "steady_per_instruction": "Extra core cycles per instruction with the state set once before the loop, beyond "
+                              "the same chain with no state write.",
+    heatmap.ONE_LENGTH[0]: "Extra core cycles per instruction of one chain with the state written at the head of "
+                           "every iteration, beyond the same chain with no state write, and per iteration: a cost "
+                           "per change of state and a cost per instruction read alike here.",
+}
+
+
+def transition_text(machine, kind_name, state_name, figure):
+    """A machine's cell of one figure of a kind after a state."""
+    section = machine["transitions"]
+    if section is None:
+        return NOT_MEASURED
+    kind = next((kind for kind in section["kinds"] if kind["name"] == kind_name), None)
+    if kind is None:
+        return NOT_MEASURED
+    result = kind["states"].get(state_name) if kind["status"] == "measured" else None
+    if kind["status"] == "unsupported" or (result and result["status"] == "unsupported"):
+        return ABSENT
+    if result is None or result["status"] != "measured":
+        return NOT_MEASURED
+    entry = result["figures"].get(figure)
+    if entry is None:
+        return f"not measured in format {section['format_version']}"
+    text = f"{signed(entry['cycles'])}{'*' if entry['measurable'] else ''} / {signed(entry['typical'])}"
+    if isinstance(entry.get("per_iteration"), (int, float)):
+        text += f" ({signed(entry['per_iteration'])} per iteration)"
+    return text
+
+
 def transition_section(machines):
+    """A table per figure of the transitions, a row per kind and state."""
     known = [machine["transitions"] for machine in machines if machine["transitions"]]
     if not known:
         return []
+    figures = in_order([section["figures"] for section in known])
     states = in_order([[state for state in section["states"]] for section in known])
     kinds = in_order([[(kind["name"], kind["title"]) for kind in section["kinds"] if kind["status"] == "measured"]
                       for section in known])
-    rows = []
-    for kind_name, kind_title in kinds:
-        for state_name, state_title in states:
-            cells = [f"{kind_title}: {state_title}"]
-            for machine in machines:
-                section = machine["transitions"]
-                kind = next((kind for kind in section["kinds"] if kind["name"] == kind_name), None) \
-                    if section else None
-                result = kind["states"].get(state_name) if kind and kind["status"] == "measured" else None
-                if kind is None:
-                    cells.append(NOT_MEASURED)
-                elif kind["status"] == "unsupported" or (result and result["status"] == "unsupported"):
-                    cells.append(ABSENT)
-                elif result is None or result["status"] != "measured":
-                    cells.append(NOT_MEASURED)
-                else:
-                    text = f"{signed(result['cycles'])}{'*' if result['measurable'] else ''} / " \
-                           f"{signed(result['typical'])}"
-                    if isinstance(result.get("per_iteration"), (int, float)):
-                        text += f" ({signed(result['per_iteration'])} per iteration)"
-                    cells.append(text)
-            rows.append(cells)
-    return ["## Transitions", "",
-            "Extra core cycles per instruction of a dependent chain after each upper-half state, beyond the same "
-            "chain with no state write, best / typical, and per iteration (best).", ""] \
-        + table("instruction: state before it", machines, rows) + [""]
+    lines = ["## Transitions", "",
+             "Extra core cycles of a dependent chain after each upper-half state, beyond the same chain with no "
+             "state write, best / typical; a table per figure.", ""]
+    for figure, title in figures:
+        rows = [[f"{kind_title}: {state_title}"] + [transition_text(machine, kind_name, state_name, figure)
+                                                     for machine in machines]
+                for kind_name, kind_title in kinds for state_name, state_title in states]
+        lines += [f"### {title[0].upper()}{title[1:]}", "", TRANSITION_FIGURES.get(figure, title), ""]
+        lines += table("instruction: state before it", machines, rows) + [""]
+    return lines
 
 
 def penalty_text(penalty):
