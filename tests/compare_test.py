@@ -13,12 +13,13 @@ import os
 import shutil
 import tempfile
 import unittest
+from unittest import mock
 import xml.etree.ElementTree as ElementTree
 
 from drawing_tools import import_drawing
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-[compare] = import_drawing("compare")
+[compare, results_files] = import_drawing("compare", "results_files")
 
 FIXTURES = os.path.join(HERE, "data", "results")
 WITHOUT_AVX512 = os.path.join(FIXTURES, "amd-family25-model1-vm")
@@ -118,6 +119,48 @@ class Refusals(unittest.TestCase):
             status, text, errors = run(bad["missing"], bad["version"])
             self.assertEqual((status, text), (2, ""))
             self.assertEqual(errors.splitlines()[-1], "compare: no folder to compare")
+
+    def test_a_hostile_file_is_refused_in_one_line_and_the_others_compared(self):
+        with tempfile.TemporaryDirectory() as work:
+            bad = {}
+            for what in ("brackets", "deep", "nan", "infinity", "huge", "large", "folder"):
+                os.mkdir(os.path.join(work, what))
+                bad[what] = copy_of(BIMODAL, os.path.join(work, what))
+            matrix = os.path.join(BIMODAL, "matrix.json")
+            with open(matrix) as source:
+                text = source.read()
+            for what, figure in (("nan", "NaN"), ("infinity", "-Infinity"), ("huge", "1e999")):
+                with open(os.path.join(bad[what], "matrix.json"), "w") as target:
+                    target.write(text.replace('"latency": 1.0', f'"latency": {figure}', 1))
+            with open(os.path.join(bad["brackets"], "matrix.json"), "w") as target:
+                target.write("[" * 200_000)
+            rewrite(os.path.join(bad["deep"], "machine.json"),
+                    lambda data: data.update(stepping=json.loads("[" * 99 + "]" * 99)))
+            # Sparse: its size alone refuses it.
+            with open(os.path.join(bad["large"], "bench.json"), "r+b") as target:
+                target.truncate(65_000_000)
+            os.unlink(os.path.join(bad["folder"], "clock.json"))
+            os.mkdir(os.path.join(bad["folder"], "clock.json"))
+            order = ["brackets", "deep", "nan", "infinity", "huge", "large", "folder"]
+            status, text, errors = run(*[bad[what] for what in order[:3]], WITHOUT_AVX512,
+                                       *[bad[what] for what in order[3:]])
+            self.assertEqual(status, 1)
+            self.assertEqual(text, run(WITHOUT_AVX512)[1])
+            self.assertEqual(errors, "".join(f"compare: refused {bad[what]}: {bad[what]}/{why}\n" for what, why in (
+                ("brackets", "matrix.json: nested more than 64 deep"),
+                ("deep", "machine.json: nested more than 64 deep"),
+                ("nan", "matrix.json: malformed JSON: NaN, which JSON does not allow"),
+                ("infinity", "matrix.json: malformed JSON: -Infinity, which JSON does not allow"),
+                ("huge", "matrix.json: malformed JSON: the number 1e999 is too large to be finite"),
+                ("large", "bench.json: 65 MB, more than the 64 MB that any results file stays within"),
+                ("folder", "clock.json: not a plain file"))))
+            # The large file is judged by its size: it is never opened.
+            def opening(path, *arguments):
+                self.assertFalse(path.endswith("bench.json"), path)
+                return open(path, *arguments)
+
+            with mock.patch.object(results_files, "open", create=True, side_effect=opening):
+                self.assertEqual(run(bad["large"])[0], 2)
 
 
 if __name__ == "__main__":

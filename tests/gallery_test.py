@@ -22,6 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 [gallery] = import_drawing("gallery")
 
+MACHINES = ("amd-family25-model1-vm", "intel-family6-model207-metal")
 PICTURE = re.compile(r"!\[[^\]]*\]\(([^)]+)\)")
 
 
@@ -58,7 +59,7 @@ class Committed(unittest.TestCase):
 class Fixtures(unittest.TestCase):
     def test_the_part_between_the_markers_is_rewritten_and_its_pictures_drawn(self):
         with tempfile.TemporaryDirectory() as work:
-            for machine in ("amd-family25-model1-vm", "intel-family6-model207-metal"):
+            for machine in MACHINES:
                 shutil.copytree(os.path.join(HERE, "data", "results", machine),
                                 os.path.join(work, "results", machine))
             # One machine gets the SSE widths table of the movement, taken
@@ -107,6 +108,28 @@ class Fixtures(unittest.TestCase):
             status, _, errors = run("--results", "results", where=work)
             self.assertEqual(status, 2)
             self.assertIn("the README needs the marker lines", errors)
+
+
+class Refusals(unittest.TestCase):
+    def test_a_hostile_file_stops_the_gallery_in_one_line_naming_it(self):
+        with tempfile.TemporaryDirectory() as work:
+            for machine in MACHINES:
+                shutil.copytree(os.path.join(HERE, "data", "results", machine),
+                                os.path.join(work, "results", machine))
+            matrix = os.path.join(work, "results", MACHINES[1], "matrix.json")
+            with open(matrix) as source:
+                text = source.read()
+            with open(matrix, "w") as target:
+                target.write(text.replace('"latency": 1.0', '"latency": NaN', 1))
+            readme = os.path.join(work, "README.md")
+            with open(readme, "w") as target:
+                target.write(f"{gallery.BEGIN}\n{gallery.END}\n")
+            folder = f"results/{MACHINES[1]}"
+            self.assertEqual(run("--results", "results", where=work),
+                             (2, "", f"gallery: {folder}: {folder}/matrix.json: malformed JSON: NaN, which JSON does "
+                                     "not allow\n"))
+            self.assertEqual(sorted(os.listdir(os.path.join(work, "results", MACHINES[0]))),
+                             sorted(os.listdir(os.path.join(HERE, "data", "results", MACHINES[0]))))
 
 
 if __name__ == "__main__":

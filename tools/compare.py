@@ -14,8 +14,10 @@ a transition or a state shows "not on this processor".
 --picture draws the crossings that cost, one column per machine, on the
 heatmaps' scale, to PATH (.png or .svg).
 
-A folder that misses a file, holds malformed JSON, or a format version this
-tool does not know, is refused with a line on standard error naming the file
+A folder that misses a file, holds one that is malformed JSON, nested too
+deeply, holds NaN, Infinity or a number too large to be finite, is larger
+than 64 MB, or has a format version this tool does not know (see
+results_files.py), is refused with a line on standard error naming the file
 and what is wrong; the other folders are still compared.
 
 Exit status: 0; 1 when a folder was refused or the picture cannot be
@@ -36,43 +38,18 @@ from matplotlib.patches import Rectangle  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench  # noqa: E402
 import heatmap  # noqa: E402
+import results_files  # noqa: E402
 from heatmap import field, listed, signed  # noqa: E402
+from results_files import Refused  # noqa: E402
 
-KNOWN_VERSIONS = (1,)
 FILES = ("machine.json", "clock.json", "bench.json", "matrix.json")
 ABSENT = "not on this processor"
 NOT_MEASURED = "not measured"
 
 
-class Refused(Exception):
-    """A folder that cannot be compared, and why."""
-
-
 def read_json(folder, name):
-    """The file's JSON object, once its format version is one this tool
-    knows."""
-    path = os.path.join(folder, name)
-    try:
-        # Read as bytes, so that a file that is not UTF-8 counts as malformed
-        # JSON below rather than ending the whole comparison.
-        with open(path, "rb") as source:
-            text = source.read()
-    except FileNotFoundError:
-        raise Refused(f"{path}: missing")
-    except OSError as error:
-        raise Refused(f"{path}: cannot be read: {error.strerror}")
-    try:
-        data = json.loads(text)
-    except ValueError as error:
-        raise Refused(f"{path}: malformed JSON: {error}")
-    if not isinstance(data, dict):
-        raise Refused(f"{path}: not a JSON object")
-    if "format_version" not in data:
-        raise Refused(f"{path}: no format_version (written before results had format versions?)")
-    if data["format_version"] not in KNOWN_VERSIONS:
-        raise Refused(f"{path}: format version {data['format_version']!r}, which this tool does not know "
-                      f"(it reads {', '.join(map(str, KNOWN_VERSIONS))})")
-    return data
+    """The file's JSON object, read with the care that results_files takes."""
+    return results_files.read(os.path.join(folder, name))
 
 
 def checked(path, reader):

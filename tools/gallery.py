@@ -17,7 +17,8 @@ it is and what costs on it, then its pictures.
 gallery is the one these folders give.
 
 Exit status: 0; 1 when the README's gallery is out of date (--check) or a
-picture cannot be written; 2 when a folder or the README cannot be read.
+picture cannot be written; 2 when a folder or the README cannot be read (a
+folder's file is refused as tools/compare.py refuses it).
 """
 
 import argparse
