@@ -16,7 +16,7 @@ import unittest
 from unittest import mock
 import xml.etree.ElementTree as ElementTree
 
-from drawing_tools import import_drawing
+from drawing_tools import import_drawing, without_matplotlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 [compare, results_files] = import_drawing("compare", "results_files")
@@ -41,6 +41,17 @@ class Report(unittest.TestCase):
         status, text, errors = run(WITHOUT_AVX512, BIMODAL)
         self.assertEqual((status, errors), (0, ""))
         self.assertEqual(text, expected)
+
+    def test_without_matplotlib_the_report_comes_and_one_line_says_why_there_is_no_picture(self):
+        with open(os.path.join(HERE, "data", "compare_report.md")) as source:
+            expected = source.read()
+        with tempfile.TemporaryDirectory() as folder:
+            picture = os.path.join(folder, "crossings.png")
+            result = without_matplotlib("compare.py", WITHOUT_AVX512, BIMODAL, "--picture", picture)
+            self.assertEqual((result.returncode, result.stdout), (0, expected))
+            self.assertEqual(result.stderr, f"compare: the picture {picture} was not drawn: matplotlib is not "
+                                            "installed (python3-matplotlib)\n")
+            self.assertEqual(os.listdir(folder), [])
 
     def test_the_picture_has_a_row_per_crossing_and_a_column_per_machine(self):
         with tempfile.TemporaryDirectory() as folder:

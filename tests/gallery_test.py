@@ -16,7 +16,7 @@ import shutil
 import tempfile
 import unittest
 
-from drawing_tools import import_drawing
+from drawing_tools import import_drawing, without_matplotlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -130,6 +130,21 @@ class Refusals(unittest.TestCase):
                                      "not allow\n"))
             self.assertEqual(sorted(os.listdir(os.path.join(work, "results", MACHINES[0]))),
                              sorted(os.listdir(os.path.join(HERE, "data", "results", MACHINES[0]))))
+
+    def test_without_matplotlib_the_check_runs_and_drawing_says_why_it_cannot(self):
+        result = without_matplotlib("gallery.py", "--check", where=ROOT)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        with tempfile.TemporaryDirectory() as work:
+            readme = os.path.join(work, "README.md")
+            with open(readme, "w") as target:
+                target.write(f"{gallery.BEGIN}\n{gallery.END}\n")
+            result = without_matplotlib("gallery.py", "--results", os.path.join(ROOT, "docs", "results"), "--readme",
+                                        readme, where=work)
+            self.assertEqual((result.returncode, result.stdout, result.stderr),
+                             (1, "", "gallery: cannot draw the gallery's pictures: matplotlib is not installed "
+                                     "(python3-matplotlib)\n"))
+            with open(readme) as source:
+                self.assertEqual(source.read(), f"{gallery.BEGIN}\n{gallery.END}\n")
 
 
 if __name__ == "__main__":

@@ -12,7 +12,9 @@ the benchmark's two penalties in core cycles. A machine that lacks a family,
 a transition or a state shows "not on this processor".
 
 --picture draws the crossings that cost, one column per machine, on the
-heatmaps' scale, to PATH (.png or .svg).
+heatmaps' scale, to PATH (.png or .svg). The report needs no matplotlib:
+without it, a line on standard error says that the picture was not drawn,
+and the exit status stays as the folders make it.
 
 A folder that misses a file, holds one that is malformed JSON, nested too
 deeply, holds NaN, Infinity or a number too large to be finite, is larger
@@ -29,18 +31,17 @@ import json
 import os
 import sys
 
-import matplotlib
-
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-from matplotlib.patches import Rectangle  # noqa: E402
-
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench  # noqa: E402
 import heatmap  # noqa: E402
 import results_files  # noqa: E402
 from heatmap import field, listed, signed  # noqa: E402
 from results_files import Refused  # noqa: E402
+
+# The report needs no matplotlib; the picture does (heatmap.NO_DRAWING).
+if not heatmap.NO_DRAWING:
+    import matplotlib.pyplot as plt
+    from matplotlib.patches import Rectangle
 
 FILES = ("machine.json", "clock.json", "bench.json", "matrix.json")
 ABSENT = "not on this processor"
@@ -443,6 +444,8 @@ def compare(folders, picture=None, out=sys.stdout, errors=sys.stderr):
     if picture:
         if not found:
             print(f"compare: no round trip costs on any machine, so no picture in {picture}", file=errors)
+        elif heatmap.NO_DRAWING:
+            print(f"compare: the picture {picture} was not drawn: {heatmap.NO_DRAWING}", file=errors)
         else:
             try:
                 save(draw(machines, found), picture)
