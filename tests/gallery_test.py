@@ -103,11 +103,31 @@ class Fixtures(unittest.TestCase):
             self.assertIn("- `avx512`: not on this processor (the processor has no AVX-512 Foundation)", text)
             self.assertEqual(text.count("- the `sse` widths table's movements that cost: "), 1)
             self.assertEqual(run("--results", "results", "--check", where=work)[0], 0)
-            with open(readme, "w") as target:
-                target.write("no markers\n")
-            status, _, errors = run("--results", "results", where=work)
-            self.assertEqual(status, 2)
-            self.assertIn("the README needs the marker lines", errors)
+            markers = (f"gallery: the README needs the marker lines {gallery.BEGIN!r} and {gallery.END!r}, once "
+                       "each, in that order\n")
+            for wrong in ("no markers\n", f"{gallery.END}\n{gallery.BEGIN}\n", f"{gallery.BEGIN}\n" * 2 + gallery.END):
+                with open(readme, "w") as target:
+                    target.write(wrong)
+                self.assertEqual(run("--results", "results", where=work), (2, "", markers))
+
+
+def crossing(first, second, cycles, typical=None, bimodal=False):
+    return {"first": first, "second": second, "cycles": cycles, "typical": cycles if typical is None else typical,
+            "measurable": True, "bimodal": bimodal}
+
+
+class Findings(unittest.TestCase):
+    def test_a_family_with_four_costly_crossings_lists_them_and_one_with_five_sums_them_up(self):
+        cells = [crossing("a", "b", 1.0), crossing("a", "c", 3.0), crossing("b", "c", 0.5, 9.0, True),
+                 crossing("a", "d", 2.0), crossing("b", "d", 0.0)]
+        four = {(cell["first"], cell["second"]): cell for cell in cells}
+        self.assertEqual(gallery.crossings_summary(four),
+                         "4 of 5 round trips cost: b <-> c +0.5*~ / +9.0; a <-> c +3.0* / +3.0; "
+                         "a <-> d +2.0* / +2.0; a <-> b +1.0* / +1.0")
+        five = {**four, ("c", "d"): crossing("c", "d", 4.0)}
+        self.assertEqual(gallery.crossings_summary(five),
+                         "5 of 6 round trips cost +0.5 to +4.0 (typical +1.0 to +9.0); dearest b <-> c +0.5*~ / "
+                         "+9.0; bimodal: b <-> c +0.5*~ / +9.0")
 
 
 class Refusals(unittest.TestCase):
