@@ -244,6 +244,9 @@ def crossings(machines, families):
     for name in families:
         pairs = in_order([family_state(machine, name)[0]["cells"] for machine in machines
                           if family_state(machine, name)[0]])
+        # A machine that lists the two classes the other way round has the
+        # same round trip: one row, in the order first met.
+        pairs = [pair for number, pair in enumerate(pairs) if pair[::-1] not in pairs[:number]]
         for pair in pairs:
             cells = {}
             for machine in machines:
