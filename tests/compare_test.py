@@ -7,6 +7,7 @@ or of another format version are refused while the rest is compared.
 Needs matplotlib (Debian's python3-matplotlib).
 """
 
+import contextlib
 import io
 import json
 import os
@@ -49,6 +50,14 @@ class Report(unittest.TestCase):
             reordered = copy_of(BIMODAL, work)
             rewrite(os.path.join(reordered, "matrix.json"), reversed_sse)
             self.assertEqual(run(WITHOUT_AVX512, reordered), (0, expected, ""))
+
+    def test_a_bar_in_a_cell_is_escaped_so_that_the_columns_hold(self):
+        with tempfile.TemporaryDirectory() as work:
+            barred = copy_of(BIMODAL, work)
+            rewrite(os.path.join(barred, "machine.json"), lambda data: data.update(processor="Xeon | Max"))
+            status, text, _ = run(WITHOUT_AVX512, barred)
+        self.assertEqual(status, 0)
+        self.assertIn("\n| processor | AMD EPYC 7B13 | Xeon \\| Max |\n", text)
 
     def test_without_matplotlib_the_report_comes_and_one_line_says_why_there_is_no_picture(self):
         with open(os.path.join(HERE, "data", "compare_report.md")) as source:
@@ -107,7 +116,8 @@ class Refusals(unittest.TestCase):
     def test_each_bad_folder_is_refused_by_name_and_the_others_compared(self):
         with tempfile.TemporaryDirectory() as work:
             bad = {}
-            for what in ("missing", "malformed", "not_utf8", "version", "unversioned", "incomplete", "no_clock"):
+            for what in ("missing", "malformed", "not_utf8", "version", "unversioned", "incomplete", "no_clock",
+                         "no_counter"):
                 os.mkdir(os.path.join(work, what))
                 bad[what] = copy_of(BIMODAL, os.path.join(work, what))
             os.unlink(os.path.join(bad["missing"], "bench.json"))
@@ -118,12 +128,14 @@ class Refusals(unittest.TestCase):
             with open(os.path.join(bad["not_utf8"], "machine.json"), "wb") as target:
                 target.write(latin1)
             rewrite(os.path.join(bad["no_clock"], "clock.json"), lambda data: data.update(core_ghz=None))
+            rewrite(os.path.join(bad["no_counter"], "clock.json"), lambda data: data.update(counter_ghz=None))
             rewrite(os.path.join(bad["version"], "clock.json"), lambda data: data.update(format_version=2))
             rewrite(os.path.join(bad["unversioned"], "machine.json"), lambda data: data.pop("format_version"))
             rewrite(os.path.join(bad["incomplete"], "matrix.json"),
                     lambda data: data["families"][0]["classes"][1].pop("typical"))
             status, text, errors = run(bad["missing"], WITHOUT_AVX512, bad["malformed"], bad["not_utf8"],
-                                       bad["version"], bad["unversioned"], bad["incomplete"], bad["no_clock"])
+                                       bad["version"], bad["unversioned"], bad["incomplete"], bad["no_clock"],
+                                       bad["no_counter"])
             self.assertEqual(status, 1)
             self.assertEqual(text, run(WITHOUT_AVX512)[1])
             self.assertIn("# Results of 1 machine\n", text)
@@ -139,6 +151,8 @@ class Refusals(unittest.TestCase):
                 "'sse' has no 'typical'",
                 f"compare: refused {bad['no_clock']}: {bad['no_clock']}/clock.json: the clock's 'core_ghz' is null, "
                 "not a number",
+                f"compare: refused {bad['no_counter']}: {bad['no_counter']}/clock.json: the clock's 'counter_ghz' is "
+                "null, not a number",
             ]
             lines = errors.splitlines()
             self.assertEqual(len(lines), len(expected))
@@ -147,6 +161,14 @@ class Refusals(unittest.TestCase):
             status, text, errors = run(bad["missing"], bad["version"])
             self.assertEqual((status, text), (2, ""))
             self.assertEqual(errors.splitlines()[-1], "compare: no folder to compare")
+
+    def test_a_picture_neither_png_nor_svg_is_refused(self):
+        errors = io.StringIO()
+        with contextlib.redirect_stderr(errors), self.assertRaises(SystemExit) as stopped:
+            compare.main([BIMODAL, "--picture", "crossings.pdf"])
+        self.assertEqual(stopped.exception.code, 2)
+        self.assertTrue(errors.getvalue().endswith(": error: --picture must name a .png or .svg file\n"),
+                        errors.getvalue())
 
     def test_a_hostile_file_is_refused_in_one_line_and_the_others_compared(self):
         with tempfile.TemporaryDirectory() as work:
