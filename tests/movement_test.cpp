@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -305,6 +306,49 @@ TEST(MovementArithmetic, ACellWhoseWindowsAllCostButSpreadWidelyCostsAndABimodal
         << report;
 }
 
+TEST(MovementArithmetic, AWindowCountsOnlyWhereTheCellsRulerAndItsReferencesBothConvert) {
+    // Two stores of halves cost 6 more in window 0 and 7 more in window 3;
+    // in window 1 the reference's ruler went backwards, in window 2 the
+    // cell's, and neither of those windows may count towards the extra.
+    std::vector<std::vector<ChainWindow>> windows(std::size(width_cells));
+    for (double step : {11.0, 11.0, 11.0, 12.0}) windows[0].push_back(step_window(step, 0.55));
+    for (double step : {17.0, 40.0, 3.0, 19.0}) windows[6].push_back(step_window(step, 0.55));
+    for (auto [cell, w] : {std::pair{0, 1}, std::pair{6, 2}}) {
+        RulerTimes& ruler = windows[cell][w].ruler;
+        std::swap(ruler.shorter, ruler.longer);
+    }
+    const MovementResult result = movement_from({&sse_widths, {0, 6}, {}}, {{4, 12}}, std::move(windows));
+    const MovementFigures& halves = result.figures[6];
+    EXPECT_NEAR(halves.extra_best.lowest, 6.0, 1e-3);
+    EXPECT_NEAR(halves.extra_best.highest, 7.0, 1e-3);
+    EXPECT_NEAR(halves.extra_typical.highest, 7.0, 1e-3);
+    // The cell's own step, over its own usable windows.
+    EXPECT_NEAR(halves.best.highest, 40.0, 1e-3);
+    EXPECT_NEAR(halves.best.lowest, 17.0, 1e-3);
+}
+
+TEST(MovementArithmetic, TheMarksAreJudgedOnTheExtraOverTheReferenceNotOnTheCellsOwnStep) {
+    // The reference runs at two speeds itself, 11 cycles at best and 14 in
+    // most runs. The high half costs 1 more in both: its own step is
+    // bimodal, its extra is not. The lane costs 0.05 at best but 0.5 in
+    // most runs: its typical extra lies beyond the resolution, its best
+    // does not. The low half costs 0.3 at best and nothing in most runs.
+    const MovementResult result =
+        scripted_widths({0.55, 0.6, 0.58}, {0, 1, 2, 3}, [](std::size_t cell, std::size_t) {
+            if (cell == 1) return std::pair{11.3, 14.0};
+            if (cell == 2) return std::pair{12.0, 15.0};
+            if (cell == 3) return std::pair{11.05, 14.5};
+            return std::pair{11.0, 14.0};
+        });
+    const MovementFigures &low = result.figures[1], &high = result.figures[2], &lane = result.figures[3];
+    EXPECT_TRUE(high.measurable());
+    EXPECT_FALSE(high.bimodal());
+    EXPECT_FALSE(lane.measurable());
+    EXPECT_FALSE(lane.bimodal());
+    EXPECT_TRUE(low.measurable());
+    EXPECT_FALSE(low.bimodal());
+}
+
 TEST(MovementJson, GivesEveryCellsFiguresReferenceAndWindowsAndTheMatrixLeavesOutWhatItDidNotMeasure) {
     // The cells of the test above: halves +1 to +9, EDX's stores +0.2 at
     // best and +4 typically, the high half nothing.
@@ -403,11 +447,12 @@ TEST(MovementMeasurement, TimesEachChosenCellAndTheRulerInTurnsPassAfterPass) {
     static std::string calls;
     calls.clear();
     static std::uint64_t stamp;
-    static void (*leave)() = [] {
+    static void (*leave_after)(std::uint64_t) = [](std::uint64_t delta) {
         measurement_state.start = stamp;
-        measurement_state.end = stamp + 1000;
+        measurement_state.end = stamp + delta;
         stamp += 1'000'000;
     };
+    static void (*leave)() = [] { leave_after(1000); };
     static ChainRoutines routines[std::size(width_cells)];
     for (ChainRoutines& routine : routines)
         routine = {[] {
@@ -436,25 +481,34 @@ TEST(MovementMeasurement, TimesEachChosenCellAndTheRulerInTurnsPassAfterPass) {
                    }};
     static ClockChain ruler[clock_chain_count];
     std::copy(std::begin(clock_chains), std::end(clock_chains), ruler);
+    // The ruler's three turns in a window take 1200, 1000 and 1100 ticks
+    // short, 3300, 3000 and 3600 long: fastest 1000 and 3000, middle 1100
+    // and 3300.
+    static std::size_t turn;
+    turn = 0;
     ruler[add_short].run = [] {
         calls += 'r';
-        leave();
+        leave_after(std::array<std::uint64_t, 3>{1200, 1000, 1100}[turn % 3]);
     };
     ruler[add_long].run = [] {
         calls += 'R';
-        leave();
+        leave_after(std::array<std::uint64_t, 3>{3300, 3000, 3600}[turn++ % 3]);
     };
     std::size_t progress = 0;
     const MovementResult result = measure_movement(
-        {&sse_widths, {0, 6}, {}}, {{2, 2}}, [&] { ++progress; }, routines, ruler);
+        {&sse_widths, {0, 6}, {}}, {{2, 3}}, [&] { ++progress; }, routines, ruler);
     EXPECT_EQ(calls,
-              "aArRaArR"
-              "hHrRhHrR"
-              "aArRaArR"
-              "hHrRhHrR");
+              "aArRaArRaArR"
+              "hHrRhHrRhHrR"
+              "aArRaArRaArR"
+              "hHrRhHrRhHrR");
     EXPECT_EQ(progress, 4u);
-    EXPECT_EQ(result.windows[6].size(), 2u);
+    ASSERT_EQ(result.windows[6].size(), 2u);
     EXPECT_TRUE(result.windows[1].empty());
+    const ChainWindow& window = result.windows[6][1];
+    EXPECT_EQ(std::vector<std::uint64_t>({window.ruler.shorter, window.ruler.longer, window.ruler_middle.shorter,
+                                          window.ruler_middle.longer}),
+              std::vector<std::uint64_t>({1000, 3000, 1100, 3300}));
 }
 
 TEST(MovementListing, ListsBothLengthsOfEveryChosenCell) {
