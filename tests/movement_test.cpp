@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,8 @@ TEST(MovementChains, HoldTheirStepsInTheTimedFrame) {
             const ChainRoutines& routines = named.table.routines[cell];
             for (const auto& [routine, steps] :
                  {std::pair{routines.shorter, short_steps}, std::pair{routines.longer, long_steps}}) {
+                EXPECT_EQ(reinterpret_cast<std::uintptr_t>(code_of(routine)) % 64, 0u)
+                    << named.family << ": " << cell_text(named.table, cell) << ", " << steps << " steps";
                 const Bytes expected = expected_routine(named.table, routine, cell, steps);
                 EXPECT_EQ(hex(Bytes(code_of(routine), code_of(routine) + expected.size())), hex(expected))
                     << named.family << ": " << cell_text(named.table, cell) << ", " << steps << " steps";
@@ -116,6 +119,73 @@ TEST(MovementChains, StepsStoreTheWholeRegisterAndLoadThePartsTheirNamesSay) {
     EXPECT_EQ(hex(body_bytes(movement_step(vex256_widths, width_cells[3]))), "C5 FD 7F 03 C5 F9 6E 53 0C C5 FD EB C2");
     EXPECT_EQ(hex(body_bytes(movement_step(evex512_widths, width_cells[2]))),
               "62 F1 7D 48 7F 03 C5 FD 6F 53 20 62 F1 7D 48 EB C2");
+}
+
+// The bytes past EBX that each memory operand of a side's instructions
+// reaches, in order: [ebx] (ModRM 00 rr 011) or [ebx + disp8] (01 rr 011).
+// No form of the widths tables with a displacement is EVEX, whose disp8
+// would be scaled.
+std::vector<int> displacements(const MovementSide& side) {
+    std::vector<int> reached;
+    for (std::size_t i = 0; i < side.size(); ++i) {
+        const std::uint8_t* bytes = side.forms[i]->encoding.bytes;
+        const std::size_t n = side.forms[i]->encoding.size;
+        if ((bytes[n - 2] & 0xC7) == 0x43) {
+            reached.push_back(bytes[n - 1]);
+        } else if ((bytes[n - 1] & 0xC7) == 0x03) {
+            reached.push_back(0);
+        }
+    }
+    return reached;
+}
+
+int number_word(const std::string& word) {
+    const std::string words[] = {"one", "two", "four", "eight", "sixteen"};
+    const int numbers[] = {1, 2, 4, 8, 16};
+    for (std::size_t i = 0; i < std::size(words); ++i) {
+        if (word == words[i]) return numbers[i];
+    }
+    return 0;
+}
+
+// What a title says its side reaches: "two 64-bit stores" 0 and 8, "high
+// 128 bits" 16, "32 bits at byte 12" 12, a whole or low load 0.
+std::vector<int> titled_reach(std::string_view title) {
+    std::cmatch parts;
+    const std::string text(title);
+    if (std::regex_match(text.c_str(), parts, std::regex(R"((\w+) (\d+)-bit stores?( of EDX)?)"))) {
+        std::vector<int> reached;
+        for (int i = 0; i < number_word(parts[1].str()); ++i) reached.push_back(i * std::stoi(parts[2].str()) / 8);
+        return reached;
+    }
+    if (std::regex_match(text.c_str(), parts, std::regex(R"(high (\d+) bits)"))) return {std::stoi(parts[1].str()) / 8};
+    if (std::regex_match(text.c_str(), parts, std::regex(R"(\d+ bits at byte (\d+))"))) return {std::stoi(parts[1].str())};
+    if (std::regex_match(text.c_str(), parts, std::regex(R"((low )?\d+ bits( into EDX)?)"))) return {0};
+    return {};
+}
+
+TEST(MovementChains, TheWidthsTitlesNameTheBytesThatTheirStoresAndLoadsReach) {
+    for (const NamedTable& named : tables) {
+        if (named.table.name != "widths") continue;
+        for (std::span<const MovementSide> sides : {named.table.stores, named.table.loads}) {
+            for (const MovementSide& side : sides) {
+                EXPECT_FALSE(titled_reach(side.title).empty()) << side.title;
+                EXPECT_EQ(displacements(side), titled_reach(side.title)) << named.family << ": " << side.title;
+            }
+        }
+        // The parts stored add up to the whole register.
+        const std::string whole = std::to_string(8 * named.table.width) + "-bit";
+        EXPECT_EQ(named.table.stores[0].title, "one " + whole + " store");
+        EXPECT_EQ(named.table.loads[0].title, std::to_string(8 * named.table.width) + " bits");
+        for (const char* parts : {"halves", "quarters", "edx"}) {
+            const auto side = std::find_if(named.table.stores.begin(), named.table.stores.end(),
+                                           [&](const MovementSide& store) { return store.name == parts; });
+            ASSERT_NE(side, named.table.stores.end());
+            const std::vector<int> reached = displacements(*side);
+            EXPECT_EQ(static_cast<std::uint32_t>(reached.back() + (reached[1] - reached[0])), named.table.width)
+                << named.family << ": " << side->title;
+        }
+    }
 }
 
 // After any run of a chain the processor can run, register 0 holds the
@@ -347,6 +417,37 @@ TEST(MovementArithmetic, TheMarksAreJudgedOnTheExtraOverTheReferenceNotOnTheCell
     EXPECT_FALSE(lane.bimodal());
     EXPECT_TRUE(low.measurable());
     EXPECT_FALSE(low.bimodal());
+}
+
+TEST(MovementReport, TheThirtyTwoBitCellsCountAgainstTheThirtyTwoBitReferenceWhichSaysSoOnItsLine) {
+    // The whole store and load take 11 cycles a step, the 32-bit ones 5;
+    // through EDX on one side 7 or 8, on both 9.
+    const MovementResult result =
+        scripted_widths({0.55, 0.6}, {0, 9, 10, 11, 12}, [](std::size_t cell, std::size_t) {
+            const double steps[] = {11, 0, 0, 0, 0, 0, 0, 0, 0, 5, 7, 8, 9};
+            return std::pair{steps[cell], steps[cell]};
+        });
+    const std::string next_line(line_break);
+    const std::string report =
+        movement_report({{{&families[0], FamilyStatus::measured, "", {result.selection}}, {result}}});
+    EXPECT_NE(report.find(next_line +
+                          "  one 128-bit store             -> 128 bits                 11.00    11.00   "
+                          "(the reference)" +
+                          next_line +
+                          "  one 32-bit store              -> low 32 bits               5.00     5.00   "
+                          "(the reference)" +
+                          next_line +
+                          "  one 32-bit store              -> low 32 bits into EDX      7.00     7.00    +2.0*    "
+                          "+2.0" +
+                          next_line +
+                          "  one 32-bit store of EDX       -> low 32 bits               8.00     8.00    +3.0*    "
+                          "+3.0" +
+                          next_line +
+                          "  one 32-bit store of EDX       -> low 32 bits into EDX      9.00     9.00    +4.0*    "
+                          "+4.0" +
+                          next_line),
+              std::string::npos)
+        << report;
 }
 
 TEST(MovementJson, GivesEveryCellsFiguresReferenceAndWindowsAndTheMatrixLeavesOutWhatItDidNotMeasure) {
