@@ -265,8 +265,11 @@ TEST(MovementPlans, EveryFamilyTheProcessorHasIsMeasuredAndTheOthersSayWhy) {
     EXPECT_EQ(movement_planned(avx_only, {{"avx", "avx2"}, {}}), "avx: types 36\navx2: the processor has no AVX2\n");
     // Named, avx is measured beside avx2.
     EXPECT_EQ(movement_planned(avx2_core, {{"avx", "avx2"}, {}}), "avx: types 36\navx2: types 72 widths 13\n");
-    // The listing plans what the processor cannot run.
+    // The listing plans what the processor cannot run, and lists avx's
+    // chains apart from avx2's.
     EXPECT_EQ(movement_planned(sse2_only, {{"avx512"}, {}, true}), "avx512: types 72 widths 13\n");
+    EXPECT_EQ(movement_planned(avx2_core, {{}, {}, true}),
+              "sse: types 72 widths 13\navx: types 36\navx2: types 72 widths 13\navx512: types 72 widths 13\n");
 }
 
 TEST(MovementPlans, NamesChooseCellsWithTheirReferencesAndOnlyThePartsAsked) {
@@ -505,7 +508,7 @@ TEST(MovementJson, GivesEveryCellsFiguresReferenceAndWindowsAndTheMatrixLeavesOu
     EXPECT_NE(report.find("data movement, sse"), std::string::npos);
 }
 
-TEST(MovementReport, ShowsEachSubtractionsGridAndWhyAFamilyWasNotMeasured) {
+TEST(MovementReport, ShowsEachSubtractionsGridAndWhyAFamilyWasNotMeasuredOrIsWithinAnother) {
     // The SSE types table: movaps -> movdqa costs 1 with psubd, movdqa ->
     // movaps saves 2 with subps; the rest cost nothing; psubd's step takes
     // 11 cycles, subps's 12.
@@ -520,6 +523,7 @@ TEST(MovementReport, ShowsEachSubtractionsGridAndWhyAFamilyWasNotMeasured) {
     const MovementResult types = movement_from({&sse_types, cells, {}}, {}, std::move(windows));
     const std::vector<MovementFamilyResult> results = {
         {{&families[0], FamilyStatus::measured, "", {types.selection}}, {types}},
+        {{&families[1], FamilyStatus::within, "every avx movement chain is measured in avx2's tables", {}}, {}},
         {{&families[3], FamilyStatus::unsupported, "the processor has no AVX-512 Foundation", {}}, {}},
     };
     const std::string report = movement_report(results);
@@ -536,11 +540,15 @@ TEST(MovementReport, ShowsEachSubtractionsGridAndWhyAFamilyWasNotMeasured) {
                           "    movdqa      +0.0     +0.0     -2.0*    +0.0     +0.0     +0.0" + next_line),
               std::string::npos)
         << report;
-    EXPECT_NE(report.find(next_line +
+    EXPECT_NE(report.find(next_line + next_line +
+                          "data movement, avx: AVX, 256 bits on YMM: every avx movement chain is measured in avx2's "
+                          "tables" +
+                          next_line + next_line +
                           "data movement, avx512: AVX-512, 512 bits on ZMM: unsupported, the processor has "
                           "no AVX-512 Foundation" +
                           next_line),
-              std::string::npos);
+              std::string::npos)
+        << report;
     EXPECT_EQ(report.find("widths:"), std::string::npos);
 }
 
