@@ -159,7 +159,8 @@ std::vector<int> titled_reach(std::string_view title) {
         return reached;
     }
     if (std::regex_match(text.c_str(), parts, std::regex(R"(high (\d+) bits)"))) return {std::stoi(parts[1].str()) / 8};
-    if (std::regex_match(text.c_str(), parts, std::regex(R"(\d+ bits at byte (\d+))"))) return {std::stoi(parts[1].str())};
+    if (std::regex_match(text.c_str(), parts, std::regex(R"(\d+ bits at byte (\d+))")))
+        return {std::stoi(parts[1].str())};
     if (std::regex_match(text.c_str(), parts, std::regex(R"((low )?\d+ bits( into EDX)?)"))) return {0};
     return {};
 }
@@ -406,13 +407,12 @@ TEST(MovementArithmetic, TheMarksAreJudgedOnTheExtraOverTheReferenceNotOnTheCell
     // bimodal, its extra is not. The lane costs 0.05 at best but 0.5 in
     // most runs: its typical extra lies beyond the resolution, its best
     // does not. The low half costs 0.3 at best and nothing in most runs.
-    const MovementResult result =
-        scripted_widths({0.55, 0.6, 0.58}, {0, 1, 2, 3}, [](std::size_t cell, std::size_t) {
-            if (cell == 1) return std::pair{11.3, 14.0};
-            if (cell == 2) return std::pair{12.0, 15.0};
-            if (cell == 3) return std::pair{11.05, 14.5};
-            return std::pair{11.0, 14.0};
-        });
+    const MovementResult result = scripted_widths({0.55, 0.6, 0.58}, {0, 1, 2, 3}, [](std::size_t cell, std::size_t) {
+        if (cell == 1) return std::pair{11.3, 14.0};
+        if (cell == 2) return std::pair{12.0, 15.0};
+        if (cell == 3) return std::pair{11.05, 14.5};
+        return std::pair{11.0, 14.0};
+    });
     const MovementFigures &low = result.figures[1], &high = result.figures[2], &lane = result.figures[3];
     EXPECT_TRUE(high.measurable());
     EXPECT_FALSE(high.bimodal());
@@ -425,11 +425,10 @@ TEST(MovementArithmetic, TheMarksAreJudgedOnTheExtraOverTheReferenceNotOnTheCell
 TEST(MovementReport, TheThirtyTwoBitCellsCountAgainstTheThirtyTwoBitReferenceWhichSaysSoOnItsLine) {
     // The whole store and load take 11 cycles a step, the 32-bit ones 5;
     // through EDX on one side 7 or 8, on both 9.
-    const MovementResult result =
-        scripted_widths({0.55, 0.6}, {0, 9, 10, 11, 12}, [](std::size_t cell, std::size_t) {
-            const double steps[] = {11, 0, 0, 0, 0, 0, 0, 0, 0, 5, 7, 8, 9};
-            return std::pair{steps[cell], steps[cell]};
-        });
+    const MovementResult result = scripted_widths({0.55, 0.6}, {0, 9, 10, 11, 12}, [](std::size_t cell, std::size_t) {
+        const double steps[] = {11, 0, 0, 0, 0, 0, 0, 0, 0, 5, 7, 8, 9};
+        return std::pair{steps[cell], steps[cell]};
+    });
     const std::string next_line(line_break);
     const std::string report =
         movement_report({{{&families[0], FamilyStatus::measured, "", {result.selection}}, {result}}});
@@ -615,8 +614,8 @@ TEST(MovementMeasurement, TimesEachChosenCellAndTheRulerInTurnsPassAfterPass) {
     ASSERT_EQ(result.windows[6].size(), 2u);
     EXPECT_TRUE(result.windows[1].empty());
     const ChainWindow& window = result.windows[6][1];
-    EXPECT_EQ(std::vector<std::uint64_t>({window.ruler.shorter, window.ruler.longer, window.ruler_middle.shorter,
-                                          window.ruler_middle.longer}),
+    EXPECT_EQ(std::vector<std::uint64_t>(
+                  {window.ruler.shorter, window.ruler.longer, window.ruler_middle.shorter, window.ruler_middle.longer}),
               std::vector<std::uint64_t>({1000, 3000, 1100, 3300}));
 }
 
