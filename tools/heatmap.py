@@ -37,8 +37,8 @@ saying why.
 An older matrix, with one triangle of SSE classes and no families, draws as
 the one family "sse".
 
-Exit status: 0; 1 when a file cannot be written; 2 when the input cannot be
-read.
+Exit status: 0; 1 when a file cannot be written, or nothing can be drawn for
+want of matplotlib; 2 when the input cannot be read.
 """
 
 import argparse
@@ -53,7 +53,7 @@ except ImportError as missing:
     # Reading a matrix and summing it up draw nothing, so that a tool that
     # prints (compare.py's report) still prints; None where it can draw,
     # else why it cannot.
-    NO_DRAWING = f"{missing.name} is not installed (python3-matplotlib)"
+    NO_DRAWING = f"{missing.name or 'matplotlib'} is not installed (python3-matplotlib)"
 else:
     NO_DRAWING = None
     matplotlib.use("Agg")
