@@ -212,7 +212,7 @@ class Probe(unittest.TestCase):
     def test_a_probe_that_cannot_be_started_or_hangs_is_a_failed_run_with_its_reason_and_no_emulator_is_tried(self):
         failed = "missing g++ -m32 builds a static program that fails when run "
         answer, calls = probed(kernel="noexec", installed=["qemu-i386"])
-        self.assertRegex(answer, "^" + re.escape(failed) + r"\(cannot be started from /\S+: Permission denied\)$")
+        self.assertEqual(answer, failed + f"(cannot be started from {tempfile.gettempdir()}: Permission denied)")
         self.assertEqual([call[0] for call in calls], ["g++"])
         answer, calls = probed(kernel="hangs", installed=["qemu-i386"])
         self.assertEqual(answer, failed + "(still running after 1 s)")

@@ -42,7 +42,7 @@ def failure(command):
         if error.errno == errno.ENOEXEC:
             return None
         # EACCES, for one, where the temporary folder is mounted noexec.
-        return f"cannot be started from {os.path.dirname(command[-1])}: {why(error)}"
+        return f"cannot be started from {tempfile.gettempdir()}: {why(error)}"
     if finished.returncode < 0:
         return f"killed by signal {-finished.returncode}"
     return f"exit status {finished.returncode}" if finished.returncode else ""
