@@ -889,4 +889,13 @@ TEST(MatrixReport, AFigureAHairBelowZeroReadsAsPlusZero) {
               "    dirty YMM upper half                   +0.0     +0.0    +0.00    +0.00    +0.00    +0.00");
 }
 
+TEST(ProcessorName, IsTheBrandStringTrimmedOrAStandInThatIsNotEmpty) {
+    EXPECT_EQ(processor_name_of(nullptr, "  Intel(R) Xeon(R) CPU @ 2.10GHz   "), "Intel(R) Xeon(R) CPU @ 2.10GHz");
+    EXPECT_EQ(processor_name_of(nullptr, "AMD EPYC 7B13"), "AMD EPYC 7B13");
+    EXPECT_EQ(processor_name_of("", "AMD EPYC 7B13"), "AMD EPYC 7B13");
+    EXPECT_EQ(processor_name_of("Evil \"Turin\"", "AMD EPYC 7B13"), "Evil \"Turin\"");
+    EXPECT_EQ(processor_name_of(nullptr, "    "), "unknown processor");
+    EXPECT_EQ(processor_name_of(nullptr, ""), "unknown processor");
+}
+
 }  // namespace

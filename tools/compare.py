@@ -19,9 +19,14 @@ a panel per machine, side by side on the heatmaps' one colour scale, each
 panel saying how many of its round trips cost and the dearest, to PATH (.png
 or .svg); more than five machines take bands of five at most, one under
 the other.
+The report needs no matplotlib: without it, a line on standard error says
+that the picture was not drawn, and the exit status stays as the folders
+make it.
 
-A folder that misses a file, holds malformed JSON, or a format version this
-tool does not know, is refused with a line on standard error naming the file
+A folder that misses a file, holds one that is malformed JSON, nested too
+deeply, holds NaN, Infinity or a number too large to be finite, is larger
+than 64 MB, or has a format version this tool does not know (see
+results_files.py), is refused with a line on standard error naming the file
 and what is wrong; the other folders are still compared.
 
 Exit status: 0; 1 when a folder was refused or the picture cannot be
@@ -33,53 +38,27 @@ import json
 import os
 import sys
 
-import matplotlib
-
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-from matplotlib.collections import PatchCollection  # noqa: E402
-from matplotlib.patches import Rectangle  # noqa: E402
-
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench  # noqa: E402
 import heatmap  # noqa: E402
+import results_files  # noqa: E402
 from heatmap import field, listed, signed  # noqa: E402
+from results_files import Refused  # noqa: E402
 
-KNOWN_VERSIONS = (1, 2)
+# The report needs no matplotlib; the picture does (heatmap.NO_DRAWING).
+if not heatmap.NO_DRAWING:
+    import matplotlib.pyplot as plt
+    from matplotlib.collections import PatchCollection
+    from matplotlib.patches import Rectangle
+
 FILES = ("machine.json", "clock.json", "bench.json", "matrix.json")
 ABSENT = "not on this processor"
 NOT_MEASURED = "not measured"
 
 
-class Refused(Exception):
-    """A folder that cannot be compared, and why."""
-
-
 def read_json(folder, name):
-    """The file's JSON object, once its format version is one this tool
-    knows."""
-    path = os.path.join(folder, name)
-    try:
-        # Read as bytes, so that a file that is not UTF-8 counts as malformed
-        # JSON below rather than ending the whole comparison.
-        with open(path, "rb") as source:
-            text = source.read()
-    except FileNotFoundError:
-        raise Refused(f"{path}: missing")
-    except OSError as error:
-        raise Refused(f"{path}: cannot be read: {error.strerror}")
-    try:
-        data = json.loads(text)
-    except ValueError as error:
-        raise Refused(f"{path}: malformed JSON: {error}")
-    if not isinstance(data, dict):
-        raise Refused(f"{path}: not a JSON object")
-    if "format_version" not in data:
-        raise Refused(f"{path}: no format_version (written before results had format versions?)")
-    if data["format_version"] not in KNOWN_VERSIONS:
-        raise Refused(f"{path}: format version {data['format_version']!r}, which this tool does not know "
-                      f"(it reads {', '.join(map(str, KNOWN_VERSIONS))})")
-    return data
+    """The file's JSON object, read with the care that results_files takes."""
+    return results_files.read(os.path.join(folder, name))
 
 
 def checked(path, reader):
@@ -273,6 +252,9 @@ def crossings(machines, families):
     for name in families:
         pairs = in_order([family_state(machine, name)[0]["cells"] for machine in machines
                           if family_state(machine, name)[0]])
+        # A machine that lists the two classes the other way round has the
+        # same round trip: one row, in the order first met.
+        pairs = [pair for number, pair in enumerate(pairs) if pair[::-1] not in pairs[:number]]
         for pair in pairs:
             cells = {}
             for machine in machines:
@@ -598,6 +580,8 @@ def compare(folders, picture=None, out=sys.stdout, errors=sys.stderr):
     if picture:
         if not found:
             print(f"compare: no round trip costs on any machine, so no picture in {picture}", file=errors)
+        elif heatmap.NO_DRAWING:
+            print(f"compare: the picture {picture} was not drawn: {heatmap.NO_DRAWING}", file=errors)
         else:
             try:
                 save(draw(machines, measured_families(machines)[0]), picture)

@@ -39,8 +39,8 @@ saying why.
 An older matrix, with one triangle of SSE classes and no families, draws as
 the one family "sse".
 
-Exit status: 0; 1 when a file cannot be written; 2 when the input cannot be
-read.
+Exit status: 0; 1 when a file cannot be written, or nothing can be drawn for
+want of matplotlib; 2 when the input cannot be read.
 """
 
 import argparse
@@ -49,18 +49,25 @@ import math
 import re
 import sys
 
-import matplotlib
+try:
+    import matplotlib
+except ImportError as missing:
+    # Reading a matrix and summing it up draw nothing, so that a tool that
+    # prints (compare.py's report) still prints; None where it can draw,
+    # else why it cannot.
+    NO_DRAWING = f"{missing.name or 'matplotlib'} is not installed (python3-matplotlib)"
+else:
+    NO_DRAWING = None
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    from matplotlib.colors import SymLogNorm
+    from matplotlib.lines import Line2D
+    from matplotlib.patches import Patch, Rectangle
+    from matplotlib.ticker import NullLocator
 
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-from matplotlib.colors import SymLogNorm  # noqa: E402
-from matplotlib.lines import Line2D  # noqa: E402
-from matplotlib.patches import Patch, Rectangle  # noqa: E402
-from matplotlib.ticker import NullLocator  # noqa: E402
-
-# Text stays text in the SVG, and the file is the same for the same input.
-plt.rcParams["svg.fonttype"] = "none"
-plt.rcParams["svg.hashsalt"] = "simd-mix-matrix"
+    # Text stays text in the SVG, and the file is the same for the same input.
+    plt.rcParams["svg.fonttype"] = "none"
+    plt.rcParams["svg.hashsalt"] = "simd-mix-matrix"
 
 COLOURS = "RdBu_r"
 # Within half a cycle of zero the scale is linear, so that measurement noise
@@ -642,6 +649,9 @@ def main(argv=None):
     parser.add_argument("--formats", type=formats_list, default=list(FORMATS),
                         help="comma-separated, of svg and png (default: svg,png)")
     args = parser.parse_args(argv)
+    if NO_DRAWING:
+        print(f"heatmap: cannot draw: {NO_DRAWING}", file=sys.stderr)
+        return 1
     try:
         data, families, transitions = load(args.matrix)
         if "movement" in data:
