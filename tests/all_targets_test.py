@@ -35,6 +35,9 @@ with open(os.environ["SCENARIO"]) as scenario:
 if name == "g++":
     if scenario.get("toolchain") == "missing":
         sys.exit(1)
+    if scenario.get("toolchain") == "hangs":
+        import time
+        time.sleep(60)
     probe = args[args.index("-o") + 1]
     kernel = scenario.get("kernel")
     with open(probe, "w") as file:
@@ -234,6 +237,9 @@ class Probe(unittest.TestCase):
         answer, calls = probed(kernel="hangs", installed=["qemu-i386"])
         self.assertEqual(answer, failed + "(still running after 1 s)")
         self.assertEqual([call[0] for call in calls], ["g++"])
+        # A compiler that never ends is a reason too, not a traceback.
+        answer, _ = probed(toolchain="hangs")
+        self.assertRegex(answer, r"^missing g\+\+ cannot build the probe: still running after 10 s$")
         # The emulator is given the probe to run.
         answer, calls = probed(kernel="refuses", installed=["qemu-i386"])
         self.assertTrue(answer.startswith("emulated ") and answer.endswith("/qemu-i386"), answer)

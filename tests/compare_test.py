@@ -204,8 +204,8 @@ class Refusals(unittest.TestCase):
     def test_each_bad_folder_is_refused_by_name_and_the_others_compared(self):
         with tempfile.TemporaryDirectory() as work:
             bad = {}
-            for what in ("missing", "malformed", "not_utf8", "version", "unversioned", "incomplete", "no_clock",
-                         "no_counter"):
+            for what in ("missing", "malformed", "not_utf8", "utf16", "version", "unversioned", "incomplete",
+                         "no_clock", "no_counter"):
                 os.mkdir(os.path.join(work, what))
                 bad[what] = copy_of(BIMODAL, os.path.join(work, what))
             os.unlink(os.path.join(bad["missing"], "bench.json"))
@@ -215,6 +215,11 @@ class Refusals(unittest.TestCase):
                 latin1 = source.read().replace(b'"processor": "', b'"processor": "caf\xe9 ', 1)
             with open(os.path.join(bad["not_utf8"], "machine.json"), "wb") as target:
                 target.write(latin1)
+            # Well-formed JSON, but in UTF-16, which no program writes.
+            with open(os.path.join(bad["utf16"], "bench.json"), "rb") as source:
+                utf16 = source.read().decode("utf-8").encode("utf-16")
+            with open(os.path.join(bad["utf16"], "bench.json"), "wb") as target:
+                target.write(utf16)
             rewrite(os.path.join(bad["no_clock"], "clock.json"), lambda data: data.update(core_ghz=None))
             rewrite(os.path.join(bad["no_counter"], "clock.json"), lambda data: data.update(counter_ghz=None))
             rewrite(os.path.join(bad["version"], "clock.json"), lambda data: data.update(format_version=3))
@@ -222,7 +227,7 @@ class Refusals(unittest.TestCase):
             rewrite(os.path.join(bad["incomplete"], "matrix.json"),
                     lambda data: data["families"][0]["classes"][1].pop("typical"))
             status, text, errors = run(bad["missing"], WITHOUT_AVX512, bad["malformed"], bad["not_utf8"],
-                                       bad["version"], bad["unversioned"], bad["incomplete"], bad["no_clock"],
+                                       bad["utf16"], bad["version"], bad["unversioned"], bad["incomplete"], bad["no_clock"],
                                        bad["no_counter"])
             self.assertEqual(status, 1)
             self.assertEqual(text, run(WITHOUT_AVX512)[1])
@@ -232,6 +237,8 @@ class Refusals(unittest.TestCase):
                 f"compare: refused {bad['malformed']}: {bad['malformed']}/matrix.json: malformed JSON: Extra data",
                 f"compare: refused {bad['not_utf8']}: {bad['not_utf8']}/machine.json: malformed JSON: 'utf-8' codec "
                 "can't decode byte 0xe9",
+                f"compare: refused {bad['utf16']}: {bad['utf16']}/bench.json: malformed JSON: 'utf-8' codec "
+                "can't decode byte 0xff",
                 f"compare: refused {bad['version']}: {bad['version']}/clock.json: format version 3, which this tool "
                 "does not know (it reads 1, 2)",
                 f"compare: refused {bad['unversioned']}: {bad['unversioned']}/machine.json: no format_version",

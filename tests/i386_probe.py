@@ -55,7 +55,9 @@ def probe():
             built = subprocess.run(["g++", "-m32", "-static", "-x", "c++", "-", "-o", program],
                                    input="int main() {}\n", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                    text=True, timeout=10 * TIMEOUT)
-        except (OSError, subprocess.TimeoutExpired) as error:
+        except subprocess.TimeoutExpired:
+            return f"missing g++ cannot build the probe: still running after {10 * TIMEOUT} s"
+        except OSError as error:
             return f"missing g++ cannot build the probe: {why(error)}"
         if built.returncode != 0 or not os.path.exists(program):
             return "missing g++ -m32 cannot build a static program"

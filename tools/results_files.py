@@ -86,7 +86,8 @@ def read(path):
     if len(text) > LIMIT_BYTES:
         raise Refused(f"{path}: more than the {LIMIT_BYTES / 1e6:.0f} MB that any results file stays within")
     try:
-        data = json.loads(text, parse_constant=not_json, parse_float=finite, parse_int=integer)
+        # Decoded here: json.loads would take UTF-16 and UTF-32 bytes too.
+        data = json.loads(text.decode("utf-8"), parse_constant=not_json, parse_float=finite, parse_int=integer)
     except RecursionError:
         raise Refused(f"{path}: nested more than {MAX_DEPTH} deep")
     except ValueError as error:
