@@ -435,8 +435,10 @@ LONG_TEXT = HOSTILE_TEXT * 150
 
 
 def case_hostile_name(program):
-    # One character, as short as a name can be, is a name too.
-    for given, expected in ((HOSTILE_NAME, HOSTILE_TEXT), (LONG_NAME, LONG_TEXT), (b"\xce\xa9", "\u03a9")):
+    # One character, as short as a name can be, is a name too: one byte, and
+    # one UTF-16 unit of two bytes.
+    for given, expected in ((HOSTILE_NAME, HOSTILE_TEXT), (LONG_NAME, LONG_TEXT), (b"7", "7"),
+                            (b"\xce\xa9", "\u03a9")):
         status, output, stderr = program.run("--json", "--isa", "sse", "--classes", "pand",
                                              environment={"SIMD_MIX_PROCESSOR_NAME": given})
         check(status in (0, 3) and stderr == "", f"exit status {status}: {stderr}")
