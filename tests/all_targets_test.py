@@ -42,12 +42,13 @@ if name == "g++":
     kernel = scenario.get("kernel")
     with open(probe, "w") as file:
         file.write({"refuses": "\\0 not a program\\n",
-                    "hangs": "#!" + sys.executable + "\\nimport time\\ntime.sleep(60)\\n"}.get(kernel, "#!/bin/sh\\n"))
+                    "hangs": "#!" + sys.executable + "\\nimport time\\ntime.sleep(60)\\n",
+                    "signals": "#!/bin/sh\\nkill -9 $$\\n"}.get(kernel, "#!/bin/sh\\n"))
     os.chmod(probe, 0o644 if kernel == "noexec" else 0o755)
 elif name == "qemu-i386":
     given = args[0] if args and os.path.isfile(args[0]) else os.devnull
     with open(given, "rb") as program:
-        sys.exit(0 if program.read(2) == b"\\0 " else 1)
+        sys.exit(0 if program.read(2) == b"\\0 " and scenario.get("emulator") != "fails" else 1)
 elif name == "dpkg":
     sys.exit(1)
 elif name == "id":
@@ -237,6 +238,12 @@ class Probe(unittest.TestCase):
         answer, calls = probed(kernel="hangs", installed=["qemu-i386"])
         self.assertEqual(answer, failed + "(still running after 1 s)")
         self.assertEqual([call[0] for call in calls], ["g++"])
+        answer, _ = probed(kernel="signals")
+        self.assertEqual(answer, failed + "(killed by signal 9)")
+        # An emulator that cannot run the probe either is no way to run it.
+        self.assertEqual(probed(kernel="refuses", installed=["qemu-i386"], emulator="fails")[0], "refused")
+        # An error that says nothing of itself is named by its kind.
+        self.assertEqual(i386_probe.why(OSError()), "OSError")
         # A compiler that never ends is a reason too, not a traceback.
         answer, _ = probed(toolchain="hangs")
         self.assertRegex(answer, r"^missing g\+\+ cannot build the probe: still running after 10 s$")

@@ -80,6 +80,7 @@ class Report(unittest.TestCase):
             self.assertEqual(result.stderr, f"compare: the picture {picture} was not drawn: matplotlib is not "
                                             "installed (python3-matplotlib)\n")
             self.assertEqual(os.listdir(folder), [])
+
     def test_a_folder_of_format_1_shows_its_transitions_as_measured_then_beside_the_three_figures(self):
         status, text, errors = run(FORMAT_1, BIMODAL)
         self.assertEqual((status, errors), (0, ""))
@@ -205,7 +206,7 @@ class Refusals(unittest.TestCase):
         with tempfile.TemporaryDirectory() as work:
             bad = {}
             for what in ("missing", "malformed", "not_utf8", "utf16", "version", "unversioned", "incomplete",
-                         "no_clock", "no_counter"):
+                         "no_clock", "no_counter", "wrong_type", "boolean_clock"):
                 os.mkdir(os.path.join(work, what))
                 bad[what] = copy_of(BIMODAL, os.path.join(work, what))
             os.unlink(os.path.join(bad["missing"], "bench.json"))
@@ -222,13 +223,16 @@ class Refusals(unittest.TestCase):
                 target.write(utf16)
             rewrite(os.path.join(bad["no_clock"], "clock.json"), lambda data: data.update(core_ghz=None))
             rewrite(os.path.join(bad["no_counter"], "clock.json"), lambda data: data.update(counter_ghz=None))
+            rewrite(os.path.join(bad["boolean_clock"], "clock.json"), lambda data: data.update(core_ghz=True))
+            rewrite(os.path.join(bad["wrong_type"], "matrix.json"),
+                    lambda data: data["families"][0].update(classes="addps"))
             rewrite(os.path.join(bad["version"], "clock.json"), lambda data: data.update(format_version=3))
             rewrite(os.path.join(bad["unversioned"], "machine.json"), lambda data: data.pop("format_version"))
             rewrite(os.path.join(bad["incomplete"], "matrix.json"),
                     lambda data: data["families"][0]["classes"][1].pop("typical"))
             status, text, errors = run(bad["missing"], WITHOUT_AVX512, bad["malformed"], bad["not_utf8"],
                                        bad["utf16"], bad["version"], bad["unversioned"], bad["incomplete"], bad["no_clock"],
-                                       bad["no_counter"])
+                                       bad["no_counter"], bad["wrong_type"], bad["boolean_clock"])
             self.assertEqual(status, 1)
             self.assertEqual(text, run(WITHOUT_AVX512)[1])
             self.assertIn("# Results of 1 machine\n", text)
@@ -248,6 +252,9 @@ class Refusals(unittest.TestCase):
                 "not a number",
                 f"compare: refused {bad['no_counter']}: {bad['no_counter']}/clock.json: the clock's 'counter_ghz' is "
                 "null, not a number",
+                f"compare: refused {bad['wrong_type']}: {bad['wrong_type']}/matrix.json: ",
+                f"compare: refused {bad['boolean_clock']}: {bad['boolean_clock']}/clock.json: the clock's 'core_ghz' "
+                "is true, not a number",
             ]
             lines = errors.splitlines()
             self.assertEqual(len(lines), len(expected))

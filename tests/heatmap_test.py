@@ -23,7 +23,7 @@ import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-from drawing_tools import import_drawing
+from drawing_tools import import_drawing, without_matplotlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 heatmap, plt = import_drawing("heatmap", "matplotlib.pyplot")
@@ -476,6 +476,16 @@ class Movement(unittest.TestCase):
         status, printed, complaint, written = run(self.folder.name, "broken", data)
         self.assertEqual((status, written), (2, []))
         self.assertIn("cell halves -> whole -> por of table 'widths' of movement family 'sse' has no 'extra'", complaint)
+
+
+
+class WithoutMatplotlib(unittest.TestCase):
+    def test_it_says_in_one_line_that_it_cannot_draw_and_fails_as_a_drawing_fails(self):
+        with tempfile.TemporaryDirectory() as work:
+            result = without_matplotlib("heatmap.py", FIXTURE, "--prefix", os.path.join(work, "matrix"))
+            self.assertEqual(os.listdir(work), [])
+        self.assertEqual((result.returncode, result.stdout), (1, ""))
+        self.assertEqual(result.stderr, "heatmap: cannot draw: matplotlib is not installed (python3-matplotlib)\n")
 
 
 if __name__ == "__main__":
