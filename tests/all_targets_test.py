@@ -242,6 +242,15 @@ class Probe(unittest.TestCase):
         self.assertEqual(answer, failed + "(killed by signal 9)")
         # An emulator that cannot run the probe either is no way to run it.
         self.assertEqual(probed(kernel="refuses", installed=["qemu-i386"], emulator="fails")[0], "refused")
+        # The probe's folder cannot be made: still one line, with the reason.
+        hidden = ("import runpy, sys, tempfile\n"
+                  "def refuse(*args, **kwargs):\n    raise PermissionError(13, 'Permission denied')\n"
+                  "tempfile.TemporaryDirectory = refuse\n"
+                  "runpy.run_path(sys.argv[1], run_name='__main__')\n")
+        probed_here = subprocess.run([sys.executable, "-c", hidden, os.path.join(TESTS, "i386_probe.py")],
+                                     capture_output=True, text=True, timeout=60)
+        self.assertEqual((probed_here.returncode, probed_here.stdout, probed_here.stderr),
+                         (0, "missing the probe cannot be built: Permission denied\n", ""))
         # An error that says nothing of itself is named by its kind.
         self.assertEqual(i386_probe.why(OSError()), "OSError")
         # A compiler that never ends is a reason too, not a traceback.
@@ -264,6 +273,10 @@ class Probe(unittest.TestCase):
         self.assertEqual(status, 1, output)
         self.assertIn("\n=== i386: FAILED: tests/i386_probe.py did not say how this host runs i386 programs\n", summary)
         self.assertNotIn("()", output)
+        # Nor is a bare "missing" a toolchain missing for no reason.
+        status, output, _, summary, _ = run(probe="print('missing')\n")
+        self.assertIn("\n=== i386: skipped: tests/i386_probe.py did not say how this host runs i386 programs (it "
+                      "printed: missing)\n", summary)
         status, output, _, summary, _ = run(probe="print('perhaps')\n")
         self.assertIn("\n=== i386: skipped: tests/i386_probe.py did not say how this host runs i386 programs (it "
                       "printed: perhaps)\n", summary)

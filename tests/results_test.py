@@ -116,6 +116,14 @@ class Results(unittest.TestCase):
         self.assertEqual(written["core_clock_levels_ghz"], [2.94, 3.0, 3.1])
         self.assertIn("bench.py --json --binary simd-mix-bench --runs 3 --warmup 0\n", read(self.log))
 
+    def test_the_levels_seen_are_those_of_every_calibration_of_the_run(self):
+        sys.path.insert(0, os.path.dirname(TOOL))
+        import results
+        levels = lambda *ghz: {"levels": [{"ghz": value, "windows": 1} for value in ghz]}
+        bench = {"calibration": {"before": levels(3.204), "after": levels(3.3)}}
+        self.assertEqual(results.levels_seen(levels(3.1, 3.2), bench, {"calibration": levels(2.9)}),
+                         [2.9, 3.1, 3.2, 3.3])
+
     def test_a_second_run_replaces_the_folder(self):
         machine = MACHINES[0]
         folder = os.path.join(self.out, machine)
