@@ -87,26 +87,23 @@ private:
         auto dearer = [&](const ChainPair& a, const ChainPair& b) { return tenths(a) > tenths(b); };
         std::stable_sort(costly.begin(), costly.end(), dearer);
         std::stable_sort(bimodal.begin(), bimodal.end(), dearer);
-        auto typical_of = [&](const Cell& cell) {
-            return "typical " + signed_cycles(cell.typical.median) + ", " + format_fixed(100 * cell.fast_share, 1) +
-                   "% of runs fast";
-        };
+        auto modes_of = [&](const Cell& cell) { return modes_text(cell.modes, cell.typical.median); };
         std::string text = next_line + "crossings that cost:" + next_line;
         if (costly.empty()) text += "  none measurable" + next_line;
         for (const ChainPair& pair : costly) {
             const Cell& cell = matrix_.cell(pair.first, pair.second);
             text += "  " + name_of(pair.first) + " <-> " + name_of(pair.second) + ": " +
                     signed_cycles(cell.best.median) + " cycles per round trip" +
-                    (cell.bimodal() ? " at best; " + typical_of(cell) : "") + next_line;
+                    (cell.bimodal() ? " (best); two modes: " + modes_of(cell) : "") + next_line;
         }
-        text += next_line +
-                "bimodal crossings, whose typical run costs more than their best beyond the pure chains' own" +
-                next_line + "difference:" + next_line;
+        text += next_line + "bimodal crossings, whose runs fall in two modes more than " +
+                format_fixed(bimodal_margin, 0) + " cycle apart, the faster holding at least " +
+                format_fixed(100 * fast_share_least, 0) + "% of" + next_line + "them:" + next_line;
         if (bimodal.empty()) text += "  none" + next_line;
         for (const ChainPair& pair : bimodal) {
             const Cell& cell = matrix_.cell(pair.first, pair.second);
             text += "  " + name_of(pair.first) + " <-> " + name_of(pair.second) + ": best " +
-                    signed_cycles(cell.best.median) + ", " + typical_of(cell) + next_line;
+                    signed_cycles(cell.best.median) + "; " + modes_of(cell) + next_line;
         }
         return text;
     }
@@ -176,7 +173,8 @@ std::string transitions_section(const TransitionTable& table) {
                        "iteration, with one state write at the head of each iteration, beyond the same chain "
                        "without it;" + next_line +
                        "a cost per change of state shows per iteration, a cost per instruction in both columns" +
-                       next_line + "(* where every window puts it 0.1 or more from zero on one side):" + next_line;
+                       next_line + "(* where every window puts it 0.1 or more from zero on one side, ~ where it is "
+                                   "bimodal):" + next_line;
     constexpr int state_width = 36;
     for (std::size_t kind = 0; kind < transition_kind_count; ++kind) {
         const TransitionRow& row = table.rows[kind];
@@ -197,11 +195,14 @@ std::string transitions_section(const TransitionTable& table) {
                 line += "n/a, " + cell.why;
             } else {
                 // A space before each column, however wide a figure grows.
-                line += padded(signed_cycles(cell.best.median, 2), -7) + (cell.measurable() ? "* " : "  ") +
-                        padded(signed_cycles(cell.typical.median, 2), -7) + " " +
+                line += padded(signed_cycles(cell.best.median, 2), -7) + (cell.measurable() ? "*" : " ") +
+                        (cell.bimodal() ? "~" : " ") + padded(signed_cycles(cell.typical.median, 2), -7) + " " +
                         padded(signed_cycles(cell.best.median * transition_length, 1), -15);
             }
             text += line.substr(0, line.find_last_not_of(' ') + 1) + next_line;
+            if (cell.measured() && cell.bimodal()) {
+                text += "      two modes: " + modes_text(cell.modes, cell.typical.median, 2) + next_line;
+            }
         }
     }
     return text;
@@ -268,8 +269,7 @@ Json json_family(const FamilyResult& result) {
         add_json_spread(entry, "cycles", cell.best);
         add_json_spread(entry, "typical", cell.typical);
         entry["measurable"] = cell.measurable();
-        entry["bimodal"] = cell.bimodal();
-        entry["fast_share"] = json_fixed(cell.fast_share, 6);
+        add_json_modes(entry, cell.modes);
         entry["windows"] = json_windows(matrix.windows[table.chain_index(pair)]);
         json["round_trips"].push_back(std::move(entry));
     }
@@ -318,6 +318,7 @@ Json json_transitions(const TransitionTable& table) {
             add_json_spread(measured, "typical", cell.typical);
             measured["per_iteration"] = json_fixed(cell.best.median * transition_length, 6);
             measured["measurable"] = cell.measurable();
+            add_json_modes(measured, cell.modes);
             measured["windows"] = json_transition_windows(cell.windows);
             entry["states"].push_back(std::move(measured));
         }
@@ -340,6 +341,7 @@ Json matrix_json(const MatrixResults& results, const Calibration& calibration) {
     json["turns"] = windows.turns;
     json["cycle_resolution"] = json_fixed(cycle_resolution, 2);
     json["bimodal_margin"] = json_fixed(bimodal_margin, 2);
+    json["fast_share_least"] = json_fixed(fast_share_least, 2);
     add_json_spread(json, "window_ticks_per_cycle", window_rulers(results));
     json["families"] = Json::array();
     for (const FamilyResult& result : results.families) json["families"].push_back(json_family(result));

@@ -56,14 +56,20 @@ TransitionTable transitions_from(TransitionTable table) {
         for (TransitionCell& cell : row.cells) {
             if (!cell.measured()) continue;
             std::vector<double> best, typical;
+            std::vector<ModeWindow> runs;
             for (const TransitionWindow& window : cell.windows) {
                 if (!window.usable()) continue;
                 best.push_back(transition_best(window));
                 typical.push_back(transition_typical(window));
                 reference.push_back(reference_cycles(window));
+                runs.push_back({ticks_per_cycle(window.ruler), window.after_state.minimum, window.after_state.median,
+                                window.after_state_runs});
             }
             cell.best = spread_of(best);
             cell.typical = spread_of(typical);
+            // A run's cycles spread over the chain's instructions.
+            cell.modes = modes_of_windows(runs, cell.best.median,
+                                          1 / (static_cast<double>(transition_length) * loop_iterations));
         }
         row.reference = spread_of(reference);
     }
@@ -90,11 +96,11 @@ TransitionTable measure_transitions(const TransitionSettings& settings, const Cp
                 TransitionCell& cell = table.rows[kind].cells[state];
                 if (!cell.measured()) continue;
                 const TimedRun turn[] = {routines[kind][0], routines[kind][state], rule[0], rule[1]};
-                const WindowRuns runs = time_turns(turn, settings.windows.turns);
+                WindowRuns runs = time_turns(turn, settings.windows.turns);
                 const RunSummary ruler_short = summary_of(runs[2]), ruler_long = summary_of(runs[3]);
                 cell.windows.push_back({summary_of(runs[0]), summary_of(runs[1]),
                                         {ruler_short.minimum, ruler_long.minimum},
-                                        {ruler_short.median, ruler_long.median}});
+                                        {ruler_short.median, ruler_long.median}, std::move(runs[1])});
                 progress();
             }
         }

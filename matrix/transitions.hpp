@@ -11,6 +11,7 @@
 #include "clock/calibration.hpp"
 #include "clock/windows.hpp"
 #include "matrix/features.hpp"
+#include "matrix/modes.hpp"
 #include "run/kernels.hpp"
 
 // The transitions table: what a chain of each kind of instruction costs when
@@ -90,6 +91,8 @@ struct TransitionWindow {
     RunSummary after_state;
     RulerTimes ruler;
     RulerTimes ruler_middle;
+    // Every run of the state's routine, for the cell's modes.
+    std::vector<std::uint64_t> after_state_runs;
 
     bool usable() const;
 };
@@ -108,9 +111,13 @@ struct TransitionCell {
     std::vector<TransitionWindow> windows;
     Spread best{};
     Spread typical{};
+    // The state routine's runs, each read as an extra per instruction (see
+    // modes.hpp).
+    Modes modes{};
 
     bool measured() const { return why.empty(); }
     bool measurable() const;
+    bool bimodal() const { return modes.bimodal(); }
 };
 
 struct TransitionRow {
