@@ -428,6 +428,9 @@ TEST(CellModes, TheFastModeMustHoldOnePercentOfTheRuns) {
     EXPECT_DOUBLE_EQ(counted.fast, 7.0);
     EXPECT_TRUE(counted.bimodal());
     EXPECT_EQ(modes_of({{9.6, 5}, {12.0, 9}}, 10.0, 14).fast_runs, 0u);
+    // A spread without a gap is one mode, however far below the centre it
+    // reaches.
+    EXPECT_EQ(modes_of({{9.6, 5}, {9.1, 5}, {8.6, 5}, {8.1, 5}, {12.0, 9}}, 10.0, 29).fast_runs, 0u);
 }
 
 TEST(MatrixMeasurement, TimesOnlyTheChainsOfTheChosenClassesWithTheRulerInEveryTurn) {
