@@ -98,7 +98,7 @@ class Fixtures(unittest.TestCase):
                 self.assertIn(f"gallery: wrote {path}\n", printed)
                 with open(os.path.join(work, path), "rb") as picture:
                     self.assertEqual(picture.read(8), b"\x89PNG\r\n\x1a\n")
-            self.assertIn("addps <-> addpd +0.4~ / +77.0, fast in 18% of runs", text)
+            self.assertIn("addps <-> addpd +0.4~ / +77.0, fast +0.4 in 18.0% of runs", text)
             self.assertIn("- `avx512`: not on this processor (the processor has no AVX-512 Foundation)", text)
             self.assertEqual(text.count("- the `sse` widths table's movements that cost: "), 1)
             self.assertEqual(run("--results", "results", "--check", where=work)[0], 0)

@@ -36,6 +36,7 @@ from matplotlib.patches import Rectangle  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench  # noqa: E402
 import heatmap  # noqa: E402
+import modes  # noqa: E402
 from heatmap import field, listed, signed  # noqa: E402
 
 KNOWN_VERSIONS = (1,)
@@ -283,8 +284,8 @@ def crossing_text(cell):
     if not isinstance(cell, dict):
         return cell
     text = f"{heatmap.cell_label(cell)} / {signed(cell['typical'])}"
-    if cell["bimodal"] and isinstance(cell.get("fast_share"), (int, float)):
-        text += f", fast in {100 * cell['fast_share']:.0f}% of runs"
+    if cell["bimodal"]:
+        text += f", {heatmap.fast_text(cell)}"
     return text
 
 
@@ -293,7 +294,8 @@ def crossing_section(machines, found, resolution):
              "Extra core cycles of one round trip between two classes, row to column and back, best / typical, "
              "for every round trip that costs on at least one machine, dearest first. "
              f"`*`: every window puts it {resolution:g} cycle or more from zero on one side; "
-             "`~`: bimodal, its typical run costs more than a cycle above its best.", ""]
+             f"`~`: bimodal, its runs fall in two modes more than {modes.BIMODAL_MARGIN:g} cycle apart, the faster "
+             f"(fast) holding at least {100 * modes.FAST_SHARE_LEAST:g}% of them.", ""]
     if not found:
         return lines + ["No round trip costs on any machine.", ""]
     rows = [[f"`{name}` `{pair[0]}` <-> `{pair[1]}`"] + [crossing_text(cells[machine["label"]])
@@ -324,10 +326,12 @@ def transition_section(machines):
                 elif result is None or result["status"] != "measured":
                     cells.append(NOT_MEASURED)
                 else:
-                    text = f"{signed(result['cycles'])}{'*' if result['measurable'] else ''} / " \
-                           f"{signed(result['typical'])}"
+                    text = f"{signed(result['cycles'])}{'*' if result['measurable'] else ''}" \
+                           f"{'~' if result.get('bimodal') else ''} / {signed(result['typical'])}"
                     if isinstance(result.get("per_iteration"), (int, float)):
                         text += f" ({signed(result['per_iteration'])} per iteration)"
+                    if result.get("bimodal"):
+                        text += f", {heatmap.fast_text(result)}"
                     cells.append(text)
             rows.append(cells)
     return ["## Transitions", "",

@@ -11,9 +11,10 @@ on a diverging colour map centred on zero (red costs, blue saves), labelled in
 cycles, with a '*' and bold type where every window puts the cell 0.1 cycle or
 more from zero on one side. The colours follow a symmetric logarithm, linear
 within half a cycle of zero, so that a cell of one cycle stays visibly red
-beside a cell of a hundred. A bimodal cell, whose typical run costs clearly
-more than its best, is hatched, marked '~' and shows its typical figure below
-the best. The processor's name and the family's title stand in the title.
+beside a cell of a hundred. A bimodal cell, whose runs fall in two modes
+more than a cycle apart (tools/modes.py judges a matrix written before the
+program did), is hatched, marked '~' and shows its typical figure below the
+best. The processor's name and the family's title stand in the title.
 
 The state transitions, where the matrix has any that were measured, go to
 PATH-transitions.svg and .png: a group of bars per kind of instruction, one bar
@@ -44,6 +45,7 @@ read.
 import argparse
 import json
 import math
+import os
 import re
 import sys
 
@@ -55,6 +57,9 @@ from matplotlib.colors import SymLogNorm  # noqa: E402
 from matplotlib.lines import Line2D  # noqa: E402
 from matplotlib.patches import Patch, Rectangle  # noqa: E402
 from matplotlib.ticker import NullLocator  # noqa: E402
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import modes  # noqa: E402
 
 # Text stays text in the SVG, and the file is the same for the same input.
 plt.rcParams["svg.fonttype"] = "none"
@@ -104,6 +109,19 @@ def draw_square(axes, column, row, shade, label, typical, bold, gid):
               color=ink, gid=f"cell-{gid}", bbox=backing)
     axes.text(column + 0.5, row + 0.72, "typ " + signed(typical), ha="center", va="center", fontsize=6,
               color=ink, gid=f"typical-{gid}", bbox=backing)
+
+
+def fast_text(cell):
+    """A bimodal cell's fast mode: "fast +3.9 in 15.0% of runs", "in at least"
+    where only the least count of fast runs is known (results that kept each
+    window's fastest and middle runs alone), without a share where none was
+    kept."""
+    fast = cell.get("fast")
+    text = "fast" + (f" {signed(fast)}" if isinstance(fast, (int, float)) else "")
+    share = cell.get("fast_share")
+    if isinstance(share, (int, float)) and not isinstance(share, bool):
+        text += f" in {'at least ' if cell.get('at_least') else ''}{100 * share:.1f}% of runs"
+    return text
 
 
 def cell_label(cell):
@@ -216,12 +234,18 @@ def read(data):
     else:
         raise ValueError("the matrix has no 'families' (nor the 'classes' of a matrix from before them)")
     families = [load_family(entry, f"family {number + 1}") for number, entry in enumerate(entries)]
+    # Results written before the program judged the modes of its cells get
+    # them judged here, by the same rule.
+    for entry in entries:
+        modes.judge_family(entry, data)
     seen = set()
     for family in families:
         if family["name"] in seen:
             raise ValueError(f"two families have the name {family['name']!r}")
         seen.add(family["name"])
     transitions = load_transitions(data["transitions"]) if "transitions" in data else None
+    if transitions is not None:
+        modes.judge_transitions(data["transitions"], data)
     return data, families, transitions
 
 
@@ -326,7 +350,8 @@ def summary(cells):
         return "crossings that cost: none measurable"
     return "crossings that cost: " + "; ".join(
         f"{cell['first']} <-> {cell['second']} {cell['cycles']:+.1f}"
-        + (f" (typical {cell['typical']:+.1f}, bimodal)" if cell["bimodal"] else "") for cell in costly)
+        + (f" ({fast_text(cell)}, typical {cell['typical']:+.1f}, bimodal)" if cell["bimodal"] else "")
+        for cell in costly)
 
 
 def measured_kinds(transitions):
@@ -367,7 +392,8 @@ def draw_transitions(data, transitions):
             axes.plot([x - width * 0.46, x + width * 0.46], [result["typical"]] * 2, color="black", linewidth=2,
                       solid_capstyle="butt", gid=f"typical-{kind['name']}-{state}")
             top = max(cycles, result["typical"]) if cycles >= 0 else min(cycles, result["typical"])
-            axes.annotate(signed(cycles) + ("*" if measurable else ""), (x, top),
+            marks = ("*" if measurable else "") + ("~" if result.get("bimodal") else "")
+            axes.annotate(signed(cycles) + marks, (x, top),
                           xytext=(0, 3 if cycles >= 0 else -3), textcoords="offset points", ha="center",
                           va="bottom" if cycles >= 0 else "top", rotation=90, fontsize=7,
                           fontweight="bold" if measurable else "normal", gid=f"label-{kind['name']}-{state}")
@@ -410,7 +436,9 @@ def transitions_summary(transitions):
     if not costly:
         return "transitions that cost: none measurable"
     return "transitions that cost: " + "; ".join(
-        f"{kind} after {state} {result['cycles']:+.1f}" for kind, state, result in costly)
+        f"{kind} after {state} {result['cycles']:+.1f}"
+        + (f" ({fast_text(result)}, typical {result['typical']:+.1f}, bimodal)" if result.get("bimodal") else "")
+        for kind, state, result in costly)
 
 
 def draw_all_transitions(data, transitions, args):
@@ -484,6 +512,7 @@ def load_movement(section):
                                                       f"{item.get('arithmetic')} ({item.get('why', 'no reason given')})"
                                                       for item in table.get("left_out", [])]})
         families.append(family)
+    modes.judge_movement(section)
     return families
 
 
@@ -565,7 +594,8 @@ def movement_summary(table):
         return "movements that cost: none measurable"
     return "movements that cost: " + "; ".join(
         f"{cell['store']} -> {cell['load']} -> {cell['arithmetic']} {cell['extra']:+.1f}"
-        + (f" (typical {cell['extra_typical']:+.1f}, bimodal)" if cell["bimodal"] else "") for cell in costly)
+        + (f" ({fast_text(cell)}, typical {cell['extra_typical']:+.1f}, bimodal)" if cell["bimodal"] else "")
+        for cell in costly)
 
 
 def draw_all_movement(data, args):
