@@ -109,12 +109,23 @@ TEST(MovementChains, StepsStoreTheWholeRegisterAndLoadThePartsTheirNamesSay) {
     // and 12; sixteen of them on ZMM, the last at 60.
     EXPECT_EQ(hex(body_bytes(movement_step(sse_widths, width_cells[8]))),
               "66 0F 7E C2 89 13 89 53 04 89 53 08 89 53 0C 66 0F 6F 13 66 0F EB C2");
-    EXPECT_EQ(hex(body_bytes(movement_step(evex512_widths, width_cells[8]))).substr(3 * 48, 8), "89 53 3C");
+    EXPECT_EQ(hex(body_bytes(movement_step(evex512_widths, width_cells[8]))).substr(3 * 50, 8), "89 53 3C");
     // The high half at byte 8, 16 and 32; the lane below the middle.
     EXPECT_EQ(hex(body_bytes(movement_step(sse_widths, width_cells[2]))), "66 0F 7F 03 F3 0F 7E 53 08 66 0F EB C2");
     EXPECT_EQ(hex(body_bytes(movement_step(vex256_widths, width_cells[3]))), "C5 FD 7F 03 C5 F9 6E 53 0C C5 FD EB C2");
+    // On ZMM every narrow move is EVEX, the high half's load included
+    // (vmovdqa32 ymm2, [ebx+32], its displacement counted in 32 bytes); the
+    // VEX load of the high half is a cell of its own.
     EXPECT_EQ(hex(body_bytes(movement_step(evex512_widths, width_cells[2]))),
+              "62 F1 7D 48 7F 03 62 F1 7D 28 6F 53 01 62 F1 7D 48 EB C2");
+    EXPECT_EQ(hex(body_bytes(movement_step(evex512_widths, evex512_width_cells[13]))),
               "62 F1 7D 48 7F 03 C5 FD 6F 53 20 62 F1 7D 48 EB C2");
+    for (std::size_t cell = 1; cell + 1 < std::size(evex512_width_cells); ++cell) {
+        for (const Instruction& instruction : movement_step(evex512_widths, evex512_width_cells[cell])) {
+            const std::uint8_t first = instruction.encoding().bytes[0];
+            EXPECT_TRUE(first == 0x62 || first == 0x89 || first == 0x8B) << cell_text(evex512_widths, cell);
+        }
+    }
 }
 
 // After any run of a chain the processor can run, register 0 holds the
@@ -158,6 +169,7 @@ constexpr CpuidAnswers avx_only{sse41_bit | avx_bit, sse2_bit, 0, 0x07};
 constexpr CpuidAnswers avx2_core{sse41_bit | avx_bit | fma_bit, sse2_bit, avx2_bit, 0x07};
 constexpr CpuidAnswers avx512_core{sse41_bit | avx_bit | fma_bit, sse2_bit, avx2_bit | f_bit | dq_bit | bw_bit | vl_bit,
                                    0xE7};
+constexpr CpuidAnswers without_vl{avx512_core.leaf1_ecx, sse2_bit, avx2_bit | f_bit | dq_bit | bw_bit, 0xE7};
 // The processor has AVX-512, but the system saves only the YMM state.
 constexpr CpuidAnswers zmm_not_saved{avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx, 0x07};
 
@@ -186,7 +198,11 @@ TEST(MovementPlans, EveryFamilyTheProcessorHasIsMeasuredAndTheOthersSayWhy) {
               "avx2: types 72 widths 13\navx512: the processor has no AVX-512 Foundation\n");
     EXPECT_EQ(movement_planned(avx512_core),
               "sse: types 72 widths 13\navx: every avx movement chain is measured in avx2's tables\n"
-              "avx2: types 72 widths 13\navx512: types 72 widths 13\n");
+              "avx2: types 72 widths 13\navx512: types 72 widths 14\n");
+    // AVX-512 without VL: the 256- and 128-bit EVEX moves are left out, the
+    // 32-bit ones and the VEX load of the high half stay.
+    EXPECT_EQ(movement_planned(without_vl, {{"avx512"}, {}}),
+              "avx512: types 72 widths 10 without 4 (the processor has no AVX-512 VL)\n");
     EXPECT_EQ(movement_planned(zmm_not_saved, {{"avx512"}, {}}),
               "avx512: the processor has AVX-512 Foundation, but the operating system does not save its registers\n");
     // AVX alone: the single subtraction's grid; the integer one and the
@@ -195,7 +211,7 @@ TEST(MovementPlans, EveryFamilyTheProcessorHasIsMeasuredAndTheOthersSayWhy) {
     // Named, avx is measured beside avx2.
     EXPECT_EQ(movement_planned(avx2_core, {{"avx", "avx2"}, {}}), "avx: types 36\navx2: types 72 widths 13\n");
     // The listing plans what the processor cannot run.
-    EXPECT_EQ(movement_planned(sse2_only, {{"avx512"}, {}, true}), "avx512: types 72 widths 13\n");
+    EXPECT_EQ(movement_planned(sse2_only, {{"avx512"}, {}, true}), "avx512: types 72 widths 14\n");
 }
 
 TEST(MovementPlans, NamesChooseCellsWithTheirReferencesAndOnlyThePartsAsked) {
