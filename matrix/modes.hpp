@@ -36,8 +36,11 @@
 // Two modes must lie more than this many core cycles apart in the cell's
 // unit (a round trip, a step, an instruction).
 inline constexpr double bimodal_margin = 1.0;
-// The share of a cell's runs that its fast mode must hold at least.
-inline constexpr double fast_share_least = 0.01;
+// The share of a cell's runs that its fast mode must hold at least: one in
+// a hundred, counted in whole runs, so that a share of exactly 1% counts
+// whatever precision the division would be done in.
+inline constexpr std::size_t fast_runs_one_in = 100;
+inline constexpr double fast_share_least = 1.0 / fast_runs_one_in;
 
 // One reading and the number of runs that it stands for.
 struct Reading {
@@ -53,7 +56,7 @@ struct Modes {
     std::size_t runs = 0;
 
     double fast_share() const { return runs == 0 ? 0 : static_cast<double>(fast_runs) / runs; }
-    bool bimodal() const { return fast_runs > 0 && fast_share() >= fast_share_least; }
+    bool bimodal() const { return fast_runs > 0 && fast_runs * fast_runs_one_in >= runs; }
 };
 
 // The modes of `runs` runs, of which `readings` are read, around the centre

@@ -390,8 +390,8 @@ def check_modes(cell, data, runs, name):
     check(cell["runs"] == runs, f"{name}: {cell['runs']} runs")
     check((cell["fast"] is None) == (cell["fast_runs"] == 0), f"{name}: fast")
     check(abs(cell["fast_share"] - cell["fast_runs"] / runs) < 1e-6, f"{name}: fast_share")
-    check(cell["bimodal"] == (cell["fast_share"] >= data["fast_share_least"] and cell["fast_runs"] > 0),
-          f"{name}: bimodal")
+    one_in = round(1 / data["fast_share_least"])
+    check(cell["bimodal"] == (cell["fast_runs"] > 0 and cell["fast_runs"] * one_in >= runs), f"{name}: bimodal")
 
 
 def check_json_transitions(transitions, data, lengths, every_ruler):

@@ -26,7 +26,9 @@ of such a cell is the least it can be, and the cell says so ("at_least").
 """
 
 BIMODAL_MARGIN = 1.0
-FAST_SHARE_LEAST = 0.01
+# One run in a hundred, counted in whole runs.
+FAST_RUNS_ONE_IN = 100
+FAST_SHARE_LEAST = 1 / FAST_RUNS_ONE_IN
 # The clock's two add chains, 8 and 24 dependent one-cycle additions per
 # iteration: the ruler of every window.
 RULER_EXTRA_CYCLES = 16
@@ -96,7 +98,7 @@ def judged(windows, indices, routine, best, units_per_cycle, turns, iterations):
     runs = len(indices) * turns
     fast_runs, fast = modes_of(readings, median(middles), runs)
     share = fast_runs / runs
-    return {"bimodal": fast_runs > 0 and share >= FAST_SHARE_LEAST, "fast": fast, "fast_share": share,
+    return {"bimodal": fast_runs > 0 and fast_runs * FAST_RUNS_ONE_IN >= runs, "fast": fast, "fast_share": share,
             "fast_runs": fast_runs, "runs": runs, "at_least": True}
 
 
