@@ -70,8 +70,9 @@ results:
 	python3 tools/results.py --build build --out results --runs $(RESULTS_RUNS) --warmup $(WARMUP)
 
 # The folders of RESULTS side by side, in Markdown on standard output (and
-# nothing else, so that make compare > FILE holds the report); the crossings
-# that cost, by machine, in build/compare-crossings.png.
+# nothing else, so that make compare > FILE holds the report); every family's
+# round trips, a triangle per machine side by side, in
+# build/compare-crossings.png.
 compare:
 	@mkdir -p build
 	@$(PLOT_PYTHON) tools/compare.py $(RESULTS) --picture build/compare-crossings.png

@@ -53,8 +53,8 @@ double tick_difference(std::uint64_t shorter, std::uint64_t longer);
 
 // How many windows, and how many turns in each. A window must be short
 // beside the time the core clock stays on one level, and long enough for
-// every routine to meet a quiet moment; see the README for how these were
-// chosen.
+// every routine to meet a quiet moment; docs/core-cycles.md says how these
+// were chosen.
 struct WindowSettings {
     std::uint32_t windows;
     std::uint32_t turns;

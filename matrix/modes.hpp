@@ -11,12 +11,15 @@
 //
 // A cell's runs are the runs of the routine that holds what the cell
 // measures, at its longer length (the alternating chain's long routine, a
-// movement cell's long routine, a transition's routine with the state
-// write), in every window where the cell can be converted. Each run is read
-// in the cell's own unit from its own core cycles, by the ruler's fastest
-// runs of its window, spread over the instructions or steps of its routine
-// and placed so that the median over the windows of their fastest runs reads
-// as the cell's best figure. Only the run itself and its window's ruler place
+// movement cell's long routine; for a transition's cost per change of state
+// and per instruction after a change, the long chain with the state written
+// at the head of every iteration, and for its steady state's figure the
+// chain after the state set once), in every window where the cell can be
+// converted. Each run is read in the cell's own unit from its own core
+// cycles, by the ruler's fastest runs of its window, spread over the
+// instructions or steps of its routine (over its iterations alone, for a
+// cost per change of state) and placed so that the median over the windows
+// of their fastest runs reads as the cell's best figure. Only the run itself and its window's ruler place
 // it, not the other routines of the cell's arithmetic, whose own stray runs
 // would move a whole window. A run that ran at a slower clock than the
 // ruler's fastest runs reads slower, never faster, than it ran, so that a

@@ -17,7 +17,8 @@ from case_runner import cases_in, check, command_of, on_real_processor, run_case
 
 TIMEOUT = 180
 ITERATIONS = 4096
-TRANSITION_LENGTH = 12
+TRANSITION_SHORT, TRANSITION_LONG = 4, 12
+TRANSITION_FIGURES = ["per_change", "per_instruction", "steady_per_instruction"]
 SSE_CLASSES = ["paddd", "pmuludq", "pand", "pshufd", "addps", "mulps", "andps", "shufps", "addpd", "mulpd", "andpd",
                "shufpd", "addss", "mulss", "addsd", "mulsd", "cvtdq2ps", "cvtps2dq", "blendvps", "pblendvb"]
 FAMILIES = ["sse", "avx", "avx2", "avx512"]
@@ -33,9 +34,14 @@ CROSSING = re.compile(rf"  (\w+) <-> (\w+): \+\d+\.\d cycles per round trip( \(b
 BIMODAL = re.compile(rf"  (\w+) <-> (\w+): best [+-]\d+\.\d; {MODES}")
 HEADING = re.compile(r"(sse|avx|avx2|avx512): ([^:]+)(: (unsupported, .+|every avx class is measured in the avx2 "
                      r"triangle))?")
+# A state's three figures: per change of state, per instruction after it and
+# per instruction in the steady state, each best with its mark and typical.
 TRANSITION = re.compile(r"    (after vzeroupper \(the control\)|dirty YMM upper half|dirty ZMM upper half|dirty zmm16-31) +"
-                        r"([+-]\d+\.\d\d(\*~?| ~)? +[+-]\d+\.\d\d +[+-]\d+\.\d|n/a, .+)")
-TRANSITION_MODES = re.compile(r"      two modes: fast [+-]\d+\.\d\d in \d+\.\d% of runs, typical [+-]\d+\.\d\d")
+                        r"([+-]\d+\.\d(\*~?| ~)? +[+-]\d+\.\d( +[+-]\d+\.\d\d(\*~?| ~)? +[+-]\d+\.\d\d){2}|n/a, .+)")
+# Under a state, the two modes of each of its bimodal figures, in order.
+TRANSITION_MODES = re.compile(r"      (per change of state|per instruction after a change|per instruction, steady state), "
+                              r"two modes: fast [+-]\d+\.\d\d? in \d+\.\d% of runs, typical [+-]\d+\.\d\d?")
+TRANSITION_TITLES = ["per change of state", "per instruction after a change", "per instruction, steady state"]
 MOVEMENT_HEADING = re.compile(r"data movement, (sse|avx|avx2|avx512): ([^:]+)(: (unsupported, .+|every avx movement "
                               r"chain is measured in avx2's tables))?")
 GRID_HEAD = re.compile(r"  (\w+): (\w+) -> (\w+) -> (\w+) takes \d+\.\d\d cycles per step \(typical \d+\.\d\d\)")
@@ -148,9 +154,9 @@ def check_family(lines, classes):
 
 
 def check_transitions(lines):
-    check(lines[3] == "(* where every window puts it 0.1 or more from zero on one side, ~ where it is bimodal):",
-          f"{lines[3]!r}")
-    kinds, at = [], 4
+    check(lines[5] == "figure 0.1 or more from zero on one side; ~ where a figure's runs fall in two modes, judged on",
+          f"{lines[5]!r}")
+    kinds, at = [], 8
     while at < len(lines):
         line = lines[at]
         kind = re.fullmatch(r"  (legacy SSE|VEX|EVEX), (128|256|512) bits, ([^:]+)(: unsupported, .+|, \d+\.\d\d "
@@ -160,18 +166,24 @@ def check_transitions(lines):
         at += 1
         if "unsupported" in kind.group(4):
             continue
-        check(lines[at].split() == ["per", "instruction", "per", "iteration"], f"{lines[at]!r}")
-        check(lines[at + 1].split() == ["best", "typical", "best"], f"{lines[at + 1]!r}")
-        # Four states, each bimodal one with its two modes under it.
-        at += 2
+        check(lines[at].split() == ["per", "change", "per", "instruction", "per", "instruction,"], f"{lines[at]!r}")
+        check(lines[at + 1].split() == ["of", "state", "after", "a", "change", "steady", "state"], f"{lines[at + 1]!r}")
+        check(lines[at + 2].split() == ["best", "typical"] * 3, f"{lines[at + 2]!r}")
+        # Four states, each with the two modes of its bimodal figures under it.
+        at += 3
         for _ in range(4):
             state = TRANSITION.fullmatch(lines[at])
             check(state, f"state {lines[at]!r}")
             at += 1
-            bimodal = state.group(3) is not None and "~" in state.group(3)
-            check(bimodal == (at < len(lines) and bool(TRANSITION_MODES.fullmatch(lines[at]))),
-                  f"two modes of {lines[at - 1]!r}")
-            at += bimodal
+            if state.group(2).startswith("n/a"):
+                continue
+            marks = [mark or "" for mark in re.findall(r"[+-]\d+\.\d+(\*~?| ~)? +[+-]\d+\.\d+", state.group(2))]
+            bimodal = [title for title, mark in zip(TRANSITION_TITLES, marks) if "~" in mark]
+            listed = []
+            while at < len(lines) and TRANSITION_MODES.fullmatch(lines[at]):
+                listed.append(TRANSITION_MODES.fullmatch(lines[at]).group(1))
+                at += 1
+            check(listed == bimodal, f"two modes of {lines[at - 1 - len(listed)]!r}: {listed} but {bimodal} marked")
     check(kinds == ["legacy SSE 128", "VEX 128", "VEX 256", "EVEX 512"], f"kinds {kinds}")
 
 
@@ -395,30 +407,54 @@ def check_modes(cell, data, runs, name):
 
 
 def check_json_transitions(transitions, data, lengths, every_ruler):
-    per_run = transitions["instructions_per_iteration"] * ITERATIONS
-    check(transitions["instructions_per_iteration"] == TRANSITION_LENGTH, "instructions per iteration")
+    check((transitions["short_chain"], transitions["long_chain"], transitions["steady_chain"])
+          == (TRANSITION_SHORT, TRANSITION_LONG, TRANSITION_LONG), "chain lengths")
+    check([figure["name"] for figure in transitions["figures"]] == TRANSITION_FIGURES, "figures")
+    check([(figure["modes_from"], figure["modes_parts"]) for figure in transitions["figures"]]
+          == [("head_long", 1), ("head_long", TRANSITION_LONG), ("steady", TRANSITION_LONG)], "figures' modes")
     check([state["name"] for state in transitions["states"]] == ["clean", "dirty_ymm", "dirty_zmm", "dirty_zmm16_31"],
           "states")
     check([kind["name"] for kind in transitions["kinds"]] == ["sse128", "vex128", "vex256", "evex512"], "kinds")
+    lengths_apart = TRANSITION_LONG - TRANSITION_SHORT
     for kind in transitions["kinds"]:
         if kind["status"] != "measured":
             check(kind["why"], f"{kind['name']} says why not")
             continue
+        latencies = []
         for state in kind["states"]:
             if state["status"] != "measured":
                 check(state["why"], f"{kind['name']} after {state['state']} says why not")
                 continue
-            runs = state["windows"]
-            rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS) for short, long in runs["ruler_minimums"]]
-            every_ruler.extend(rulers)
-            extras = [(after - plain) / per_run / ruler
-                      for plain, after, ruler in zip(runs["plain_minimums"], runs["state_minimums"], rulers)]
-            name = f"{kind['name']} after {state['state']}"
-            check(abs(statistics.median(extras) - state["cycles"]) < 1e-4, f"{name}: cycles")
-            check(abs(state["per_iteration"] - TRANSITION_LENGTH * state["cycles"]) < 1e-4, f"{name}: per iteration")
-            agree = min(extras) >= 0.1 or max(extras) <= -0.1
-            check(state["measurable"] == agree, f"{name}: measurable")
-            check_modes(state, data, transitions["windows"] * transitions["turns"], name)
+            runs, name = state["windows"], f"{kind['name']} after {state['state']}"
+            for kind_of_run, key in (("minimums", "cycles"), ("medians", "typical")):
+                rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS)
+                          for short, long in runs[f"ruler_{kind_of_run}"]]
+                if kind_of_run == "minimums":
+                    every_ruler.extend(rulers)
+
+                def per_iteration(first, second):
+                    return [(after - before) / ITERATIONS / ruler for before, after, ruler in
+                            zip(runs[f"{first}_{kind_of_run}"], runs[f"{second}_{kind_of_run}"], rulers)]
+                at_short = per_iteration("reference_short", "head_short")
+                at_long = per_iteration("reference_long", "head_long")
+                instruction = [(long - short) / lengths_apart for short, long in zip(at_short, at_long)]
+                figures = {"per_change": [short - TRANSITION_SHORT * each for short, each in zip(at_short, instruction)],
+                           "per_instruction": instruction,
+                           "steady_per_instruction": [extra / TRANSITION_LONG for extra in
+                                                      per_iteration("reference_long", "steady")]}
+                if kind_of_run == "minimums":
+                    latencies += [cycles / lengths_apart for cycles in per_iteration("reference_short", "reference_long")]
+                for figure, values in figures.items():
+                    check(len(values) == transitions["windows"], f"{name}: a figure per window")
+                    entry = state[figure]
+                    check(abs(statistics.median(values) - entry[key]) < 1e-4, f"{name}: {figure} {key}")
+                    check(abs(min(values) - entry[f"{key}_lowest"]) < 1e-4, f"{name}: {figure} {key}_lowest")
+                    if kind_of_run == "minimums":
+                        agree = min(values) >= 0.1 or max(values) <= -0.1
+                        check(entry["measurable"] == agree, f"{name}: {figure} measurable")
+            for figure in TRANSITION_FIGURES:
+                check_modes(state[figure], data, transitions["windows"] * transitions["turns"], f"{name}: {figure}")
+        check(abs(statistics.median(latencies) - kind["latency"]) < 1e-4, f"{kind['name']}: latency")
 
 
 def case_json(program):
@@ -439,26 +475,33 @@ def case_json(program):
 
 
 # A brand string as a virtual machine's host may set it: a quote, a
-# backslash, a tab, a byte that is no UTF-8 (0xE9 alone) and a UTF-8 letter.
-HOSTILE_NAME = b'Evil "Turin" \\ 9\t5\xe9 caf\xc3\xa9'
+# backslash, a tab, a byte that is no UTF-8 (0xE9 alone), a UTF-8 letter that
+# the Windows code pages hold (e acute) and one that none of the Western ones
+# does (capital omega).
+HOSTILE_NAME = b'Evil "Turin" \\ 9\t5\xe9 caf\xc3\xa9 \xce\xa9'
 # What it must read back as: every character kept, the stray byte as U+FFFD.
-HOSTILE_TEXT = 'Evil "Turin" \\ 9\t5\ufffd caf\u00e9'
+# A PE32 program reads its environment as UTF-16, so under wine too, where
+# the stray byte reaches it as U+FFFD and no code page stands in between.
+HOSTILE_TEXT = 'Evil "Turin" \\ 9\t5\ufffd caf\u00e9 \u03a9'
+
+
+# A name far longer than a brand string's 48 bytes comes back whole too.
+LONG_NAME = HOSTILE_NAME * 150
+LONG_TEXT = HOSTILE_TEXT * 150
 
 
 def case_hostile_name(program):
-    status, output, stderr = program.run("--json", "--isa", "sse", "--classes", "pand,mulps",
-                                         environment={"SIMD_MIX_PROCESSOR_NAME": HOSTILE_NAME})
-    check(status in (0, 3) and stderr == "", f"exit status {status}: {stderr}")
-    data = json.loads(output, object_pairs_hook=list)
-    check(data[0] == ("format_version", 1), f"first key {data[0]}")
-    name = dict(data)["processor"]
-    if program.windows:
-        # The environment reaches a PE32 through wine and the ANSI code page,
-        # which may change what lies above 0x7F; the rest must read back.
-        ascii_only = lambda text: "".join(c for c in text if c < "\x80")
-        check(ascii_only(name) == ascii_only(HOSTILE_TEXT), f"processor {name!r}")
-    else:
-        check(name == HOSTILE_TEXT, f"processor {name!r}")
+    # One character, as short as a name can be, is a name too: one byte, and
+    # one UTF-16 unit of two bytes.
+    for given, expected in ((HOSTILE_NAME, HOSTILE_TEXT), (LONG_NAME, LONG_TEXT), (b"7", "7"),
+                            (b"\xce\xa9", "\u03a9")):
+        status, output, stderr = program.run("--json", "--isa", "sse", "--classes", "pand",
+                                             environment={"SIMD_MIX_PROCESSOR_NAME": given})
+        check(status in (0, 3) and stderr == "", f"exit status {status}: {stderr}")
+        data = json.loads(output, object_pairs_hook=list)
+        check(data[0] == ("format_version", 2), f"first key {data[0]}")
+        name = dict(data)["processor"]
+        check(name == expected, f"processor {name[:80]!r}, {len(name)} characters")
 
 
 def case_untrusted(program):
@@ -480,11 +523,22 @@ def case_list(program):
                      "sse chain mulps alone: 12 instructions per loop iteration"], f"titles {titles!r}")
     # Every transition routine the program has follows, the zmm16-31 ones
     # on a 64-bit program only.
+    # Each kind's reference at 4 and 12 instructions, and for each state the
+    # write at the head of the chains of 4 and 12 and once before the loop.
     transitions = [line for line in lines if line.startswith("transition ")]
-    states = 5 if program.bits == 64 else 4
-    check(len(transitions) == 4 * states, f"{len(transitions)} transition listings")
-    check(transitions[2] == "transition sse128, dirty_ymm: one state write and 12 instructions per loop iteration",
-          f"{transitions[2]!r}")
+    states = 4 if program.bits == 64 else 3
+    check(len(transitions) == 4 * (2 + 3 * states), f"{len(transitions)} transition listings")
+    check(transitions[:8] == [
+        "transition sse128, none: 4 instructions per loop iteration",
+        "transition sse128, none: 12 instructions per loop iteration",
+        "transition sse128, clean: one state write and 4 instructions per loop iteration",
+        "transition sse128, clean: one state write and 12 instructions per loop iteration",
+        "transition sse128, clean, steady: 12 instructions per loop iteration, after vzeroupper (C5 F8 77) once "
+        "before the first time stamp",
+        "transition sse128, dirty_ymm: one state write and 4 instructions per loop iteration",
+        "transition sse128, dirty_ymm: one state write and 12 instructions per loop iteration",
+        "transition sse128, dirty_ymm, steady: 12 instructions per loop iteration, after vinsertf128 ymm7, ymm3, "
+        "xmm3, 0x01 (C4 E3 65 18 FB 01) once before the first time stamp"], f"{transitions[:8]!r}")
     # The short alternating chain, as the benchmark lists a loop body.
     block = program.line_break.join([
         "chain pand, mulps: 4 instructions per loop iteration", "\tcode:", "\t\t/*|*/", "",

@@ -1,7 +1,8 @@
 """Tests of tools/modes.py, the tools' copy of the program's rule for two
 modes (matrix/modes.hpp): the rule itself on the readings that the
 program's own tests give it, scripted windows of results that kept each
-window's fastest and middle runs alone, and the round trips of the Intel
+window's fastest and middle runs alone, each figure of a transition of
+format 2 judged on its own routine's runs, and the round trips of the Intel
 Xeon guest (family 6, model 167) in data/intel_modes.json, copied unchanged
 from the matrix.json that make results wrote there: the SSE family's four
 adds and AVX2's two, with their windows.
@@ -89,6 +90,57 @@ class ScriptedWindows(unittest.TestCase):
         self.assertEqual((under["fast_runs"], under["runs"], under["bimodal"]), (11, 1200, False))
         least = round_trip([(4.0, 78.0)] * 12, turns=100)
         self.assertEqual((least["fast_runs"], least["bimodal"]), (12, True))
+
+
+def transitions(head_long, steady, turns=12):
+    """A transitions section of format 2 with one kind after one state:
+    window w's fastest and middle runs of the long chain with the state at
+    the head take head_long[w] core cycles an iteration, the steady chain's
+    steady[w]; its figures +389 per change, +2 per instruction in the steady
+    state, none per instruction after a change."""
+    def runs(routine, each):
+        return {f"{routine}_minimums": [ticks(1, fastest) for fastest, _ in each],
+                f"{routine}_medians": [ticks(1, middle) for _, middle in each]}
+    windows = {**runs("head_long", head_long), **runs("steady", steady),
+               "ruler_minimums": [ruler()] * len(head_long), "ruler_medians": [ruler()] * len(head_long)}
+    figures = {"per_change": 389.0, "per_instruction": 0.0, "steady_per_instruction": 2.0}
+    state = {"state": "dirty_ymm", "status": "measured", "windows": windows,
+             **{name: {"cycles": cycles, "typical": cycles, "measurable": True} for name, cycles in figures.items()}}
+    return {"short_chain": 4, "long_chain": 12, "steady_chain": 12, "windows": len(head_long), "turns": turns,
+            "figures": [{"name": "per_change", "modes_from": "head_long", "modes_parts": 1},
+                        {"name": "per_instruction", "modes_from": "head_long", "modes_parts": 12},
+                        {"name": "steady_per_instruction", "modes_from": "steady", "modes_parts": 12}],
+            "kinds": [{"name": "sse128", "status": "measured", "states": [state]}]}
+
+
+class Transitions(unittest.TestCase):
+    def test_each_figure_of_format_2_judges_the_runs_of_its_own_routine(self):
+        # One window's long chain at the head saves 6 cycles an iteration in
+        # its fastest and middle runs: a mode of its own per change, half a
+        # cycle per instruction. The steady chain's runs keep to one mode.
+        section = transitions([(413.0, 413.0)] * 5 + [(407.0, 407.0)] + [(413.0, 413.0)] * 6, [(48.0, 48.0)] * 12)
+        modes.judge_transitions(section, {"iterations": ITERATIONS}, 2)
+        state = section["kinds"][0]["states"][0]
+        change = state["per_change"]
+        self.assertEqual((change["bimodal"], change["fast_runs"], change["runs"], change["at_least"]),
+                         (True, 6, 144, True))
+        self.assertAlmostEqual(change["fast"], 383.0, places=2)
+        self.assertEqual((state["per_instruction"]["bimodal"], state["per_instruction"]["fast_runs"]), (False, 0))
+        self.assertEqual((state["steady_per_instruction"]["bimodal"], state["steady_per_instruction"]["runs"]),
+                         (False, 144))
+
+    def test_a_figure_that_the_program_judged_is_kept_and_one_without_windows_is_judged_by_its_figures(self):
+        section = transitions([(413.0, 413.0)] * 12, [(48.0, 48.0)] * 5 + [(24.0, 24.0)] + [(48.0, 48.0)] * 6)
+        state = section["kinds"][0]["states"][0]
+        state["steady_per_instruction"].update(bimodal=False, fast=None, fast_share=0.0, fast_runs=0, runs=144)
+        modes.judge_transitions(section, {"iterations": ITERATIONS}, 2)
+        self.assertEqual(state["steady_per_instruction"]["fast_runs"], 0)
+        del state["windows"]
+        state["per_change"] = {"cycles": 389.0, "typical": 392.0, "measurable": True}
+        modes.judge_transitions(section, {"iterations": ITERATIONS}, 2)
+        self.assertEqual(state["per_change"], {"cycles": 389.0, "typical": 392.0, "measurable": True, "bimodal": True,
+                                               "fast": 389.0, "fast_share": None, "fast_runs": None, "runs": None,
+                                               "at_least": False})
 
 
 class IntelGuest(unittest.TestCase):

@@ -24,7 +24,7 @@ if [ "$(id -u)" = 0 ]; then
 elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
     as_root="sudo"
 else
-    echo "=== the native suite needs$missing, and installing them needs root:"
+    echo "=== the native suite needs$missing, and installing needs root:"
     echo "    sudo bash .ci/install_packages.sh$missing"
     exit 1
 fi

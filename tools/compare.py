@@ -7,15 +7,26 @@ Each folder is one machine's, as make results writes it: machine.json,
 clock.json, bench.json and matrix.json. The report, in Markdown on standard
 output, has one column per machine: what the machine is, each family's
 latencies, every round trip between classes that costs on any machine (best
-and typical, with the marks of the heatmaps), the upper-half transitions and
-the benchmark's two penalties in core cycles. A machine that lacks a family,
+and typical, with the marks of the heatmaps), the upper-half transitions (a
+table per figure: per change of state, per instruction after a change, per
+instruction in the steady state; a folder of format 1 has one, per
+instruction over one chain length) and the benchmark's two penalties in core
+cycles. A machine that lacks a family,
 a transition or a state shows "not on this processor".
 
---picture draws the crossings that cost, one column per machine, on the
-heatmaps' scale, to PATH (.png or .svg).
+--picture draws each family's triangle of round trips, a row per family and
+a panel per machine, side by side on the heatmaps' one colour scale, each
+panel saying how many of its round trips cost and the dearest, to PATH (.png
+or .svg); more than five machines take bands of five at most, one under
+the other.
+The report needs no matplotlib: without it, a line on standard error says
+that the picture was not drawn, and the exit status stays as the folders
+make it.
 
-A folder that misses a file, holds malformed JSON, or a format version this
-tool does not know, is refused with a line on standard error naming the file
+A folder that misses a file, holds one that is malformed JSON, nested too
+deeply, holds NaN, Infinity or a number too large to be finite, is larger
+than 64 MB, or has a format version this tool does not know (see
+results_files.py), is refused with a line on standard error naming the file
 and what is wrong; the other folders are still compared.
 
 Exit status: 0; 1 when a folder was refused or the picture cannot be
@@ -27,53 +38,28 @@ import json
 import os
 import sys
 
-import matplotlib
-
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-from matplotlib.patches import Rectangle  # noqa: E402
-
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench  # noqa: E402
 import heatmap  # noqa: E402
 import modes  # noqa: E402
+import results_files  # noqa: E402
 from heatmap import field, listed, signed  # noqa: E402
+from results_files import Refused  # noqa: E402
 
-KNOWN_VERSIONS = (1,)
+# The report needs no matplotlib; the picture does (heatmap.NO_DRAWING).
+if not heatmap.NO_DRAWING:
+    import matplotlib.pyplot as plt
+    from matplotlib.collections import PatchCollection
+    from matplotlib.patches import Rectangle
+
 FILES = ("machine.json", "clock.json", "bench.json", "matrix.json")
 ABSENT = "not on this processor"
 NOT_MEASURED = "not measured"
 
 
-class Refused(Exception):
-    """A folder that cannot be compared, and why."""
-
-
 def read_json(folder, name):
-    """The file's JSON object, once its format version is one this tool
-    knows."""
-    path = os.path.join(folder, name)
-    try:
-        # Read as bytes, so that a file that is not UTF-8 counts as malformed
-        # JSON below rather than ending the whole comparison.
-        with open(path, "rb") as source:
-            text = source.read()
-    except FileNotFoundError:
-        raise Refused(f"{path}: missing")
-    except OSError as error:
-        raise Refused(f"{path}: cannot be read: {error.strerror}")
-    try:
-        data = json.loads(text)
-    except ValueError as error:
-        raise Refused(f"{path}: malformed JSON: {error}")
-    if not isinstance(data, dict):
-        raise Refused(f"{path}: not a JSON object")
-    if "format_version" not in data:
-        raise Refused(f"{path}: no format_version (written before results had format versions?)")
-    if data["format_version"] not in KNOWN_VERSIONS:
-        raise Refused(f"{path}: format version {data['format_version']!r}, which this tool does not know "
-                      f"(it reads {', '.join(map(str, KNOWN_VERSIONS))})")
-    return data
+    """The file's JSON object, read with the care that results_files takes."""
+    return results_files.read(os.path.join(folder, name))
 
 
 def checked(path, reader):
@@ -267,6 +253,9 @@ def crossings(machines, families):
     for name in families:
         pairs = in_order([family_state(machine, name)[0]["cells"] for machine in machines
                           if family_state(machine, name)[0]])
+        # A machine that lists the two classes the other way round has the
+        # same round trip: one row, in the order first met.
+        pairs = [pair for number, pair in enumerate(pairs) if pair[::-1] not in pairs[:number]]
         for pair in pairs:
             cells = {}
             for machine in machines:
@@ -284,7 +273,7 @@ def crossing_text(cell):
     if not isinstance(cell, dict):
         return cell
     text = f"{heatmap.cell_label(cell)} / {signed(cell['typical'])}"
-    if cell["bimodal"]:
+    if cell["bimodal"] and heatmap.fast_text(cell):
         text += f", {heatmap.fast_text(cell)}"
     return text
 
@@ -303,41 +292,69 @@ def crossing_section(machines, found, resolution):
     return lines + table("round trip", machines, rows) + [""]
 
 
+# What each figure of the transitions is, for its table.
+TRANSITION_FIGURES = {
+    "per_change": "Extra core cycles at each change of state, the state written at the head of every iteration, "
+                  "from chains of two lengths beyond the same chains with no state write; its modes are those of "
+                  "the long chain's runs, each read per iteration.",
+    "per_instruction": "Extra core cycles per instruction after a change of state, from the same chains; its modes "
+                       "are those of the long chain's runs, each spread over its instructions.",
+    "steady_per_instruction": "Extra core cycles per instruction with the state set once before the loop, beyond "
+                              "the same chain with no state write; its modes are those of that chain's runs.",
+    heatmap.ONE_LENGTH[0]: "Extra core cycles per instruction of one chain with the state written at the head of "
+                           "every iteration, beyond the same chain with no state write, and per iteration: a cost "
+                           "per change of state and a cost per instruction read alike here; its modes are those of "
+                           "that chain's runs, judged from each window's fastest and middle run.",
+}
+
+
+def transition_text(machine, kind_name, state_name, figure):
+    """A machine's cell of one figure of a kind after a state."""
+    section = machine["transitions"]
+    if section is None:
+        return NOT_MEASURED
+    kind = next((kind for kind in section["kinds"] if kind["name"] == kind_name), None)
+    if kind is None:
+        return NOT_MEASURED
+    result = kind["states"].get(state_name) if kind["status"] == "measured" else None
+    if kind["status"] == "unsupported" or (result and result["status"] == "unsupported"):
+        return ABSENT
+    if result is None or result["status"] != "measured":
+        return NOT_MEASURED
+    entry = result["figures"].get(figure)
+    if entry is None:
+        return f"not measured in format {section['format_version']}"
+    text = f"{signed(entry['cycles'])}{'*' if entry['measurable'] else ''}{'~' if entry.get('bimodal') else ''} / " \
+           f"{signed(entry['typical'])}"
+    if isinstance(entry.get("per_iteration"), (int, float)):
+        text += f" ({signed(entry['per_iteration'])} per iteration)"
+    if entry.get("bimodal") and heatmap.fast_text(entry):
+        text += f", {heatmap.fast_text(entry)}"
+    return text
+
+
 def transition_section(machines):
+    """A table per figure of the transitions, a row per kind and state."""
     known = [machine["transitions"] for machine in machines if machine["transitions"]]
     if not known:
         return []
+    figures = in_order([section["figures"] for section in known])
     states = in_order([[state for state in section["states"]] for section in known])
     kinds = in_order([[(kind["name"], kind["title"]) for kind in section["kinds"] if kind["status"] == "measured"]
                       for section in known])
-    rows = []
-    for kind_name, kind_title in kinds:
-        for state_name, state_title in states:
-            cells = [f"{kind_title}: {state_title}"]
-            for machine in machines:
-                section = machine["transitions"]
-                kind = next((kind for kind in section["kinds"] if kind["name"] == kind_name), None) \
-                    if section else None
-                result = kind["states"].get(state_name) if kind and kind["status"] == "measured" else None
-                if kind is None:
-                    cells.append(NOT_MEASURED)
-                elif kind["status"] == "unsupported" or (result and result["status"] == "unsupported"):
-                    cells.append(ABSENT)
-                elif result is None or result["status"] != "measured":
-                    cells.append(NOT_MEASURED)
-                else:
-                    text = f"{signed(result['cycles'])}{'*' if result['measurable'] else ''}" \
-                           f"{'~' if result.get('bimodal') else ''} / {signed(result['typical'])}"
-                    if isinstance(result.get("per_iteration"), (int, float)):
-                        text += f" ({signed(result['per_iteration'])} per iteration)"
-                    if result.get("bimodal"):
-                        text += f", {heatmap.fast_text(result)}"
-                    cells.append(text)
-            rows.append(cells)
-    return ["## Transitions", "",
-            "Extra core cycles per instruction of a dependent chain after each upper-half state, beyond the same "
-            "chain with no state write, best / typical, and per iteration (best).", ""] \
-        + table("instruction: state before it", machines, rows) + [""]
+    lines = ["## Transitions", "",
+             "Extra core cycles of a dependent chain after each upper-half state, beyond the same chain with no "
+             "state write, best / typical; a table per figure. "
+             "`~`: bimodal, the runs that the figure judges fall in two modes more than "
+             f"{modes.BIMODAL_MARGIN:g} cycle apart in its unit, the faster (fast) holding at least "
+             f"{100 * modes.FAST_SHARE_LEAST:g}% of them.", ""]
+    for figure, title in figures:
+        rows = [[f"{kind_title}: {state_title}"] + [transition_text(machine, kind_name, state_name, figure)
+                                                     for machine in machines]
+                for kind_name, kind_title in kinds for state_name, state_title in states]
+        lines += [f"### {title[0].upper()}{title[1:]}", "", TRANSITION_FIGURES.get(figure, title), ""]
+        lines += table("instruction: state before it", machines, rows) + [""]
+    return lines
 
 
 def penalty_text(penalty):
@@ -380,53 +397,157 @@ def report(machines, resolution):
     return "\n".join(lines).rstrip("\n") + "\n", found
 
 
-def draw(machines, found):
-    """The crossings that cost, a row each, a column per machine, coloured on
-    the heatmaps' scale."""
-    figures = {(index, machine["label"]): cells[machine["label"]] for index, (_, _, cells) in enumerate(found)
-               for machine in machines if isinstance(cells[machine["label"]], dict)}
+# The picture sets at most BAND machines side by side, in bands one under the
+# other beyond that, so that it stays about a screen wide. Its squares are
+# SQUARE inches wide, smaller where the bands would make the picture taller
+# than TALLEST inches, about two screens at the saved resolution.
+BAND = 5
+SQUARE = 0.12
+TALLEST = 19.0
+PANEL_GAP = 0.3
+# Inches for the class names under and beside the first panel of a row, per
+# character of the longest name, at the names' type size.
+NAME_INCHES = 0.048
+ABSENT_SHADE = "#e8e8e8"
+
+
+def family_classes(machines, name):
+    """The family's classes, each once: those of the machine that measured
+    the most of them first, in its order, then any others."""
+    lists = [family_state(machine, name)[0]["names"] for machine in machines if family_state(machine, name)[0]]
+    return in_order(sorted(lists, key=len, reverse=True))
+
+
+def bands(machines):
+    """The machines with their indexes, in bands of at most BAND, as even as
+    they go."""
+    count = -(-len(machines) // BAND)
+    size = -(-len(machines) // count)
+    numbered = list(enumerate(machines))
+    return [numbered[start:start + size] for start in range(0, len(machines), size)]
+
+
+def panel_caption(family, classes):
+    """What costs in one machine's triangle: how many, then the dearest, on
+    two short lines that a small panel's width holds."""
+    costly = [cell for cell in family["cells"].values() if costs(cell)]
+    pairs = len(classes) * (len(classes) - 1) // 2
+    if not costly:
+        return f"none of {pairs} costs"
+    dearest_cell = max(costly, key=dearest)
+    bimodal = sum(1 for cell in costly if cell["bimodal"])
+    typical = f" typ {signed(dearest_cell['typical'])}" if dearest_cell["bimodal"] else ""
+    return (f"{len(costly)} of {pairs} cost" + (f", {bimodal} bimodal" if bimodal else "")
+            + f"\ndearest {heatmap.cell_label(dearest_cell)}{typical}")
+
+
+def draw_triangle(axes, family, classes, colours, norm, gid):
+    """One machine's triangle of the family, its squares unlabelled: row i,
+    column j < i holds the round trip of classes i and j, grey where this
+    machine left the pair out, hatched where it is bimodal."""
+    squares, figures, left_out, bimodal = [], [], [], []
+    for row in range(1, len(classes)):
+        for column in range(row):
+            first, second = classes[column], classes[row]
+            cell = family["cells"].get((first, second)) or family["cells"].get((second, first))
+            if cell is None:
+                left_out.append(Rectangle((column, row), 1, 1))
+                continue
+            if cell["bimodal"]:
+                bimodal.append((len(squares), f"bimodal-{gid}-{first}-{second}"))
+            squares.append(Rectangle((column, row), 1, 1))
+            figures.append(cell["cycles"])
+    # A panel holds up to 190 squares and a picture thirty panels: one
+    # collection a kind, its colours in one call, takes a fraction of the
+    # time that the squares take one by one.
+    shades = colours(norm(figures)) if figures else []
+    for patches, colour, name in ((squares, shades, "squares"), (left_out, ABSENT_SHADE, "left-out")):
+        if patches:
+            axes.add_collection(PatchCollection(patches, facecolors=colour, edgecolors="white", linewidths=0.5,
+                                                gid=f"{name}-{gid}"))
+    for number, name in bimodal:
+        shade = shades[number]
+        dark = 0.299 * shade[0] + 0.587 * shade[1] + 0.114 * shade[2] < 0.5
+        axes.add_patch(Rectangle(squares[number].get_xy(), 1, 1, facecolor="none", linewidth=0,
+                                 edgecolor="white" if dark else "black", alpha=0.6, hatch="//////", gid=name))
+
+
+def draw(machines, families):
+    """Each family's round trips as a row of triangles, one per machine, side
+    by side and all on the heatmaps' one colour scale, so that machines are
+    told apart by their patterns; each panel says what costs in it."""
+    classes = {name: family_classes(machines, name) for name in families}
+    figures = {(name, index, pair): cell for name in families for index, machine in enumerate(machines)
+               if family_state(machine, name)[0]
+               for pair, cell in family_state(machine, name)[0]["cells"].items()}
     norm, reach = heatmap.colour_norm(figures)
     colours = plt.get_cmap(heatmap.COLOURS)
-    width = 4.0 + 1.7 * len(machines)
-    figure, axes = plt.subplots(figsize=(width + 1.5, 1.8 + 0.3 * len(found)))
-    for number, (name, pair, cells) in enumerate(found):
-        for column, machine in enumerate(machines):
-            cell = cells[machine["label"]]
-            if not isinstance(cell, dict):
-                axes.add_patch(Rectangle((column, number), 1, 1, facecolor="#e8e8e8", edgecolor="white",
-                                         linewidth=1))
-                axes.text(column + 0.5, number + 0.5, cell, ha="center", va="center", fontsize=6, color="dimgray")
+    grouped = bands(machines)
+    rows = [(band, name) for band in grouped for name in families]
+    spans = {name: max(len(classes[name]) - 1, 1) for name in families}
+    longest = max(len(class_name) for names in classes.values() for class_name in names)
+    left = 0.2 + NAME_INCHES * longest
+    names_under = 0.15 + NAME_INCHES * longest
+    heading, top = 0.65, 0.75
+    fixed = top + len(rows) * (heading + names_under) + 0.1
+    square = min(SQUARE, (TALLEST - fixed) / sum(spans[name] for _, name in rows))
+    panel = max(spans.values()) * square
+    widest = max(len(band) for band in grouped)
+    # Room for the colour bar and its label, and the width that the title's
+    # two lines need however few machines there are.
+    width = max(left + widest * panel + (widest - 1) * PANEL_GAP + 1.3, 7.5)
+    heights = [heading + spans[name] * square + names_under for _, name in rows]
+    height = top + sum(heights) + 0.1
+    figure = plt.figure(figsize=(width, height))
+
+    def placed(x, y, wide, high):
+        # Inches from the top left corner, as matplotlib's fractions from
+        # the bottom left.
+        return [x / width, 1 - (y + high) / height, wide / width, high / height]
+
+    y = top
+    for (band, name), row_height in zip(rows, heights):
+        names, span = classes[name], spans[name]
+        figure.text(0.1 / width, 1 - (y + 0.02) / height, f"{name}: {title_of(machines, name)}", ha="left",
+                    va="top", fontsize=9, fontweight="bold")
+        named = False
+        for place, (index, machine) in enumerate(band):
+            axes = figure.add_axes(placed(left + place * (panel + PANEL_GAP), y + heading, span * square,
+                                          span * square))
+            axes.set_gid(f"panel-{name}-{index}")
+            axes.set_xlim(0, span)
+            axes.set_ylim(span + 1, 1)
+            axes.set_xticks([])
+            axes.set_yticks([])
+            for side in axes.spines.values():
+                side.set_visible(False)
+            family, instead = family_state(machine, name)
+            axes.set_title(f"{machine['label']}\n{panel_caption(family, names) if family else instead}",
+                           fontsize=6.5, loc="left", pad=3)
+            if family is None:
+                axes.text(0.5, 0.5, instead, transform=axes.transAxes, ha="center", va="center", fontsize=7,
+                          color="dimgray", gid=f"absent-{name}-{index}")
                 continue
-            shade = colours(norm(cell["cycles"]))
-            dark = 0.299 * shade[0] + 0.587 * shade[1] + 0.114 * shade[2] < 0.5
-            ink = "white" if dark else "black"
-            axes.add_patch(Rectangle((column, number), 1, 1, facecolor=shade, edgecolor="white", linewidth=1))
-            label = heatmap.cell_label(cell)
-            if cell["bimodal"]:
-                axes.add_patch(Rectangle((column + 0.02, number + 0.06), 0.96, 0.88, facecolor="none", linewidth=0,
-                                         edgecolor=ink, alpha=0.45, hatch="////"))
-                label += "  typ " + signed(cell["typical"])
-            axes.text(column + 0.5, number + 0.5, label, ha="center", va="center", fontsize=7, color=ink,
-                      fontweight="bold" if cell["measurable"] else "normal",
-                      bbox={"boxstyle": "round,pad=0.1", "facecolor": shade, "edgecolor": "none"}
-                      if cell["bimodal"] else None)
-    axes.set_xlim(0, len(machines))
-    axes.set_ylim(len(found), 0)
-    axes.set_xticks([column + 0.5 for column in range(len(machines))], [machine["label"] for machine in machines],
-                    rotation=20, ha="right", fontsize=8)
-    axes.set_yticks([number + 0.5 for number in range(len(found))],
-                    [f"{name}: {pair[0]} <-> {pair[1]}" for name, pair, _ in found], fontsize=7)
-    axes.tick_params(length=0)
-    for side in axes.spines.values():
-        side.set_visible(False)
-    bar = figure.colorbar(plt.cm.ScalarMappable(norm=norm, cmap=colours), ax=axes, shrink=0.8,
-                          label="extra core cycles per round trip\n(logarithmic beyond ±0.5)")
+            draw_triangle(axes, family, names, colours, norm, f"{name}-{index}")
+            # The first triangle of a row names the classes; the others lie
+            # in the same order beside it.
+            if not named:
+                axes.set_xticks([i + 0.5 for i in range(len(names) - 1)], names[:-1], rotation=90, fontsize=5.5)
+                axes.set_yticks([i + 0.5 for i in range(1, len(names))], names[1:], fontsize=5.5)
+                axes.tick_params(length=0)
+                named = True
+        y += row_height
+    bar_axes = figure.add_axes(placed(width - 0.95, top + heading, 0.15, min(3.0, height - top - heading - 0.3)))
+    bar = figure.colorbar(plt.cm.ScalarMappable(norm=norm, cmap=colours), cax=bar_axes)
     ticks, labels = heatmap.colour_ticks(reach)
     bar.set_ticks(ticks, labels=labels)
     bar.minorticks_off()
-    axes.set_title("round trips between instruction classes that cost on some machine\n"
-                   "best figure; * every window agrees, ~ bimodal (hatched) with its typical figure", fontsize=9)
-    figure.tight_layout()
+    bar.ax.tick_params(labelsize=7)
+    bar.set_label("extra core cycles per round trip\n(logarithmic beyond ±0.5)", fontsize=7)
+    figure.text(0.1 / width, 1 - 0.1 / height,
+                "Round trips between instruction classes: a row per family, a triangle per machine, as in the "
+                "heatmaps\nbest figure, one colour scale for all (linear within ±0.5, logarithmic beyond); "
+                "hatched: bimodal; grey: left out", ha="left", va="top", fontsize=8)
     return figure
 
 
@@ -470,9 +591,11 @@ def compare(folders, picture=None, out=sys.stdout, errors=sys.stderr):
     if picture:
         if not found:
             print(f"compare: no round trip costs on any machine, so no picture in {picture}", file=errors)
+        elif heatmap.NO_DRAWING:
+            print(f"compare: the picture {picture} was not drawn: {heatmap.NO_DRAWING}", file=errors)
         else:
             try:
-                save(draw(machines, found), picture)
+                save(draw(machines, measured_families(machines)[0]), picture)
             except OSError as error:
                 print(f"compare: cannot write {picture}: {error}", file=errors)
                 return 1
@@ -482,7 +605,7 @@ def compare(folders, picture=None, out=sys.stdout, errors=sys.stderr):
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("folders", nargs="+", metavar="FOLDER", help="a machine's results folder")
-    parser.add_argument("--picture", help="draw the crossings that cost to this .png or .svg file")
+    parser.add_argument("--picture", help="draw every family's round trips, by machine, to this .png or .svg file")
     args = parser.parse_args(argv)
     if args.picture and not args.picture.endswith((".png", ".svg")):
         parser.error("--picture must name a .png or .svg file")

@@ -7,17 +7,18 @@ Every folder under DIR (docs/results by default) is one machine's, as make
 results writes it. For each, the heatmaps of its measured families, the
 chart of its transitions and its movement tables go into the folder itself
 (matrix-<family>.png, matrix-transitions.png,
-matrix-movement-<family>-<table>.png), and the crossings that cost on any
-machine, side by side, to DIR/crossings.png, as tools/compare.py draws them,
-once there are two machines or more. The README's part between the
-gallery's two marker lines is rewritten: a paragraph per machine saying what
-it is and what costs on it, then its pictures.
+matrix-movement-<family>-<table>.png), and, once there are two machines or
+more, every family's triangle on each machine side by side to
+DIR/crossings.png, as tools/compare.py draws them. The README's part
+between the gallery's two marker lines is rewritten: a paragraph per machine
+saying what it is and what costs on it, then its pictures.
 
 --check draws nothing and writes nothing: it says whether the README's
-gallery is the one these folders give.
+gallery is the one these folders give, and needs no matplotlib.
 
 Exit status: 0; 1 when the README's gallery is out of date (--check) or a
-picture cannot be written; 2 when a folder or the README cannot be read.
+picture cannot be drawn or written; 2 when a folder or the README cannot be
+read (a folder's file is refused as tools/compare.py refuses it).
 """
 
 import argparse
@@ -155,8 +156,8 @@ def findings(machine):
 
 
 def side_by_side(machines):
-    """The crossings that cost, for the picture of all machines side by side:
-    none where there is one machine, whose heatmaps show them better."""
+    """The crossings that cost, whose picture shows all machines side by
+    side: none where there is one machine, whose heatmaps show them better."""
     return compare.crossings(machines, compare.measured_families(machines)[0]) if len(machines) > 1 else []
 
 
@@ -169,9 +170,9 @@ def section(machines, results):
         lines += [description(machine), ""] + findings(machine) + [""]
         lines += [line for path, text in pictures(machine) for line in (f"![{text}]({path})", "")]
     if side_by_side(machines):
-        lines += ["The crossings that cost on any machine, side by side (`make compare` prints the same with the "
-                  "latencies, transitions and penalties):", "",
-                  f"![The crossings that cost, by machine]({results}/{CROSSINGS})", ""]
+        lines += ["Every family's round trips on each machine, side by side on one scale (`make compare` prints "
+                  "those that cost, with the latencies, transitions and penalties):", "",
+                  f"![Every family's round trips, by machine]({results}/{CROSSINGS})", ""]
     return "\n".join(lines)
 
 
@@ -200,10 +201,9 @@ def draw(machines, results):
         for family, table in movement_tables(machine):
             figure = heatmap.draw_movement(machine["matrix"], family, table)
             written += heatmap.save(figure, os.path.join(folder, "matrix"), movement_name(family, table), ["png"])
-    found = side_by_side(machines)
-    if found:
+    if side_by_side(machines):
         path = os.path.join(results, CROSSINGS)
-        compare.save(compare.draw(machines, found), path)
+        compare.save(compare.draw(machines, compare.measured_families(machines)[0]), path)
         written.append(path)
     return written
 
@@ -223,6 +223,9 @@ def main(argv=None):
     except (compare.Refused, OSError, ValueError) as error:
         print(f"gallery: {error}", file=sys.stderr)
         return 2
+    if not args.check and heatmap.NO_DRAWING:
+        print(f"gallery: cannot draw the gallery's pictures: {heatmap.NO_DRAWING}", file=sys.stderr)
+        return 1
     if args.check:
         if updated != readme:
             print(f"gallery: the gallery in {args.readme} is not the one {results}/ gives: run make gallery",

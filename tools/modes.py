@@ -7,11 +7,15 @@ The tools apply it here to results written before the program did so,
 which hold each window's fastest and middle runs but not every run.
 
 A cell's runs are the runs of the routine that holds what the cell measures,
-at its longer length, in every window where the cell can be converted. Each
-run is read in the cell's own unit from its own core cycles, by the ruler's
-fastest runs of its window, spread over the instructions or steps of its
-routine and placed so that the median over the windows of their fastest
-runs reads as the cell's best figure. The typical
+at its longer length, in every window where the cell can be converted: for
+a transition of format 2, the long chain with the state written at the head
+of every iteration for the cost per change of state and per instruction
+after a change, the chain after the state set once for the steady state's
+figure. Each run is read in the cell's own unit from its own core cycles,
+by the ruler's fastest runs of its window, spread over the instructions or
+steps of its routine (over the iteration, for the cost per change) and
+placed so that the median over the windows of their fastest runs reads as
+the cell's best figure. The typical
 mode's centre is the median over the windows of their middle run's reading.
 The fast mode is every run below the centre beyond an empty stretch of more
 than BIMODAL_MARGIN: going down from the centre through the readings below
@@ -23,6 +27,14 @@ From a window's fastest and middle run alone, a fast fastest run is one fast
 run and a fast middle run stands for every run from the fastest up to the
 middle; the runs above the middle are not known. So the count of fast runs
 of such a cell is the least it can be, and the cell says so ("at_least").
+
+A format 1 file's own "bimodal" said that a cell's typical figure lay more
+than the margin above its best, and its "fast_share" counted the runs nearer
+the best than the typical time: where best and typical lie close, that
+share is noise on both sides of the midpoint, not a mode. Format 2's
+"bimodal" and "fast_share" are this rule's; a cell that lacks "fast_runs"
+(a file of format 1, or of format 2 from before the program judged modes)
+is judged here from its windows, and only without windows from its figures.
 """
 
 BIMODAL_MARGIN = 1.0
@@ -129,13 +141,29 @@ def movement_modes(own, reference, is_reference, short_steps, long_steps, turns,
 
 
 def transition_modes(windows, length, turns, iterations=ITERATIONS):
-    """A transition's modes from its windows of the plain chain and the chain
-    with the state write, read as an extra per instruction."""
+    """A transition's modes from its windows of format 1, of the plain chain
+    and the chain with the state write, read as an extra per instruction."""
     indices = [index for index in range(len(windows["state_minimums"])) if usable(windows, index)]
     best = median([(windows["state_minimums"][index] - windows["plain_minimums"][index]) / (length * iterations)
                    / ticks_per_cycle(windows["ruler_minimums"][index], iterations) for index in indices]) \
         if indices else 0
     return judged(windows, indices, "state", best, 1 / (length * iterations), turns, iterations)
+
+
+# Format 2's figures of a transition and the routine whose runs each one's
+# modes judge, with the parts of an iteration a run is spread over: the
+# program names both in each figure's entry of "figures"; these stand in
+# where a file written before it did lacks them.
+TRANSITION_JUDGED = {"per_change": ("head_long", 1), "per_instruction": ("head_long", None),
+                     "steady_per_instruction": ("steady", None)}
+
+
+def transition_figure_modes(windows, routine, best, parts, turns, iterations=ITERATIONS):
+    """One figure's modes of a transition of format 2 from the runs of
+    `routine` in its windows, each spread over `parts` parts of an
+    iteration and placed by the figure's best."""
+    indices = [index for index in range(len(windows[f"{routine}_minimums"])) if usable(windows, index)]
+    return judged(windows, indices, routine, best, 1 / (parts * iterations), turns, iterations)
 
 
 def from_figures(best, typical, fast_share):
@@ -170,19 +198,45 @@ def judge_family(entry, data):
             cell.update(from_figures(cell["cycles"], cell["typical"], cell.get("fast_share")))
 
 
-def judge_transitions(section, data):
-    """The same for every measured state of the transitions."""
+def judge_transitions(section, data, version=1):
+    """The same for every measured state of the transitions: in format 1 its
+    one figure, in format 2 each figure that the program did not judge."""
+    if not isinstance(section, dict):
+        return
+    judging = {}
+    for figure in section.get("figures", []) if version >= 2 else []:
+        if not isinstance(figure, dict) or figure.get("name") not in TRANSITION_JUDGED:
+            continue
+        routine, parts = TRANSITION_JUDGED[figure["name"]]
+        routine = figure.get("modes_from", routine)
+        parts = figure.get("modes_parts", parts or section.get("long_chain"))
+        judging[figure["name"]] = (routine, parts)
     for kind in section.get("kinds", []):
         if not isinstance(kind, dict) or kind.get("status") != "measured":
             continue
         for state in kind.get("states", []):
-            if not isinstance(state, dict) or state.get("status") != "measured" or "fast_runs" in state:
+            if not isinstance(state, dict) or state.get("status") != "measured":
                 continue
-            if "windows" in state and "turns" in section:
-                state.update(transition_modes(state["windows"], section["instructions_per_iteration"],
-                                              section["turns"], data.get("iterations", ITERATIONS)))
-            elif "cycles" in state and "typical" in state:
-                state.update(from_figures(state["cycles"], state["typical"], None))
+            if version < 2:
+                if "fast_runs" in state:
+                    continue
+                if "windows" in state and "turns" in section:
+                    state.update(transition_modes(state["windows"], section["instructions_per_iteration"],
+                                                  section["turns"], data.get("iterations", ITERATIONS)))
+                elif "cycles" in state and "typical" in state:
+                    state.update(from_figures(state["cycles"], state["typical"], None))
+                continue
+            for name, (routine, parts) in judging.items():
+                entry = state.get(name)
+                if not isinstance(entry, dict) or "fast_runs" in entry:
+                    continue
+                windows = state.get("windows")
+                if isinstance(windows, dict) and f"{routine}_minimums" in windows and "turns" in section \
+                        and isinstance(parts, int) and "cycles" in entry:
+                    entry.update(transition_figure_modes(windows, routine, entry["cycles"], parts, section["turns"],
+                                                         data.get("iterations", ITERATIONS)))
+                elif "cycles" in entry and "typical" in entry:
+                    entry.update(from_figures(entry["cycles"], entry["typical"], None))
 
 
 def judge_movement(section, iterations=ITERATIONS):

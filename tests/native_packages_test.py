@@ -1,0 +1,118 @@
+"""Tests of how make test installs what the native suite needs, with
+stand-ins for dpkg, id and sudo, and for the installer, which only logs how
+it was called: nothing is installed. PATH holds the stand-ins and only the few
+real tools the script uses."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TESTS = os.path.dirname(os.path.abspath(__file__))
+REAL_TOOLS = ("sh", "bash", "dirname", "true")
+NEEDS = ["nlohmann-json3-dev", "python3-matplotlib"]
+
+# dpkg -s answers from the scenario's installed packages; id -u gives its
+# user; sudo -n either runs what follows as root or asks for a password.
+STAND_IN = """#!%s -S
+import json, os, sys
+name, args = os.path.basename(sys.argv[0]), sys.argv[1:]
+with open(os.environ["SCENARIO"]) as scenario:
+    scenario = json.load(scenario)
+if name == "dpkg":
+    sys.exit(0 if args[0] == "-s" and args[1] in scenario["installed"] else 1)
+if name == "id":
+    print(0 if os.environ.get("AS_ROOT") else scenario["uid"])
+if name == "sudo":
+    asks = args[0] != "-n"
+    args = args[1:] if not asks else args
+    if scenario["sudo"] != "without password":
+        if asks:
+            # Without -n, sudo waits at its prompt for a password.
+            import time
+            time.sleep(60)
+        print("sudo: a password is required", file=sys.stderr)
+        sys.exit(1)
+    os.execvpe(args[0], args, dict(os.environ, AS_ROOT="1"))
+""" % sys.executable
+
+# The installer's stand-in: its arguments, and whether it ran as root.
+INSTALLER = """#!/bin/sh
+echo "installer: $*"
+echo "$* ${AS_ROOT:-}" >>"$CALLS"
+exit "${INSTALL_STATUS:-0}"
+"""
+
+
+def run(installed, uid=0, sudo="none", install_status=0, dpkg=True):
+    """Runs a copy of native_packages.sh; gives its exit status, its output
+    and the installer's calls as (arguments, ran as root)."""
+    with tempfile.TemporaryDirectory() as directory:
+        root, stand_ins, tools = (os.path.join(directory, name) for name in ("tree", "bin", "tools"))
+        for folder in (os.path.join(root, "tests"), os.path.join(root, ".ci"), stand_ins, tools):
+            os.makedirs(folder)
+        shutil.copy(os.path.join(TESTS, "native_packages.sh"), os.path.join(root, "tests"))
+        with open(os.path.join(root, ".ci", "install_packages.sh"), "w") as installer:
+            installer.write(INSTALLER)
+        names = ["id"] + (["dpkg"] if dpkg else []) + (["sudo"] if sudo != "none" else [])
+        for name in names:
+            with open(os.path.join(stand_ins, name), "w") as stand_in:
+                stand_in.write(STAND_IN)
+            os.chmod(os.path.join(stand_ins, name), 0o755)
+        for tool in REAL_TOOLS:
+            os.symlink(shutil.which(tool), os.path.join(tools, tool))
+        with open(os.path.join(directory, "scenario.json"), "w") as file:
+            json.dump({"installed": installed, "uid": uid, "sudo": sudo}, file)
+        calls = os.path.join(directory, "calls")
+        env = {"PATH": stand_ins + os.pathsep + tools, "SCENARIO": os.path.join(directory, "scenario.json"),
+               "CALLS": calls, "INSTALL_STATUS": str(install_status)}
+        result = subprocess.run(["sh", os.path.join(root, "tests", "native_packages.sh")], env=env,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=30)
+        installs = []
+        if os.path.exists(calls):
+            with open(calls) as file:
+                installs = [(line.split()[:-1], True) if line.split()[-1] == "1" else (line.split(), False)
+                            for line in file]
+    return result.returncode, result.stdout, installs
+
+
+class NativePackages(unittest.TestCase):
+    def test_a_machine_that_has_everything_installs_nothing_and_says_nothing(self):
+        for uid, sudo in ((0, "none"), (1000, "none"), (1000, "without password")):
+            self.assertEqual(run(NEEDS, uid=uid, sudo=sudo), (0, "", []))
+        # Nor does a host without dpkg, which CMake tells what it lacks.
+        self.assertEqual(run([], uid=1000, dpkg=False), (0, "", []))
+
+    def test_root_installs_only_what_is_missing_and_says_so_first(self):
+        status, output, installs = run(["nlohmann-json3-dev"])
+        self.assertEqual(status, 0, output)
+        self.assertEqual(output, "=== installing what the native suite needs: python3-matplotlib\n"
+                                 "installer: python3-matplotlib\n")
+        self.assertEqual(installs, [(["python3-matplotlib"], False)])
+
+        status, output, installs = run([])
+        self.assertEqual((status, installs), (0, [(NEEDS, False)]), output)
+
+    def test_a_user_installs_through_a_sudo_that_asks_no_password(self):
+        status, output, installs = run([], uid=1000, sudo="without password")
+        self.assertEqual(status, 0, output)
+        self.assertEqual(output, "=== installing what the native suite needs: nlohmann-json3-dev "
+                                 "python3-matplotlib\ninstaller: nlohmann-json3-dev python3-matplotlib\n")
+        self.assertEqual(installs, [(NEEDS, True)])
+
+    def test_a_user_who_cannot_install_is_stopped_with_the_one_command_that_would(self):
+        stopped = ("=== the native suite needs nlohmann-json3-dev, and installing needs root:\n"
+                   "    sudo bash .ci/install_packages.sh nlohmann-json3-dev\n")
+        for sudo in ("none", "with password"):
+            self.assertEqual(run(["python3-matplotlib"], uid=1000, sudo=sudo), (1, stopped, []))
+
+    def test_a_failed_install_fails_the_run(self):
+        status, output, installs = run([], install_status=1)
+        self.assertEqual((status, installs), (1, [(NEEDS, False)]), output)
+
+
+if __name__ == "__main__":
+    unittest.main()
