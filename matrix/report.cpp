@@ -87,26 +87,23 @@ private:
         auto dearer = [&](const ChainPair& a, const ChainPair& b) { return tenths(a) > tenths(b); };
         std::stable_sort(costly.begin(), costly.end(), dearer);
         std::stable_sort(bimodal.begin(), bimodal.end(), dearer);
-        auto typical_of = [&](const Cell& cell) {
-            return "typical " + signed_cycles(cell.typical.median) + ", " + format_fixed(100 * cell.fast_share, 1) +
-                   "% of runs fast";
-        };
+        auto modes_of = [&](const Cell& cell) { return modes_text(cell.modes, cell.typical.median); };
         std::string text = next_line + "crossings that cost:" + next_line;
         if (costly.empty()) text += "  none measurable" + next_line;
         for (const ChainPair& pair : costly) {
             const Cell& cell = matrix_.cell(pair.first, pair.second);
             text += "  " + name_of(pair.first) + " <-> " + name_of(pair.second) + ": " +
                     signed_cycles(cell.best.median) + " cycles per round trip" +
-                    (cell.bimodal() ? " at best; " + typical_of(cell) : "") + next_line;
+                    (cell.bimodal() ? " (best); two modes: " + modes_of(cell) : "") + next_line;
         }
-        text += next_line +
-                "bimodal crossings, whose typical run costs more than their best beyond the pure chains' own" +
-                next_line + "difference:" + next_line;
+        text += next_line + "bimodal crossings, whose runs fall in two modes more than " +
+                format_fixed(bimodal_margin, 0) + " cycle apart, the faster holding at least " +
+                format_fixed(100 * fast_share_least, 0) + "% of" + next_line + "them:" + next_line;
         if (bimodal.empty()) text += "  none" + next_line;
         for (const ChainPair& pair : bimodal) {
             const Cell& cell = matrix_.cell(pair.first, pair.second);
             text += "  " + name_of(pair.first) + " <-> " + name_of(pair.second) + ": best " +
-                    signed_cycles(cell.best.median) + ", " + typical_of(cell) + next_line;
+                    signed_cycles(cell.best.median) + "; " + modes_of(cell) + next_line;
         }
         return text;
     }
@@ -181,7 +178,10 @@ std::string transitions_section(const TransitionTable& table) {
                        "instruction in the steady state. " + decimal_text(table.settings.windows.windows) +
                        " windows of " + decimal_text(table.settings.windows.turns) +
                        " turns for each state; * where every window puts a" + next_line +
-                       "figure 0.1 or more from zero on one side:" + next_line;
+                       "figure 0.1 or more from zero on one side; ~ where a figure's runs fall in two modes, judged "
+                       "on" + next_line + "the runs of the chain of " + decimal_text(transition_long) +
+                       " with the write at the head for the first two figures, of the chain" + next_line +
+                       "after the write once for the third:" + next_line;
     constexpr int state_width = 36;
     // A figure's column: its best, its marks, its typical; then a gap.
     constexpr int figure_width = 7, marks_width = 2, gap = 2;
@@ -222,13 +222,23 @@ std::string transitions_section(const TransitionTable& table) {
                     // A space before each column, however wide a figure grows.
                     const TransitionFigure& measured = cell.figures[figure];
                     const int places = transition_figures[figure].decimals;
+                    const std::string marks = std::string(measured.measurable() ? "*" : " ") +
+                                              (measured.bimodal() ? "~" : "");
                     line += " " + padded(signed_cycles(measured.best.median, places), -(figure_width - 1)) +
-                            padded(measured.measurable() ? "*" : "", marks_width) + " " +
+                            padded(marks, marks_width) + " " +
                             padded(signed_cycles(measured.typical.median, places), -(figure_width - 1)) +
                             std::string(gap, ' ');
                 }
             }
             text += line.substr(0, line.find_last_not_of(' ') + 1) + next_line;
+            if (!cell.measured()) continue;
+            for (std::size_t figure = 0; figure < transition_figure_count; ++figure) {
+                const TransitionFigure& measured = cell.figures[figure];
+                if (!measured.bimodal()) continue;
+                text += "      " + text_of(transition_figures[figure].title) + ", two modes: " +
+                        modes_text(measured.modes, measured.typical.median, transition_figures[figure].decimals) +
+                        next_line;
+            }
         }
     }
     return text;
@@ -295,26 +305,27 @@ Json json_family(const FamilyResult& result) {
         add_json_spread(entry, "cycles", cell.best);
         add_json_spread(entry, "typical", cell.typical);
         entry["measurable"] = cell.measurable();
-        entry["bimodal"] = cell.bimodal();
-        entry["fast_share"] = json_fixed(cell.fast_share, 6);
+        add_json_modes(entry, cell.modes);
         entry["windows"] = json_windows(matrix.windows[table.chain_index(pair)]);
         json["round_trips"].push_back(std::move(entry));
     }
     return json;
 }
 
+// The JSON's names of the routines of TransitionRun.
+constexpr std::string_view transition_run_names[transition_run_count] = {"reference_short", "reference_long",
+                                                                         "head_short", "head_long", "steady"};
+
 // Each routine's fastest and middle runs window by window, named as in
 // TransitionRun, and the ruler's.
 Json json_transition_windows(const std::vector<TransitionWindow>& windows) {
-    static constexpr std::string_view names[transition_run_count] = {"reference_short", "reference_long",
-                                                                     "head_short", "head_long", "steady"};
     Json json = Json::object();
     for (std::size_t run = 0; run < transition_run_count; ++run) {
         for (const auto& [suffix, figure] :
              {std::pair{"_minimums", &RunSummary::minimum}, std::pair{"_medians", &RunSummary::median}}) {
             Json counts = Json::array();
             for (const TransitionWindow& window : windows) counts.push_back(window.runs[run].*figure);
-            json[text_of(names[run]) + suffix] = std::move(counts);
+            json[text_of(transition_run_names[run]) + suffix] = std::move(counts);
         }
     }
     std::vector<RulerTimes> fastest, middle;
@@ -337,7 +348,10 @@ Json json_transitions(const TransitionTable& table) {
                  {"states", Json::array()},
                  {"kinds", Json::array()}};
     for (const TransitionFigureName& figure : transition_figures) {
-        json["figures"].push_back({{"name", text_of(figure.name)}, {"title", text_of(figure.title)}});
+        json["figures"].push_back({{"name", text_of(figure.name)},
+                                   {"title", text_of(figure.title)},
+                                   {"modes_from", text_of(transition_run_names[figure.judged])},
+                                   {"modes_parts", figure.parts}});
     }
     for (std::size_t state = 1; state < transition_state_count; ++state) {
         json["states"].push_back(
@@ -372,6 +386,7 @@ Json json_transitions(const TransitionTable& table) {
                 add_json_spread(figures, "cycles", cell.figures[figure].best);
                 add_json_spread(figures, "typical", cell.figures[figure].typical);
                 figures["measurable"] = cell.figures[figure].measurable();
+                add_json_modes(figures, cell.figures[figure].modes);
                 measured[text_of(transition_figures[figure].name)] = std::move(figures);
             }
             measured["windows"] = json_transition_windows(cell.windows);
@@ -396,6 +411,7 @@ Json matrix_json(const MatrixResults& results, const Calibration& calibration) {
     json["turns"] = windows.turns;
     json["cycle_resolution"] = json_fixed(cycle_resolution, 2);
     json["bimodal_margin"] = json_fixed(bimodal_margin, 2);
+    json["fast_share_least"] = json_fixed(fast_share_least, 2);
     add_json_spread(json, "window_ticks_per_cycle", window_rulers(results));
     json["families"] = Json::array();
     for (const FamilyResult& result : results.families) json["families"].push_back(json_family(result));

@@ -69,6 +69,7 @@ TransitionTable transitions_from(TransitionTable table) {
         for (TransitionCell& cell : row.cells) {
             if (!cell.measured()) continue;
             std::array<std::vector<double>, transition_figure_count> best, typical;
+            std::array<std::vector<ModeWindow>, transition_figure_count> runs;
             for (const TransitionWindow& window : cell.windows) {
                 if (!window.usable()) continue;
                 const TransitionFigures fastest = transition_best(window), middle = transition_typical(window);
@@ -77,9 +78,20 @@ TransitionTable transitions_from(TransitionTable table) {
                     typical[figure].push_back(middle[figure]);
                 }
                 reference.push_back(reference_cycles(window));
+                for (std::size_t figure = 0; figure < transition_figure_count; ++figure) {
+                    const TransitionRun judged = transition_figures[figure].judged;
+                    runs[figure].push_back({ticks_per_cycle(window.ruler), window.runs[judged].minimum,
+                                            window.runs[judged].median, window.every_run[judged]});
+                }
             }
             for (std::size_t figure = 0; figure < transition_figure_count; ++figure) {
-                cell.figures[figure] = {spread_of(best[figure]), spread_of(typical[figure])};
+                const Spread fastest = spread_of(best[figure]);
+                // A run's cycles spread over the parts of an iteration that
+                // the figure counts.
+                const double units_per_cycle =
+                    1 / (static_cast<double>(transition_figures[figure].parts) * loop_iterations);
+                cell.figures[figure] = {fastest, spread_of(typical[figure]),
+                                        modes_of_windows(runs[figure], fastest.median, units_per_cycle)};
             }
         }
         row.reference = spread_of(reference);
@@ -123,7 +135,11 @@ TransitionTable measure_transitions(
                 const RunSummary ruler_long = summary_of(runs[transition_run_count + 1]);
                 window.ruler = {ruler_short.minimum, ruler_long.minimum};
                 window.ruler_middle = {ruler_short.median, ruler_long.median};
-                cell.windows.push_back(window);
+                // The figures' modes judge every run of their routines.
+                for (const TransitionFigureName& figure : transition_figures) {
+                    window.every_run[figure.judged] = runs[figure.judged];
+                }
+                cell.windows.push_back(std::move(window));
                 progress();
             }
         }

@@ -11,6 +11,7 @@
 #include "clock/calibration.hpp"
 #include "clock/windows.hpp"
 #include "matrix/features.hpp"
+#include "matrix/modes.hpp"
 #include "run/kernels.hpp"
 
 // The transitions table: what a chain of each kind of instruction costs when
@@ -125,6 +126,9 @@ struct TransitionWindow {
     std::array<RunSummary, transition_run_count> runs;
     RulerTimes ruler;
     RulerTimes ruler_middle;
+    // Every run of the routines whose runs the figures' modes judge
+    // (transition_figures' judged), by routine; the others' stay empty.
+    std::array<std::vector<std::uint64_t>, transition_run_count> every_run;
 
     bool usable() const;
 };
@@ -139,12 +143,20 @@ struct TransitionFigureName {
     std::string_view title;
     // The places the text report gives it.
     int decimals;
+    // The routine whose runs the figure's modes judge, and the number of
+    // parts of an iteration its run's cycles are spread over to read as the
+    // figure (see modes.hpp): the long chain with the state at the head of
+    // every iteration holds both a change of state and the instructions after
+    // it, read per iteration as a change and per instruction as the
+    // instructions; the steady state's own routine holds the steady figure.
+    TransitionRun judged;
+    std::uint32_t parts;
 };
 
 inline constexpr TransitionFigureName transition_figures[transition_figure_count] = {
-    {"per_change", "per change of state", 1},
-    {"per_instruction", "per instruction after a change", 2},
-    {"steady_per_instruction", "per instruction, steady state", 2},
+    {"per_change", "per change of state", 1, head_long, 1},
+    {"per_instruction", "per instruction after a change", 2, head_long, transition_long},
+    {"steady_per_instruction", "per instruction, steady state", 2, steady_long, transition_long},
 };
 
 // One window's three figures in core cycles. With the state at the head of
@@ -166,9 +178,13 @@ double reference_cycles(const TransitionWindow& window);
 struct TransitionFigure {
     Spread best{};
     Spread typical{};
+    // The runs of the routine the figure judges, each read as the figure
+    // (see modes.hpp).
+    Modes modes{};
 
     // Every window puts it beyond the report's resolution on one side.
     bool measurable() const;
+    bool bimodal() const { return modes.bimodal(); }
 };
 
 struct TransitionCell {

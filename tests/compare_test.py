@@ -91,7 +91,10 @@ class Report(unittest.TestCase):
         self.assertEqual([line for line in section.splitlines() if line.startswith("| legacy SSE, 128 bits: dirty YMM")], [
             "| legacy SSE, 128 bits: dirty YMM upper half | +28.1* / +28.9 (+337.2 per iteration) | "
             "not measured in format 2 |",
-            "| legacy SSE, 128 bits: dirty YMM upper half | not measured in format 1 | +389.0* / +392.3 |",
+            # The Intel fixture kept no windows: its typical figure more than a
+            # cycle above its best makes it bimodal.
+            "| legacy SSE, 128 bits: dirty YMM upper half | not measured in format 1 | +389.0*~ / +392.3, "
+            "fast +389.0 |",
             "| legacy SSE, 128 bits: dirty YMM upper half | not measured in format 1 | +0.1 / +0.1 |",
             "| legacy SSE, 128 bits: dirty YMM upper half | not measured in format 1 | +0.0 / +0.0 |"])
         # Everything else reads as in format 2.
@@ -176,6 +179,23 @@ class Picture(unittest.TestCase):
                 self.assertEqual([box.x0 for box in row], sorted(box.x0 for box in row))
         lowest_of_first = min(panels[f"panel-avx512-{index}"].y0 for index in range(5))
         self.assertTrue(all(panels[f"panel-sse-{index}"].y1 < lowest_of_first for index in range(5, 10)))
+
+
+class Modes(unittest.TestCase):
+    def test_a_matrix_written_before_the_modes_is_judged_from_its_windows_and_a_judged_cell_kept(self):
+        # The Intel guest's adds, whose windows the program kept but whose
+        # modes it did not yet judge.
+        with open(os.path.join(HERE, "data", "intel_modes.json")) as source:
+            data = json.load(source)
+        data["families"][0]["round_trips"][5].update(bimodal=False, fast=None, fast_share=0.0, fast_runs=0, runs=144)
+        _, families, _ = compare.heatmap.read(data)
+        cells = {family["name"]: family["cells"] for family in families}
+        self.assertEqual(compare.crossing_text(cells["sse"]["addps", "addpd"]), "+78.0* / +78.0")
+        self.assertEqual(compare.crossing_text(cells["sse"]["addpd", "addss"]), "+77.8* / +78.0")
+        # Judged by the program, as the edit above has it: kept as it is.
+        self.assertEqual(compare.crossing_text(cells["sse"]["addss", "addsd"]), "+77.5* / +78.0")
+        self.assertEqual(compare.crossing_text(cells["avx2"]["vaddps", "vaddpd"]),
+                         "+76.2*~ / +79.1, fast +76.2 in at least 15.3% of runs")
 
 
 def copy_of(folder, into):

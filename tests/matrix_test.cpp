@@ -240,6 +240,18 @@ ChainWindow window_taking(double cycles, double ruler, double typical = 0, doubl
 
 constexpr std::size_t paddd = 0, pand = 2, pshufd = 3, addps = 4, mulps = 5, addpd = 8;
 
+// The alternating chain of `pair` keeps twelve runs of its long routine in
+// every window: the fastest, and eleven that take the middle run's time.
+void keep_runs(PenaltyMatrix& matrix, ChainPair pair) {
+    std::vector<ChainWindow> windows = matrix.windows[sse_table.chain_index(pair)];
+    for (ChainWindow& window : windows) {
+        window.longer_runs.assign(12, window.longer.median);
+        window.longer_runs[0] = window.longer.minimum;
+    }
+    matrix.windows[sse_table.chain_index(pair)] = std::move(windows);
+    matrix = matrix_from(sse_table, matrix.classes, matrix.settings, std::move(matrix.windows));
+}
+
 TEST(MatrixArithmetic, LatencyIsTheLongChainsExtraInstructionsAloneTheFrameCancelled) {
     EXPECT_NEAR(best_cycles(window_taking(3, 0.75, 0, 5000)), 3.0, 1e-9);
     EXPECT_NEAR(best_cycles(window_taking(3, 0.75, 0, 90000)), 3.0, 1e-9);
@@ -312,7 +324,7 @@ TEST(MatrixArithmetic, ACellIsMeasurableWhenEveryWindowPutsItOnTheSameSideBeyond
         {0.05, 0.05, 0.05, false},  // below what the report shows
     };
     for (const Case& c : cases) {
-        const Cell cell{{c.median, c.lowest, c.highest}, {c.median, c.lowest, c.highest}, 0};
+        const Cell cell{{c.median, c.lowest, c.highest}, {c.median, c.lowest, c.highest}, {}};
         EXPECT_EQ(cell.measurable(), c.measurable) << c.median;
     }
 }
@@ -338,64 +350,110 @@ TEST(MatrixArithmetic, AWideCrossingWhoseWindowsAllCostIsReportedAsCosting) {
 
 TEST(MatrixArithmetic, ACellWhoseMostRunsAreSlowerThanItsBestIsBimodal) {
     // paddd runs at 1.0 at best but 1.6 typically, from port assignment, and
-    // addps at 3.0; alternating them costs 2 cycles per round trip at best
-    // and 70 typically. paddd's own difference must not count.
-    const PenaltyMatrix matrix = scripted_matrix({paddd, addps}, {0.7, 0.75}, [](ChainPair pair, std::size_t) {
+    // addps at 3.0; alternating them costs 2 cycles per round trip in the
+    // fastest run of each window and 70 in the others. Only the alternating
+    // chain's own runs tell its modes apart: paddd's difference plays no part.
+    PenaltyMatrix matrix = scripted_matrix({paddd, addps}, {0.7, 0.75}, [](ChainPair pair, std::size_t) {
         if (pair.first != pair.second) return std::pair{(1.0 + 3.0 + 2.0) / 2, (1.6 + 3.0 + 70.0) / 2};
         return pair.first == paddd ? std::pair{1.0, 1.6} : std::pair{3.0, 3.0};
     });
+    keep_runs(matrix, {paddd, addps});
     const Cell& cell = matrix.round_trips[sse_table.chain_index({paddd, addps})];
     EXPECT_NEAR(cell.best.median, 2.0, 1e-3);
     EXPECT_NEAR(cell.typical.median, 70.0, 1e-3);
     EXPECT_TRUE(cell.bimodal());
     EXPECT_NEAR(matrix.latencies[paddd].typical.median, 1.6, 1e-3);
-    // Port assignment alone makes no cell bimodal.
-    const PenaltyMatrix plain = scripted_matrix({paddd, pand}, {0.7}, [](ChainPair pair, std::size_t) {
+    // Runs that take 0.3 cycles an instruction more than the fastest (and
+    // ran at a clock 10% slower) lie less than a cycle a round trip from it.
+    PenaltyMatrix plain = scripted_matrix({paddd, pand}, {0.7}, [](ChainPair pair, std::size_t) {
         if (pair.first != pair.second) return std::pair{1.0, 1.3};
         return pair.first == paddd ? std::pair{1.0, 1.6} : std::pair{1.0, 1.0};
     });
+    keep_runs(plain, {paddd, pand});
     EXPECT_FALSE(plain.round_trips[sse_table.chain_index({paddd, pand})].bimodal());
 }
 
-TEST(MatrixArithmetic, ACellWhoseTypicalRunIsCheaperThanItsBestIsNotBimodal) {
-    // Only a typical round trip dearer than the best one by more than the
-    // margin runs at two speeds, fast in a few runs and slow in most; one as
-    // much cheaper is no second, slower speed.
-    struct Case {
-        double best, typical;
-        bool bimodal;
+// paddd (1 cycle) <-> addps (3 cycles) over `windows` windows of `turns`
+// runs at 0.7 ticks per cycle: run r of window w of the alternating chain's
+// long routine costs the round trip that trip(w, r) gives, its short
+// routine the +77.8 of the fastest slow run.
+template <typename Trip>
+Modes scripted_modes(std::size_t windows, std::uint32_t turns, Trip trip) {
+    std::vector<std::vector<ChainWindow>> chains(sse_table.chain_count());
+    auto ticks = [](std::uint32_t instructions, double trip_cycles) {
+        return static_cast<std::uint64_t>(5000 + instructions * (4.0 + trip_cycles) / 2 * loop_iterations * 0.7 + 0.5);
     };
-    const Case cases[] = {
-        {2.0, 3.5, true},
-        {2.0, 0.5, false},
-        {3.0, -40.0, false},
-    };
-    for (const Case& c : cases) {
-        const Cell cell{{c.best, c.best, c.best}, {c.typical, c.typical, c.typical}, 0};
-        EXPECT_EQ(cell.bimodal(), c.bimodal) << c.best << " " << c.typical;
+    for (std::size_t w = 0; w < windows; ++w) {
+        chains[sse_table.chain_index({paddd, paddd})].push_back(window_taking(1, 0.7));
+        chains[sse_table.chain_index({addps, addps})].push_back(window_taking(3, 0.7));
+        ChainWindow both = window_taking((4.0 + 78) / 2, 0.7);
+        both.ruler_middle = both.ruler;
+        both.shorter = {ticks(short_chain, 77.8), ticks(short_chain, 77.8)};
+        both.longer_runs.clear();
+        for (std::uint32_t r = 0; r < turns; ++r) both.longer_runs.push_back(ticks(long_chain, trip(w, r)));
+        both.longer = summary_of(both.longer_runs);
+        chains[sse_table.chain_index({paddd, addps})].push_back(std::move(both));
     }
+    const PenaltyMatrix matrix = matrix_from(sse_table, {paddd, addps},
+                                             MatrixSettings{{static_cast<std::uint32_t>(windows), turns}}, std::move(chains));
+    return matrix.round_trips[sse_table.chain_index({paddd, addps})].modes;
 }
 
-TEST(MatrixArithmetic, TheShareOfFastRunsCountsTheRunsNearerTheBestThanTheTypical) {
-    // Three windows of 32 long runs, at three rulers: 2 fast runs (40,000,
-    // 60,000 and 50,000 core cycles), 2 of 122,000 and 28 slow ones of
-    // 200,000. The midpoint of the median best and the typical run is
-    // 125,000, so 4 runs a window count as fast.
-    std::vector<std::vector<ChainWindow>> windows(sse_table.chain_count());
-    const double rulers[] = {0.7, 0.8, 0.75}, fast[] = {40'000, 60'000, 50'000};
-    for (const ChainPair& pair : chains_of({paddd, addps})) {
-        for (double ruler : rulers) windows[sse_table.chain_index(pair)].push_back(window_taking(2, ruler));
-    }
-    for (std::size_t w = 0; w < 3; ++w) {
-        ChainWindow& window = windows[sse_table.chain_index({paddd, addps})][w];
-        auto ticks = [&](double cycles) { return static_cast<std::uint64_t>(cycles * rulers[w]); };
-        window.longer_runs.assign(32, ticks(200'000));
-        window.longer_runs[3] = window.longer_runs[17] = ticks(fast[w]);
-        window.longer_runs[5] = window.longer_runs[30] = ticks(122'000);
-        window.longer = summary_of(window.longer_runs);
-    }
-    const PenaltyMatrix matrix = matrix_from(sse_table, {paddd, addps}, MatrixSettings{{3, 32}}, std::move(windows));
-    EXPECT_DOUBLE_EQ(matrix.round_trips[sse_table.chain_index({paddd, addps})].fast_share, 12.0 / 96);
+// The slow runs spread over 0.4 cycles around +78.
+double slow(std::uint32_t run) { return 78 + 0.05 * static_cast<double>(run * 7 % 9) - 0.2; }
+
+TEST(CellModes, AFastModeSeparatedByMoreThanACycleFromTheTypicalRunsMakesACellBimodalWhereverItFalls) {
+    // One mode, spread but without a gap.
+    const Modes one = scripted_modes(12, 12, [](std::size_t, std::uint32_t r) { return slow(r); });
+    EXPECT_FALSE(one.bimodal());
+    EXPECT_EQ(one.fast_runs, 0u);
+    EXPECT_EQ(one.runs, 144u);
+    // Every run of one window of twelve fast: the windows' best and typical
+    // figures both say +78, the runs say otherwise.
+    const Modes window = scripted_modes(12, 12, [](std::size_t w, std::uint32_t r) { return w == 5 ? 4.0 : slow(r); });
+    EXPECT_TRUE(window.bimodal());
+    EXPECT_EQ(window.fast_runs, 12u);
+    EXPECT_DOUBLE_EQ(window.fast_share(), 12.0 / 144);
+    EXPECT_NEAR(window.fast, 4.0, 0.01);
+    // Two runs in each of three windows, and a third mode between them and
+    // the typical runs: every run below the first gap is fast.
+    const Modes three = scripted_modes(12, 12, [](std::size_t w, std::uint32_t r) {
+        return w % 4 == 1 && r < 2 ? (r == 0 ? 4.0 : 40.0) : slow(r);
+    });
+    EXPECT_TRUE(three.bimodal());
+    EXPECT_EQ(three.fast_runs, 6u);
+    EXPECT_NEAR(three.fast, 22.0, 0.01);
+    // Two modes less than a cycle apart are one.
+    const Modes near = scripted_modes(12, 12, [](std::size_t w, std::uint32_t r) { return w == 5 ? 77.0 : slow(r); });
+    EXPECT_FALSE(near.bimodal());
+    EXPECT_EQ(near.fast_runs, 0u);
+    // Slower runs than the typical ones make no mode.
+    const Modes slower = scripted_modes(12, 12, [](std::size_t w, std::uint32_t r) { return w < 3 ? 150.0 : slow(r); });
+    EXPECT_FALSE(slower.bimodal());
+}
+
+TEST(CellModes, TheFastModeMustHoldOnePercentOfTheRuns) {
+    // One fast run in each of eleven windows of 100 runs, then in twelve.
+    const Modes under = scripted_modes(12, 100, [](std::size_t w, std::uint32_t r) {
+        return r == 50 && w < 11 ? 4.0 : slow(r);
+    });
+    EXPECT_EQ(under.fast_runs, 11u);
+    EXPECT_EQ(under.runs, 1200u);
+    EXPECT_FALSE(under.bimodal());
+    const Modes least = scripted_modes(12, 100, [](std::size_t, std::uint32_t r) { return r == 50 ? 4.0 : slow(r); });
+    EXPECT_EQ(least.fast_runs, 12u);
+    EXPECT_TRUE(least.bimodal());
+    // The rule itself, on readings that stand for several runs each: going
+    // down from the centre 10, the first gap wider than a cycle lies below
+    // 9.2; the fast mode's median run is the middle of its seven.
+    const Modes counted = modes_of({{9.6, 5}, {9.2, 3}, {7.5, 2}, {7.0, 4}, {2.0, 1}, {12.0, 9}}, 10.0, 100);
+    EXPECT_EQ(counted.fast_runs, 7u);
+    EXPECT_DOUBLE_EQ(counted.fast, 7.0);
+    EXPECT_TRUE(counted.bimodal());
+    EXPECT_EQ(modes_of({{9.6, 5}, {12.0, 9}}, 10.0, 14).fast_runs, 0u);
+    // A spread without a gap is one mode, however far below the centre it
+    // reaches.
+    EXPECT_EQ(modes_of({{9.6, 5}, {9.1, 5}, {8.6, 5}, {8.1, 5}, {12.0, 9}}, 10.0, 29).fast_runs, 0u);
 }
 
 TEST(MatrixMeasurement, TimesOnlyTheChainsOfTheChosenClassesWithTheRulerInEveryTurn) {
@@ -462,7 +520,7 @@ TEST(MatrixReport, ListsTheLatenciesTheCostlyCrossingsDearestFirstAndTheBimodalO
         if (pair.first == pshufd && pair.second == mulps) trip = 0.5, typical = 40;
         return std::pair{(both + trip) / 2, (both + typical) / 2};
     });
-    matrix.round_trips[sse_table.chain_index({pshufd, mulps})].fast_share = 8.0 / 64;
+    keep_runs(matrix, {pshufd, mulps});
     const std::string report = matrix_report(results_of(matrix), calibration_from({}, {0, 0}, {1, 1}));
     const std::string next_line(line_break);
     EXPECT_EQ(section(report, "  pand ", "  mulps "),
@@ -472,10 +530,13 @@ TEST(MatrixReport, ListsTheLatenciesTheCostlyCrossingsDearestFirstAndTheBimodalO
     EXPECT_EQ(section(report, "crossings that cost:", "bimodal"),
               "crossings that cost:" + next_line + "  pshufd <-> addps: +3.0 cycles per round trip" + next_line +
                   "  pand <-> mulps: +1.0 cycles per round trip" + next_line +
-                  "  pshufd <-> mulps: +0.5 cycles per round trip at best; typical +40.0, 12.5% of runs fast" +
-                  next_line + next_line);
-    EXPECT_EQ(section(report, "difference:", next_line + "transitions"),
-              "difference:" + next_line + "  pshufd <-> mulps: best +0.5, typical +40.0, 12.5% of runs fast" + next_line);
+                  "  pshufd <-> mulps: +0.5 cycles per round trip (best); two modes: fast +0.5 in 8.3% of runs, "
+                  "typical +40.0" + next_line + next_line);
+    // Of each window's twelve runs, the fastest is fast.
+    EXPECT_EQ(section(report, "bimodal crossings", next_line + "transitions"),
+              "bimodal crossings, whose runs fall in two modes more than 1 cycle apart, the faster holding at least "
+              "1% of" + next_line + "them:" + next_line +
+                  "  pshufd <-> mulps: best +0.5; fast +0.5 in 8.3% of runs, typical +40.0" + next_line);
     // Zero keeps its sign, and the last cell of a row its marks.
     EXPECT_EQ(section(report, "                pand", "crossings"),
               "                pand   pshufd    addps" + next_line + "  pshufd      +0.0" + next_line +
@@ -690,6 +751,63 @@ TEST(TransitionArithmetic, AWindowWhoseRulerCannotConvertIsLeftOut) {
     EXPECT_NEAR(table.rows[0].cells[2].figures[per_instruction].best.highest, 0, 1e-2);
 }
 
+// Twelve runs of `routine` in the window, each as fast as its fastest run
+// but for the first `fast` runs, `faster` cycles an iteration faster still.
+void keep_transition_runs(TransitionWindow& window, TransitionRun routine, std::uint32_t fast, double faster) {
+    const std::uint64_t each = window.runs[routine].minimum;
+    std::vector<std::uint64_t>& runs = window.every_run[routine];
+    runs.assign(12, each);
+    const double ticks = faster * loop_iterations * ticks_per_cycle(window.ruler);
+    for (std::uint32_t r = 0; r < fast; ++r) runs[r] = each - static_cast<std::uint64_t>(ticks + 0.5);
+    window.runs[routine] = summary_of(runs);
+}
+
+TEST(TransitionModes, EachFigureJudgesTheRunsOfItsOwnRoutine) {
+    // +389 per change and +2 per instruction in the steady state, twelve
+    // windows of twelve runs. Half the runs of the long chain at the head
+    // save 6 cycles an iteration in two windows: a mode of its own per change
+    // of state, half a cycle per instruction, which is one mode. Three runs
+    // of the steady chain save all of its 24 in three other windows.
+    TransitionTable table = one_kind_after({2});
+    for (std::size_t w = 0; w < 12; ++w) {
+        TransitionWindow window = transition_window(2, {389, 0, 2}, 0.70 + 0.01 * static_cast<double>(w % 3));
+        // Its middle runs as fast as its fastest.
+        for (RunSummary& runs : window.runs) runs.median = runs.minimum;
+        window.ruler_middle = window.ruler;
+        keep_transition_runs(window, head_long, w == 2 || w == 7 ? 6 : 0, 6);
+        keep_transition_runs(window, steady_long, w == 4 || w == 9 || w == 10 ? 3 : 0, 24);
+        table.rows[0].cells[2].windows.push_back(std::move(window));
+    }
+    table = transitions_from(std::move(table));
+    const TransitionCell& cell = table.rows[0].cells[2];
+    const Modes& change = cell.figures[per_change].modes;
+    EXPECT_TRUE(change.bimodal());
+    EXPECT_EQ(change.fast_runs, 12u);
+    EXPECT_EQ(change.runs, 144u);
+    EXPECT_NEAR(change.fast, 383, 1e-2);
+    const Modes& instruction = cell.figures[per_instruction].modes;
+    EXPECT_FALSE(instruction.bimodal());
+    EXPECT_EQ(instruction.fast_runs, 0u);
+    EXPECT_EQ(instruction.runs, 144u);
+    const Modes& steady = cell.figures[steady_per_instruction].modes;
+    EXPECT_TRUE(steady.bimodal());
+    EXPECT_EQ(steady.fast_runs, 9u);
+    EXPECT_NEAR(steady.fast, 0, 1e-2);
+    // The text marks each bimodal figure and gives its two modes beneath;
+    // the steady figure's fast windows put their best at zero.
+    MatrixResults results = results_of(scripted_matrix({pand}, {0.7}, [](ChainPair, std::size_t) {
+        return std::pair{1.0, 1.0};
+    }));
+    results.transitions = table;
+    const std::string report = matrix_report(results, calibration_from({}, {0, 0}, {1, 1}));
+    const std::string next_line(line_break);
+    EXPECT_EQ(section(report, "    dirty YMM", "    dirty ZMM"),
+              "    dirty YMM upper half                 +389.0*~ +389.0    +0.00    +0.00    +2.00 ~  +2.00" +
+                  next_line + "      per change of state, two modes: fast +383.0 in 8.3% of runs, typical +389.0" +
+                  next_line + "      per instruction, steady state, two modes: fast +0.00 in 6.3% of runs, typical "
+                              "+2.00" + next_line);
+}
+
 TEST(TransitionMeasurement, TimesOnlyWhatTheProcessorCanRunTheReferenceAndTheRulerInEveryTurn) {
     static std::string calls;
     calls.clear();
@@ -837,16 +955,22 @@ TEST(MatrixJson, GivesEachTransitionFigureItsOwnObjectAndEveryRoutinesRunsWindow
     const Json transitions = matrix_json(results, calibration_from({}, {0, 0}, {1, 1}))["transitions"];
     EXPECT_EQ(keys_of(transitions), (std::vector<std::string>{"short_chain", "long_chain", "steady_chain", "windows",
                                                               "turns", "figures", "states", "kinds"}));
-    EXPECT_EQ(transitions["figures"], Json::parse(R"([{"name": "per_change", "title": "per change of state"},
-        {"name": "per_instruction", "title": "per instruction after a change"},
-        {"name": "steady_per_instruction", "title": "per instruction, steady state"}])"));
+    // Each figure names the routine whose runs its modes judge and the parts
+    // of an iteration a run is spread over.
+    EXPECT_EQ(transitions["figures"], Json::parse(R"([
+        {"name": "per_change", "title": "per change of state", "modes_from": "head_long", "modes_parts": 1},
+        {"name": "per_instruction", "title": "per instruction after a change", "modes_from": "head_long",
+         "modes_parts": 12},
+        {"name": "steady_per_instruction", "title": "per instruction, steady state", "modes_from": "steady",
+         "modes_parts": 12}])"));
     const Json& states = transitions["kinds"][0]["states"];
     EXPECT_EQ(states[0], Json({{"state", "clean"}, {"status", "unsupported"}, {"why", "not measured here"}}));
     EXPECT_EQ(keys_of(states[1]), (std::vector<std::string>{"state", "status", "per_change", "per_instruction",
                                                             "steady_per_instruction", "windows"}));
     EXPECT_EQ(keys_of(states[1]["per_change"]), (std::vector<std::string>{"cycles", "cycles_lowest", "cycles_highest",
                                                                           "typical", "typical_lowest",
-                                                                          "typical_highest", "measurable"}));
+                                                                          "typical_highest", "measurable", "bimodal",
+                                                                          "fast", "fast_share", "fast_runs", "runs"}));
     // Each figure in its own object, the dirty YMM state's then the ZMM one's.
     const double expected[2][3] = {{389, 0, 0}, {0, 1, 1}};
     for (std::size_t which = 0; which < 2; ++which) {

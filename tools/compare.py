@@ -41,6 +41,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench  # noqa: E402
 import heatmap  # noqa: E402
+import modes  # noqa: E402
 import results_files  # noqa: E402
 from heatmap import field, listed, signed  # noqa: E402
 from results_files import Refused  # noqa: E402
@@ -272,8 +273,8 @@ def crossing_text(cell):
     if not isinstance(cell, dict):
         return cell
     text = f"{heatmap.cell_label(cell)} / {signed(cell['typical'])}"
-    if cell["bimodal"] and isinstance(cell.get("fast_share"), (int, float)):
-        text += f", fast in {100 * cell['fast_share']:.0f}% of runs"
+    if cell["bimodal"] and heatmap.fast_text(cell):
+        text += f", {heatmap.fast_text(cell)}"
     return text
 
 
@@ -282,7 +283,8 @@ def crossing_section(machines, found, resolution):
              "Extra core cycles of one round trip between two classes, row to column and back, best / typical, "
              "for every round trip that costs on at least one machine, dearest first. "
              f"`*`: every window puts it {resolution:g} cycle or more from zero on one side; "
-             "`~`: bimodal, its typical run costs more than a cycle above its best.", ""]
+             f"`~`: bimodal, its runs fall in two modes more than {modes.BIMODAL_MARGIN:g} cycle apart, the faster "
+             f"(fast) holding at least {100 * modes.FAST_SHARE_LEAST:g}% of them.", ""]
     if not found:
         return lines + ["No round trip costs on any machine.", ""]
     rows = [[f"`{name}` `{pair[0]}` <-> `{pair[1]}`"] + [crossing_text(cells[machine["label"]])
@@ -293,13 +295,16 @@ def crossing_section(machines, found, resolution):
 # What each figure of the transitions is, for its table.
 TRANSITION_FIGURES = {
     "per_change": "Extra core cycles at each change of state, the state written at the head of every iteration, "
-                  "from chains of two lengths beyond the same chains with no state write.",
-    "per_instruction": "Extra core cycles per instruction after a change of state, from the same chains.",
+                  "from chains of two lengths beyond the same chains with no state write; its modes are those of "
+                  "the long chain's runs, each read per iteration.",
+    "per_instruction": "Extra core cycles per instruction after a change of state, from the same chains; its modes "
+                       "are those of the long chain's runs, each spread over its instructions.",
     "steady_per_instruction": "Extra core cycles per instruction with the state set once before the loop, beyond "
-                              "the same chain with no state write.",
+                              "the same chain with no state write; its modes are those of that chain's runs.",
     heatmap.ONE_LENGTH[0]: "Extra core cycles per instruction of one chain with the state written at the head of "
                            "every iteration, beyond the same chain with no state write, and per iteration: a cost "
-                           "per change of state and a cost per instruction read alike here.",
+                           "per change of state and a cost per instruction read alike here; its modes are those of "
+                           "that chain's runs, judged from each window's fastest and middle run.",
 }
 
 
@@ -319,9 +324,12 @@ def transition_text(machine, kind_name, state_name, figure):
     entry = result["figures"].get(figure)
     if entry is None:
         return f"not measured in format {section['format_version']}"
-    text = f"{signed(entry['cycles'])}{'*' if entry['measurable'] else ''} / {signed(entry['typical'])}"
+    text = f"{signed(entry['cycles'])}{'*' if entry['measurable'] else ''}{'~' if entry.get('bimodal') else ''} / " \
+           f"{signed(entry['typical'])}"
     if isinstance(entry.get("per_iteration"), (int, float)):
         text += f" ({signed(entry['per_iteration'])} per iteration)"
+    if entry.get("bimodal") and heatmap.fast_text(entry):
+        text += f", {heatmap.fast_text(entry)}"
     return text
 
 
@@ -336,7 +344,10 @@ def transition_section(machines):
                       for section in known])
     lines = ["## Transitions", "",
              "Extra core cycles of a dependent chain after each upper-half state, beyond the same chain with no "
-             "state write, best / typical; a table per figure.", ""]
+             "state write, best / typical; a table per figure. "
+             "`~`: bimodal, the runs that the figure judges fall in two modes more than "
+             f"{modes.BIMODAL_MARGIN:g} cycle apart in its unit, the faster (fast) holding at least "
+             f"{100 * modes.FAST_SHARE_LEAST:g}% of them.", ""]
     for figure, title in figures:
         rows = [[f"{kind_title}: {state_title}"] + [transition_text(machine, kind_name, state_name, figure)
                                                      for machine in machines]

@@ -11,9 +11,10 @@ on a diverging colour map centred on zero (red costs, blue saves), labelled in
 cycles, with a '*' and bold type where every window puts the cell 0.1 cycle or
 more from zero on one side. The colours follow a symmetric logarithm, linear
 within half a cycle of zero, so that a cell of one cycle stays visibly red
-beside a cell of a hundred. A bimodal cell, whose typical run costs clearly
-more than its best, is hatched, marked '~' and shows its typical figure below
-the best. The processor's name and the family's title stand in the title.
+beside a cell of a hundred. A bimodal cell, whose runs fall in two modes
+more than a cycle apart (tools/modes.py judges a matrix written before the
+program did), is hatched, marked '~' and shows its typical figure below the
+best. The processor's name and the family's title stand in the title.
 
 The state transitions, where the matrix has any that were measured, go to
 PATH-transitions.svg and .png: a panel per figure (the cost per change of
@@ -46,6 +47,7 @@ want of matplotlib; 2 when the input cannot be read.
 import argparse
 import json
 import math
+import os
 import re
 import sys
 
@@ -68,6 +70,9 @@ else:
     # Text stays text in the SVG, and the file is the same for the same input.
     plt.rcParams["svg.fonttype"] = "none"
     plt.rcParams["svg.hashsalt"] = "simd-mix-matrix"
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import modes  # noqa: E402
 
 COLOURS = "RdBu_r"
 # Within half a cycle of zero the scale is linear, so that measurement noise
@@ -113,6 +118,29 @@ def draw_square(axes, column, row, shade, label, typical, bold, gid):
               color=ink, gid=f"cell-{gid}", bbox=backing)
     axes.text(column + 0.5, row + 0.72, "typ " + signed(typical), ha="center", va="center", fontsize=6,
               color=ink, gid=f"typical-{gid}", bbox=backing)
+
+
+def fast_text(cell):
+    """A bimodal cell's fast mode: "fast +3.9 in 15.0% of runs", "in at least"
+    where only the least count of fast runs is known (results that kept each
+    window's fastest and middle runs alone), without a share where none was
+    kept; empty where neither its figure nor its share is known."""
+    fast = cell.get("fast")
+    share = cell.get("fast_share")
+    known_fast = isinstance(fast, (int, float)) and not isinstance(fast, bool)
+    known_share = isinstance(share, (int, float)) and not isinstance(share, bool)
+    if not known_fast and not known_share:
+        return ""
+    text = "fast" + (f" {signed(fast)}" if known_fast else "")
+    if known_share:
+        text += f" in {'at least ' if cell.get('at_least') else ''}{100 * share:.1f}% of runs"
+    return text
+
+
+def bimodal_note(cell, typical):
+    """What a summary says beside a bimodal cell: its fast mode where known,
+    its typical figure, and that it is bimodal."""
+    return " (" + ", ".join(part for part in (fast_text(cell), f"typical {typical:+.1f}", "bimodal") if part) + ")"
 
 
 def cell_label(cell):
@@ -246,6 +274,10 @@ def read(data):
     else:
         raise ValueError("the matrix has no 'families' (nor the 'classes' of a matrix from before them)")
     families = [load_family(entry, f"family {number + 1}") for number, entry in enumerate(entries)]
+    # Results written before the program judged the modes of its cells get
+    # them judged here, by the same rule.
+    for entry in entries:
+        modes.judge_family(entry, data)
     seen = set()
     for family in families:
         if family["name"] in seen:
@@ -253,6 +285,9 @@ def read(data):
         seen.add(family["name"])
     # A matrix from before the format versions has the transitions of format 1.
     version = data.get("format_version", 1)
+    if "transitions" in data:
+        # Before they are read, so that the figures read carry the modes.
+        modes.judge_transitions(data["transitions"], data, version)
     transitions = load_transitions(data["transitions"], version) if "transitions" in data else None
     return data, families, transitions
 
@@ -358,7 +393,8 @@ def summary(cells):
         return "crossings that cost: none measurable"
     return "crossings that cost: " + "; ".join(
         f"{cell['first']} <-> {cell['second']} {cell['cycles']:+.1f}"
-        + (f" (typical {cell['typical']:+.1f}, bimodal)" if cell["bimodal"] else "") for cell in costly)
+        + (bimodal_note(cell, cell["typical"]) if cell["bimodal"] else "")
+        for cell in costly)
 
 
 def measured_kinds(transitions):
@@ -408,7 +444,7 @@ def draw_transitions(data, transitions):
     figure.suptitle(f"{data['processor']}: what the upper-half state costs the instructions after it\n"
                     f"extra core cycles beyond the same chain with no state write: "
                     f"{transitions_heading(data, transitions)}\n"
-                    f"bars: best; linear within ±0.5, logarithmic beyond; {marks_legend(data)}", fontsize=9)
+                    f"bars: best; linear within ±0.5, logarithmic beyond; {marks_legend(data)}; ~ bimodal", fontsize=9)
     omitted = [f"{kind['title']} ({kind['why'] or kind['status']})" for kind in transitions["kinds"]
                if kind["status"] != "measured"]
     return laid_out(figure, "not measured", omitted, "not-measured")
@@ -439,7 +475,8 @@ def draw_figure_panel(axes, kinds, states, figure_name, width, palette):
             axes.plot([x - width * 0.46, x + width * 0.46], [typical] * 2, color="black", linewidth=2,
                       solid_capstyle="butt", gid=f"typical-{gid}")
             top = max(cycles, typical) if cycles >= 0 else min(cycles, typical)
-            axes.annotate(signed(cycles) + ("*" if measurable else ""), (x, top),
+            marks = ("*" if measurable else "") + ("~" if entry.get("bimodal") else "")
+            axes.annotate(signed(cycles) + marks, (x, top),
                           xytext=(0, 3 if cycles >= 0 else -3), textcoords="offset points", ha="center",
                           va="bottom" if cycles >= 0 else "top", rotation=90, fontsize=7,
                           fontweight="bold" if measurable else "normal", gid=f"label-{gid}")
@@ -457,7 +494,8 @@ def draw_figure_panel(axes, kinds, states, figure_name, width, palette):
 
 def transitions_summary(transitions):
     """The transitions that cost, figure by figure, dearest first, in the
-    order of the input where the tenths are equal."""
+    order of the input where the tenths are equal; each bimodal one with its
+    fast mode and typical figure."""
     parts = []
     for figure, title in transitions["figures"]:
         costly = sorted(((kind["name"], state, result["figures"][figure]) for kind in measured_kinds(transitions)
@@ -465,8 +503,10 @@ def transitions_summary(transitions):
                          if result["figures"][figure]["measurable"] and result["figures"][figure]["cycles"] > 0),
                         key=lambda item: -round(item[2]["cycles"], 1))
         if costly:
-            parts.append(f"{title}: " + ", ".join(f"{kind} after {state} {entry['cycles']:+.1f}"
-                                                  for kind, state, entry in costly))
+            parts.append(f"{title}: " + ", ".join(
+                f"{kind} after {state} {entry['cycles']:+.1f}"
+                + (bimodal_note(entry, entry["typical"]) if entry.get("bimodal") else "")
+                for kind, state, entry in costly))
     return "transitions that cost: " + ("; ".join(parts) if parts else "none measurable")
 
 
@@ -541,6 +581,7 @@ def load_movement(section):
                                                       f"{item.get('arithmetic')} ({item.get('why', 'no reason given')})"
                                                       for item in table.get("left_out", [])]})
         families.append(family)
+    modes.judge_movement(section)
     return families
 
 
@@ -622,7 +663,8 @@ def movement_summary(table):
         return "movements that cost: none measurable"
     return "movements that cost: " + "; ".join(
         f"{cell['store']} -> {cell['load']} -> {cell['arithmetic']} {cell['extra']:+.1f}"
-        + (f" (typical {cell['extra_typical']:+.1f}, bimodal)" if cell["bimodal"] else "") for cell in costly)
+        + (bimodal_note(cell, cell["extra_typical"]) if cell["bimodal"] else "")
+        for cell in costly)
 
 
 def draw_all_movement(data, args):
