@@ -245,7 +245,7 @@ class Refusals(unittest.TestCase):
             rewrite(os.path.join(bad["no_counter"], "clock.json"), lambda data: data.update(counter_ghz=None))
             rewrite(os.path.join(bad["boolean_clock"], "clock.json"), lambda data: data.update(core_ghz=True))
             rewrite(os.path.join(bad["wrong_type"], "matrix.json"),
-                    lambda data: data["families"][0].update(classes="addps"))
+                    lambda data: data["families"][0]["classes"][1].update(latency="fast"))
             rewrite(os.path.join(bad["version"], "clock.json"), lambda data: data.update(format_version=3))
             rewrite(os.path.join(bad["unversioned"], "machine.json"), lambda data: data.pop("format_version"))
             rewrite(os.path.join(bad["incomplete"], "matrix.json"),
@@ -272,7 +272,8 @@ class Refusals(unittest.TestCase):
                 "not a number",
                 f"compare: refused {bad['no_counter']}: {bad['no_counter']}/clock.json: the clock's 'counter_ghz' is "
                 "null, not a number",
-                f"compare: refused {bad['wrong_type']}: {bad['wrong_type']}/matrix.json: ",
+                f"compare: refused {bad['wrong_type']}: {bad['wrong_type']}/matrix.json: class 'addps' of family "
+                "'sse': 'latency' is \"fast\", not a number",
                 f"compare: refused {bad['boolean_clock']}: {bad['boolean_clock']}/clock.json: the clock's 'core_ghz' "
                 "is true, not a number",
             ]
