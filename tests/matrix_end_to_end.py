@@ -331,6 +331,8 @@ def case_movement_json(program):
     data = json.loads(program.line_break.join(program.measured("--movement", "--json", "--classes", "halves,edx32")))
     check(list(data)[0] == "format_version" and "transitions" not in data and data["families"] == [], "sections")
     movement, lengths = data["movement"], [chain["length"] for chain in data["calibration"]["chains"]]
+    # The window shape the documentation gives for the movement tables.
+    check((movement["windows"], movement["turns"]) == (12, 12), f"windows {movement['windows']} x {movement['turns']}")
     steps, rulers = movement["long_steps"] - movement["short_steps"], []
     for family in movement["families"]:
         if family["status"] != "measured":
@@ -445,7 +447,9 @@ def check_json_transitions(transitions, data, lengths, every_ruler):
                 if kind_of_run == "minimums":
                     latencies += [cycles / lengths_apart for cycles in per_iteration("reference_short", "reference_long")]
                 for figure, values in figures.items():
-                    check(len(values) == transitions["windows"], f"{name}: a figure per window")
+                    # The window shape the documentation gives: 12 windows of 12 turns.
+                    check(len(values) == transitions["windows"] == 12 and transitions["turns"] == 12,
+                          f"{name}: a figure per window of 12")
                     entry = state[figure]
                     check(abs(statistics.median(values) - entry[key]) < 1e-4, f"{name}: {figure} {key}")
                     check(abs(min(values) - entry[f"{key}_lowest"]) < 1e-4, f"{name}: {figure} {key}_lowest")

@@ -554,7 +554,9 @@ TEST(MovementReport, ShowsEachSubtractionsGridAndWhyAFamilyWasNotMeasuredOrIsWit
     for (std::size_t c : cells) {
         const double base = type_cells[c].arithmetic == 0 ? 11 : 12;
         const double extra = c == 2 * 6 + 0 ? 1 : c == 36 + 0 * 6 + 2 ? -2 : 0;
-        for (double ruler : {0.55, 0.6}) windows[c].push_back(step_window(base + extra, ruler));
+        // subps's own step (movaps -> movaps) typically takes half a cycle more.
+        const double typical = c == 36 + 2 * 6 + 2 ? 12.5 : 0;
+        for (double ruler : {0.55, 0.6}) windows[c].push_back(step_window(base + extra, ruler, typical));
     }
     const MovementResult types = movement_from({&sse_types, cells, {}}, {}, std::move(windows));
     const std::vector<MovementFamilyResult> results = {
@@ -571,7 +573,7 @@ TEST(MovementReport, ShowsEachSubtractionsGridAndWhyAFamilyWasNotMeasuredOrIsWit
                           "    movaps      +1.0*    +0.0     +0.0     +0.0     +0.0     +0.0" + next_line),
               std::string::npos)
         << report;
-    EXPECT_NE(report.find("  subps: movaps -> movaps -> subps takes 12.00 cycles per step (typical 12.00)" + next_line +
+    EXPECT_NE(report.find("  subps: movaps -> movaps -> subps takes 12.00 cycles per step (typical 12.50)" + next_line +
                           "                movdqa   movdqu   movaps   movups   movapd   movupd" + next_line +
                           "    movdqa      +0.0     +0.0     -2.0*    +0.0     +0.0     +0.0" + next_line),
               std::string::npos)
