@@ -56,7 +56,9 @@ struct ClassTable {
     std::size_t chain_index(ChainPair pair) const { return ::chain_index(pair, classes.size()); }
     std::size_t chain_count() const { return ::chain_count(classes.size()); }
     // Whether the chain runs on zeros, as a chain with a conversion does.
-    bool from_zero(ChainPair pair) const { return converts(classes[pair.first]) || converts(classes[pair.second]); }
+    bool from_zero(ChainPair pair) const {
+        return runs_on_zero(classes[pair.first]) || runs_on_zero(classes[pair.second]);
+    }
 };
 
 inline const ClassTable sse_table{sse_classes, matrix_sse_routines, 16};
@@ -77,7 +79,7 @@ struct Family {
 
 // clang-format off
 inline const Family families[] = {
-    {"sse",    "SSE to SSE4.1, 128 bits on XMM", &sse_table,     isa::sse2,               isa::sse2 | isa::sse41},
+    {"sse",    "SSE to SSE4.1, 128 bits on XMM", &sse_table,     isa::sse2,               isa::sse2 | isa::sse3 | isa::ssse3 | isa::sse41},
     {"avx",    "AVX, 256 bits on YMM",           &vex256_table,  isa::avx,                isa::avx},
     {"avx2",   "AVX2 and FMA, 256 bits on YMM",  &vex256_table,  isa::avx | isa::avx2,    isa::avx | isa::avx2 | isa::fma},
     {"avx512", "AVX-512, 512 bits on ZMM",       &evex512_table, isa::avx | isa::avx512f,
@@ -90,5 +92,6 @@ inline const Family families[] = {
 std::vector<std::size_t> classes_of(const Family& family);
 std::vector<std::size_t> runnable_classes(const Family& family, Features features);
 
-// A chain's loop body, instruction by instruction, as the listing shows it.
+// A chain's loop body, instruction by instruction, as the listing shows it:
+// `length` steps, each a class's instruction or the whole of its round trip.
 std::vector<Instruction> chain_body(const ClassTable& table, ChainPair pair, std::uint32_t length);

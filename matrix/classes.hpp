@@ -22,16 +22,48 @@ struct InstructionClass {
     std::string_view operation;
     // The instruction sets it needs beyond those of its table.
     Features needs;
+    // A round trip's instructions after `form`, for a class whose result
+    // leaves the vector register, for a general register or a mask register,
+    // and comes back to it: the chain waits for the whole round trip, which
+    // stands in it for one instruction.
+    std::span<const InstructionForm> then = {};
+    // The class keeps no value but zero (see chain_value).
+    bool zero_only = false;
+
+    // The instructions of one step of a chain: `form`, then `then`.
+    std::size_t instructions() const { return 1 + then.size(); }
 };
 
 // A conversion keeps no value but zero: chains that hold one run on zeros.
 constexpr bool converts(const InstructionClass& row) { return row.operation == "convert"; }
+// Nor does a class marked so: chains that hold one run on zeros too.
+constexpr bool runs_on_zero(const InstructionClass& row) { return converts(row) || row.zero_only; }
 
 // The operand registers, in every table at its width: 1 zero, 2 all ones,
 // 3 singles of 1.0, 4 doubles of 1.0, 5 the multiplier of pmuludq, 6 the
-// index of vpermps, which swaps the 128-bit lanes.
-// matrix_chains.S holds one instruction macro per row, in the same order.
+// index of vpermps, which swaps the 128-bit lanes, 7 the chain's value
+// itself, the operand of the minimum of singles.
+// matrix_chains.S holds one instruction macro per row, in the same order; a
+// round trip's macro holds all of its instructions.
+//
+// Each class after the blends keeps the chain's value, or runs on zeros, so:
+// the shifts shift by zero; pminud takes the minimum with all ones, the
+// largest unsigned doubleword, and minps with the value itself, which gives
+// zero back on zeros too; insertps copies lane 0 to lane 2, which holds the
+// same doubleword; the round trips through EAX take doubleword 1 out and put
+// it back where it was. The compares (equal to all ones, greater than zero,
+// equal to 1.0, a quiet compare), the pack, the unpacks, the horizontal adds
+// and pmaddwd keep no value but zero, which each of them gives back from
+// zero, and movd's round trip clears the three doublewords above the one it
+// moves: chains that hold one of them run on zeros, as a conversion's do.
 // clang-format off
+// The second halves of the SSE round trips through EAX.
+inline constexpr InstructionForm sse_pinsrd_eax[] = {
+    {{{0x66, 0x0F, 0x3A, 0x22, 0xC0, 0x01}, 6}, "# insert doubleword from a general-purpose register (integer; SSE4.1)",
+                                              "# pinsrd xmm0, eax, 1"}};
+inline constexpr InstructionForm sse_movd_from_eax[] = {
+    {{{0x66, 0x0F, 0x6E, 0xC0}, 4}, "# move doubleword from a general-purpose register (integer; SSE2)", "# movd xmm0, eax"}};
+
 inline constexpr InstructionClass sse_classes[] = {
     {"paddd",    {{{0x66, 0x0F, 0xFE, 0xC1},             4}, "# add packed doubleword integers (integer; SSE2)",
                                                               "# paddd xmm0, xmm1"},           "packed 32-bit integer", "add",      isa::sse2},
@@ -73,6 +105,40 @@ inline constexpr InstructionClass sse_classes[] = {
                                                               "# blendvps xmm0, xmm1, <xmm0>"}, "packed single",        "blend",    isa::sse41},
     {"pblendvb", {{{0x66, 0x0F, 0x38, 0x10, 0xC0},       5}, "# variable blend packed bytes (integer; SSE4.1)",
                                                               "# pblendvb xmm0, xmm0, <xmm0>"}, "packed bytes",         "blend",    isa::sse41},
+    {"pslld",    {{{0x66, 0x0F, 0x72, 0xF0, 0x00},       5}, "# shift packed doublewords left logical (integer; SSE2)",
+                                                              "# pslld xmm0, 0"},              "packed 32-bit integer", "shift",    isa::sse2},
+    {"psrlq",    {{{0x66, 0x0F, 0x73, 0xD0, 0x00},       5}, "# shift packed quadwords right logical (integer; SSE2)",
+                                                              "# psrlq xmm0, 0"},              "packed 64-bit integer", "shift",    isa::sse2},
+    {"pcmpeqd",  {{{0x66, 0x0F, 0x76, 0xC2},             4}, "# compare packed doublewords for equal (integer; SSE2)",
+                                                              "# pcmpeqd xmm0, xmm2"},         "packed 32-bit integer", "compare",  isa::sse2, {}, true},
+    {"pcmpgtd",  {{{0x66, 0x0F, 0x66, 0xC1},             4}, "# compare packed signed doublewords for greater than (integer; SSE2)",
+                                                              "# pcmpgtd xmm0, xmm1"},         "packed 32-bit integer", "compare",  isa::sse2, {}, true},
+    {"cmpps",    {{{0x0F, 0xC2, 0xC3, 0x00},             4}, "# compare packed single-precision floating-point values (floating point; SSE)",
+                                                              "# cmpps xmm0, xmm3, 0"},       "packed single",         "compare",  isa::sse2, {}, true},
+    {"pminud",   {{{0x66, 0x0F, 0x38, 0x3B, 0xC2},       5}, "# minimum of packed unsigned doublewords (integer; SSE4.1)",
+                                                              "# pminud xmm0, xmm2"},          "packed 32-bit integer", "minimum",  isa::sse41},
+    {"minps",    {{{0x0F, 0x5D, 0xC7},                   3}, "# minimum of packed single-precision floating-point values (floating point; SSE)",
+                                                              "# minps xmm0, xmm7"},           "packed single",         "minimum",  isa::sse2},
+    {"packssdw", {{{0x66, 0x0F, 0x6B, 0xC0},             4}, "# pack doublewords into words with signed saturation (integer; SSE2)",
+                                                              "# packssdw xmm0, xmm0"},        "packed 32-bit integer", "pack",     isa::sse2, {}, true},
+    {"punpckldq", {{{0x66, 0x0F, 0x62, 0xC0},            4}, "# unpack and interleave low doublewords (integer; SSE2)",
+                                                              "# punpckldq xmm0, xmm0"},       "packed 32-bit integer", "unpack",   isa::sse2, {}, true},
+    {"unpcklps", {{{0x0F, 0x14, 0xC0},                   3}, "# unpack and interleave low packed single-precision floating-point values (floating point; SSE)",
+                                                              "# unpcklps xmm0, xmm0"},        "packed single",         "unpack",   isa::sse2, {}, true},
+    {"phaddd",   {{{0x66, 0x0F, 0x38, 0x02, 0xC0},       5}, "# horizontal add packed doublewords (integer; SSSE3)",
+                                                              "# phaddd xmm0, xmm0"},          "packed 32-bit integer", "horizontal add", isa::ssse3, {}, true},
+    {"haddps",   {{{0xF2, 0x0F, 0x7C, 0xC0},             4}, "# horizontal add packed single-precision floating-point values (floating point; SSE3)",
+                                                              "# haddps xmm0, xmm0"},          "packed single",         "horizontal add", isa::sse3, {}, true},
+    {"pmaddwd",  {{{0x66, 0x0F, 0xF5, 0xC2},             4}, "# multiply and add packed words (integer; SSE2)",
+                                                              "# pmaddwd xmm0, xmm2"},         "packed 16-bit integer", "multiply-add", isa::sse2, {}, true},
+    {"insertps", {{{0x66, 0x0F, 0x3A, 0x21, 0xC0, 0x20}, 6}, "# insert packed single-precision floating-point value (floating point; SSE4.1)",
+                                                              "# insertps xmm0, xmm0, 0x20"},  "packed single",         "insert",   isa::sse41},
+    {"pextrd:eax", {{{0x66, 0x0F, 0x3A, 0x16, 0xC0, 0x01}, 6}, "# extract doubleword to a general-purpose register (integer; SSE4.1)",
+                                                              "# pextrd eax, xmm0, 1"},        "xmm->eax->xmm",         "extract, insert", isa::sse41, sse_pinsrd_eax},
+    {"extractps:eax", {{{0x66, 0x0F, 0x3A, 0x17, 0xC0, 0x01}, 6}, "# extract packed single-precision floating-point value to a general-purpose register (floating point; SSE4.1)",
+                                                              "# extractps eax, xmm0, 1"},     "xmm->eax->xmm",         "extract, insert", isa::sse41, sse_pinsrd_eax},
+    {"movd:eax", {{{0x66, 0x0F, 0x7E, 0xC0},             4}, "# move doubleword to a general-purpose register (integer; SSE2)",
+                                                              "# movd eax, xmm0"},             "xmm->eax->xmm",         "move, move", isa::sse2, sse_movd_from_eax, true},
 };
 
 inline constexpr InstructionClass vex256_classes[] = {
@@ -166,8 +232,8 @@ constexpr VectorValue repeated(std::uint32_t a, std::uint32_t b, std::uint32_t c
     return value;
 }
 
-// The chain's value, which every class but the conversions leaves as it
-// is: each 64-bit half is 0x3FF00000'40000000. It is a normal number in
+// The chain's value, which every class leaves as it is but those that run
+// on zeros: each 64-bit half is 0x3FF00000'40000000. It is a normal number in
 // every type the classes read it as: as singles 2.0 and 1.875, as a double
 // 1.0000002384, and its halves are equal, so the swaps of the shuffles and
 // the lane crossings keep it too. The operands are zero, all ones and 1.0,
@@ -181,12 +247,17 @@ constexpr VectorValue repeated(std::uint32_t a, std::uint32_t b, std::uint32_t c
 //
 // A conversion changes every value but zero, which it converts exactly:
 // a chain with a conversion in it runs on zeros, which are no denormal and
-// meet no assist either.
+// meet no assist either. So does a chain with any other class that keeps no
+// value but zero (see the classes' table).
+//
+// A round trip's instructions keep the value between them: what leaves the
+// vector register for EAX comes back to the place it left, but for movd's
+// round trip, which clears the rest of the register and runs on zeros.
 inline constexpr VectorValue chain_value = repeated(0x40000000, 0x3FF00000, 0x40000000, 0x3FF00000);
 inline constexpr VectorValue zero_value{};
 
-// Registers 0 to 6 as the chains start: the chain's value, then the
-// operands; the chains with a conversion start from row 1, zero.
-extern "C" const VectorValue matrix_chain_values[7];
+// Registers 0 to 7 as the chains start: the chain's value, then the
+// operands; the chains that run on zeros start from row 1, zero.
+extern "C" const VectorValue matrix_chain_values[8];
 // Register 0 as the last run of a chain left it, at its table's width.
 extern "C" VectorValue matrix_chain_result;

@@ -355,11 +355,28 @@ std::string chain_listings(const std::vector<FamilyPlan>& plans) {
         for (const ChainPair& pair : chains_of(plan.classes)) {
             const std::string first = text_of(table.classes[pair.first].name);
             const std::string second = text_of(table.classes[pair.second].name);
+            // A round trip is one step of its chain, and its instructions,
+            // which the title counts, are shown one by one.
+            std::string round_trips;
+            std::vector<std::size_t> classes{pair.first};
+            if (pair.second != pair.first) classes.push_back(pair.second);
+            for (std::size_t c : classes) {
+                const InstructionClass& row = table.classes[c];
+                if (row.then.empty()) continue;
+                round_trips += "; each " + text_of(row.name) + " the round trip " + text_of(row.type) + " in " +
+                               decimal_text(static_cast<std::uint32_t>(row.instructions())) + " instructions";
+            }
             for (std::uint32_t length : {short_chain, long_chain}) {
+                const std::vector<Instruction> body = chain_body(table, pair, length);
+                const std::string per_iteration =
+                    round_trips.empty()
+                        ? decimal_text(length) + " instructions per loop iteration"
+                        : decimal_text(length) + " steps per loop iteration, " +
+                              decimal_text(static_cast<std::uint32_t>(body.size())) + " instructions" + round_trips;
                 const std::string title = text_of(plan.family->name) + " chain " +
                                           (pair.first == pair.second ? first + " alone" : first + ", " + second) +
-                                          ": " + decimal_text(length) + " instructions per loop iteration";
-                text += listing_of(title, chain_body(table, pair, length));
+                                          ": " + per_iteration;
+                text += listing_of(title, body);
             }
         }
     }

@@ -48,8 +48,8 @@ constexpr std::size_t loop_offset = 128;
 const Bytes vzeroupper{0xC5, 0xF8, 0x77};
 
 // Each chain is read where it runs: vzeroupper (for SSE only where AVX is
-// usable), the registers loaded from matrix_chain_values at the table's
-// width, register 0 from the zero row where the chain converts, the timed
+// usable), registers 0 to 7 loaded from matrix_chain_values at the table's
+// width, register 0 from the zero row where the chain runs on zeros, the timed
 // frame around its classes in turn with the loop on a 64-byte boundary, and
 // register 0 stored into matrix_chain_result, the upper halves cleared
 // again after VEX and EVEX.
@@ -62,8 +62,7 @@ Bytes expected_chain(const ClassTable& table, TimedRun routine, ChainPair pair, 
         code.add({0x00, 0x74, 0x03});  // je over vzeroupper
     }
     code.add(vzeroupper);
-    const std::uint8_t registers = legacy ? 6 : 7;
-    for (std::uint8_t reg = 0; reg < registers; ++reg) {
+    for (std::uint8_t reg = 0; reg < 8; ++reg) {
         const std::size_t row = reg == 0 && table.from_zero(pair) ? 1 : reg;
         add_move(code, table.width, legacy, load, reg, &matrix_chain_values[row]);
     }
@@ -463,9 +462,11 @@ TEST(MatrixReport, ListsTheLatenciesTheCostlyCrossingsDearestFirstAndTheBimodalO
 // CPUID's answers for a few processors: the feature bits and XCR0.
 constexpr std::uint32_t sse2_bit = 1u << 26, sse41_bit = 1u << 19, avx_bit = 1u << 28, fma_bit = 1u << 12;
 constexpr std::uint32_t avx2_bit = 1u << 5, f_bit = 1u << 16, dq_bit = 1u << 17, bw_bit = 1u << 30, vl_bit = 1u << 31;
+constexpr std::uint32_t sse3_bit = 1u << 0, ssse3_bit = 1u << 9;
+constexpr std::uint32_t sse_bits = sse3_bit | ssse3_bit | sse41_bit;
 constexpr CpuidAnswers sse2_only{0, sse2_bit, 0, 0x03};
-constexpr CpuidAnswers avx2_core{sse41_bit | avx_bit | fma_bit, sse2_bit, avx2_bit, 0x07};
-constexpr CpuidAnswers avx512_core{sse41_bit | avx_bit | fma_bit, sse2_bit, avx2_bit | f_bit | dq_bit | bw_bit | vl_bit,
+constexpr CpuidAnswers avx2_core{sse_bits | avx_bit | fma_bit, sse2_bit, avx2_bit, 0x07};
+constexpr CpuidAnswers avx512_core{sse_bits | avx_bit | fma_bit, sse2_bit, avx2_bit | f_bit | dq_bit | bw_bit | vl_bit,
                                    0xE7};
 
 std::string plans_text(const std::vector<FamilyPlan>& plans) {
@@ -491,23 +492,26 @@ std::string planned(const CpuidAnswers& answers, PlanRequest request = {}) {
 
 TEST(FamilyPlans, EveryFamilyIsReportedAndThoseTheProcessorOrSystemLackSayWhy) {
     EXPECT_EQ(planned(avx2_core),
-              "sse 20 classes\n"
+              "sse 37 classes\n"
               "avx within: every avx class is measured in the avx2 triangle\n"
               "avx2 17 classes\n"
               "avx512 unsupported: the processor has no AVX-512 Foundation\n");
     EXPECT_EQ(planned(avx512_core),
-              "sse 20 classes\navx within: every avx class is measured in the avx2 triangle\n"
+              "sse 37 classes\navx within: every avx class is measured in the avx2 triangle\n"
               "avx2 17 classes\navx512 17 classes\n");
     // The processor has AVX-512, but the system saves only the YMM state.
     EXPECT_EQ(planned({avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx, 0x07}),
-              "sse 20 classes\navx within: every avx class is measured in the avx2 triangle\navx2 17 classes\n"
+              "sse 37 classes\navx within: every avx class is measured in the avx2 triangle\navx2 17 classes\n"
               "avx512 unsupported: the processor has AVX-512 Foundation, but the operating system does not save its "
               "registers\n");
-    // SSE2 alone: the blends are left out, and with no AVX avx is not within
-    // anything but unsupported itself.
+    // SSE2 alone: the blends and the other classes of SSE3, SSSE3 and SSE4.1
+    // are left out, and with no AVX avx is not within anything but
+    // unsupported itself.
     EXPECT_EQ(planned(sse2_only),
-              "sse 18 classes, without blendvps (the processor has no SSE4.1), without pblendvb (the processor has no "
-              "SSE4.1)\n"
+              "sse 29 classes, without blendvps (the processor has no SSE4.1), without pblendvb (the processor has no "
+              "SSE4.1), without pminud (the processor has no SSE4.1), without phaddd (the processor has no SSSE3), "
+              "without haddps (the processor has no SSE3), without insertps (the processor has no SSE4.1), without "
+              "pextrd:eax (the processor has no SSE4.1), without extractps:eax (the processor has no SSE4.1)\n"
               "avx unsupported: the processor has no AVX\navx2 unsupported: the processor has no AVX2\n"
               "avx512 unsupported: the processor has no AVX-512 Foundation\n");
     // AVX without AVX2 or FMA: avx is measured in full.
@@ -523,9 +527,9 @@ TEST(FamilyPlans, AvxIsUnsupportedWhereTheSystemSavesOnlyTheSseState) {
     // XCR0 = 0x03 keeps the x87 and SSE state but not the upper halves of
     // the YMM registers: an operating system that never enabled them.
     const CpuidAnswers sse_state_only{avx2_core.leaf1_ecx, sse2_bit, avx2_core.leaf7_ebx, 0x03};
-    EXPECT_EQ(usable_features(sse_state_only), isa::sse2 | isa::sse41);
+    EXPECT_EQ(usable_features(sse_state_only), isa::sse2 | isa::sse3 | isa::ssse3 | isa::sse41);
     EXPECT_EQ(planned(sse_state_only),
-              "sse 20 classes\n"
+              "sse 37 classes\n"
               "avx unsupported: the processor has AVX, but the operating system does not save its registers\n"
               "avx2 unsupported: the processor has AVX2, but the operating system does not save its registers\n"
               "avx512 unsupported: the processor has no AVX-512 Foundation\n");
