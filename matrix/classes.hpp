@@ -141,6 +141,14 @@ inline constexpr InstructionClass sse_classes[] = {
                                                               "# movd eax, xmm0"},             "xmm->eax->xmm",         "move, move", isa::sse2, sse_movd_from_eax, true},
 };
 
+// The second halves of the VEX round trips through EAX: VEX.128 forms, which
+// clear the upper half of YMM0, as every VEX instruction on XMM does.
+inline constexpr InstructionForm vex_vpinsrd_eax[] = {
+    {{{0xC4, 0xE3, 0x79, 0x22, 0xC0, 0x01}, 6}, "# insert doubleword from a general-purpose register (integer; AVX)",
+                                              "# vpinsrd xmm0, xmm0, eax, 1"}};
+inline constexpr InstructionForm vex_vmovd_from_eax[] = {
+    {{{0xC5, 0xF9, 0x6E, 0xC0}, 4}, "# move doubleword from a general-purpose register (integer; AVX)", "# vmovd xmm0, eax"}};
+
 inline constexpr InstructionClass vex256_classes[] = {
     {"vpaddd",      {{{0xC5, 0xFD, 0xFE, 0xC1},             4}, "# add packed doubleword integers (integer; AVX2)",
                                                                  "# vpaddd ymm0, ymm0, ymm1"},          "packed 32-bit integer", "add",          isa::avx2},
@@ -176,6 +184,38 @@ inline constexpr InstructionClass vex256_classes[] = {
                                                                  "# vperm2f128 ymm0, ymm0, ymm0, 0x01"}, "packed single",        "lane cross",   isa::avx},
     {"vcvtdq2ps",   {{{0xC5, 0xFC, 0x5B, 0xC0},             4}, "# convert packed doubleword integers to packed single-precision floating-point values (floating point; AVX)",
                                                                  "# vcvtdq2ps ymm0, ymm0"},             "integer to single",     "convert",      isa::avx},
+    {"vpslld",      {{{0xC5, 0xFD, 0x72, 0xF0, 0x00},       5}, "# shift packed doublewords left logical (integer; AVX2)",
+                                                                 "# vpslld ymm0, ymm0, 0"},             "packed 32-bit integer", "shift",        isa::avx2},
+    {"vpsrlq",      {{{0xC5, 0xFD, 0x73, 0xD0, 0x00},       5}, "# shift packed quadwords right logical (integer; AVX2)",
+                                                                 "# vpsrlq ymm0, ymm0, 0"},             "packed 64-bit integer", "shift",        isa::avx2},
+    {"vpcmpeqd",    {{{0xC5, 0xFD, 0x76, 0xC2},             4}, "# compare packed doublewords for equal (integer; AVX2)",
+                                                                 "# vpcmpeqd ymm0, ymm0, ymm2"},        "packed 32-bit integer", "compare",      isa::avx2, {}, true},
+    {"vpcmpgtd",    {{{0xC5, 0xFD, 0x66, 0xC1},             4}, "# compare packed signed doublewords for greater than (integer; AVX2)",
+                                                                 "# vpcmpgtd ymm0, ymm0, ymm1"},        "packed 32-bit integer", "compare",      isa::avx2, {}, true},
+    {"vcmpps",      {{{0xC5, 0xFC, 0xC2, 0xC3, 0x00},       5}, "# compare packed single-precision floating-point values (floating point; AVX)",
+                                                                 "# vcmpps ymm0, ymm0, ymm3, 0"},       "packed single",         "compare",      isa::avx, {}, true},
+    {"vpminud",     {{{0xC4, 0xE2, 0x7D, 0x3B, 0xC2},       5}, "# minimum of packed unsigned doublewords (integer; AVX2)",
+                                                                 "# vpminud ymm0, ymm0, ymm2"},         "packed 32-bit integer", "minimum",      isa::avx2},
+    {"vminps",      {{{0xC5, 0xFC, 0x5D, 0xC7},             4}, "# minimum of packed single-precision floating-point values (floating point; AVX)",
+                                                                 "# vminps ymm0, ymm0, ymm7"},          "packed single",         "minimum",      isa::avx},
+    {"vpackssdw",   {{{0xC5, 0xFD, 0x6B, 0xC0},             4}, "# pack doublewords into words with signed saturation (integer; AVX2)",
+                                                                 "# vpackssdw ymm0, ymm0, ymm0"},       "packed 32-bit integer", "pack",         isa::avx2, {}, true},
+    {"vpunpckldq",  {{{0xC5, 0xFD, 0x62, 0xC0},             4}, "# unpack and interleave low doublewords (integer; AVX2)",
+                                                                 "# vpunpckldq ymm0, ymm0, ymm0"},      "packed 32-bit integer", "unpack",       isa::avx2, {}, true},
+    {"vunpcklps",   {{{0xC5, 0xFC, 0x14, 0xC0},             4}, "# unpack and interleave low packed single-precision floating-point values (floating point; AVX)",
+                                                                 "# vunpcklps ymm0, ymm0, ymm0"},       "packed single",         "unpack",       isa::avx, {}, true},
+    {"vphaddd",     {{{0xC4, 0xE2, 0x7D, 0x02, 0xC0},       5}, "# horizontal add packed doublewords (integer; AVX2)",
+                                                                 "# vphaddd ymm0, ymm0, ymm0"},         "packed 32-bit integer", "horizontal add", isa::avx2, {}, true},
+    {"vhaddps",     {{{0xC5, 0xFF, 0x7C, 0xC0},             4}, "# horizontal add packed single-precision floating-point values (floating point; AVX)",
+                                                                 "# vhaddps ymm0, ymm0, ymm0"},         "packed single",         "horizontal add", isa::avx, {}, true},
+    {"vpmaddwd",    {{{0xC5, 0xFD, 0xF5, 0xC2},             4}, "# multiply and add packed words (integer; AVX2)",
+                                                                 "# vpmaddwd ymm0, ymm0, ymm2"},        "packed 16-bit integer", "multiply-add", isa::avx2, {}, true},
+    {"vpdpbusd",    {{{0xC4, 0xE2, 0x75, 0x50, 0xC2},       5}, "# multiply and add unsigned and signed bytes (integer; AVX-VNNI)",
+                                                                 "# {vex} vpdpbusd ymm0, ymm1, ymm2"},  "packed bytes",          "multiply-add", isa::avx2 | isa::avx_vnni},
+    {"vmovd:eax",   {{{0xC5, 0xF9, 0x7E, 0xC0},             4}, "# move doubleword to a general-purpose register (integer; AVX)",
+                                                                 "# vmovd eax, xmm0"},                  "ymm->eax->ymm",         "move, move",   isa::avx, vex_vmovd_from_eax, true},
+    {"vpextrd:eax", {{{0xC4, 0xE3, 0x79, 0x16, 0xC0, 0x01}, 6}, "# extract doubleword to a general-purpose register (integer; AVX)",
+                                                                 "# vpextrd eax, xmm0, 1"},             "ymm->eax->ymm",         "extract, insert", isa::avx, vex_vpinsrd_eax, true},
 };
 
 inline constexpr InstructionClass evex512_classes[] = {

@@ -34,7 +34,8 @@
     pminud, minps, packssdw, punpckldq, unpcklps, phaddd, haddps, pmaddwd, insertps, pextrd_eax, extractps_eax, \
     movd_eax
 #define VEX256_CLASSES vpaddd, vpmuludq, vpand, vpshufd, vaddps, vmulps, vandps, vshufps, vaddpd, vmulpd, vandpd, \
-    vshufpd, vfmadd231ps, vfmadd231pd, vpermps, vperm2f128, vcvtdq2ps
+    vshufpd, vfmadd231ps, vfmadd231pd, vpermps, vperm2f128, vcvtdq2ps, vpslld, vpsrlq, vpcmpeqd, vpcmpgtd, vcmpps, \
+    vpminud, vminps, vpackssdw, vpunpckldq, vunpcklps, vphaddd, vhaddps, vpmaddwd, vpdpbusd, vmovd_eax, vpextrd_eax
 #define EVEX512_CLASSES vpaddd, vpmuludq, vpandd, vpshufd, vaddps, vmulps, vandps, vshufps, vaddpd, vmulpd, vandpd, \
     vshufpd, vfmadd231ps, vfmadd231pd, vpermps, vshuff32x4, vcvtdq2ps
 #define SHORT_CHAIN 4
@@ -112,6 +113,27 @@
 .macro vex256_vpermps;       vpermps %ymm0, %ymm6, %ymm0;              .endm
 .macro vex256_vperm2f128;    vperm2f128 $0x01, %ymm0, %ymm0, %ymm0;    .endm
 .macro vex256_vcvtdq2ps;     vcvtdq2ps %ymm0, %ymm0;                   .endm
+// The same data as the SSE classes', at 256 bits.
+.macro vex256_vpslld;        vpslld $0, %ymm0, %ymm0;                  .endm
+.macro vex256_vpsrlq;        vpsrlq $0, %ymm0, %ymm0;                  .endm
+.macro vex256_vpcmpeqd;      vpcmpeqd %ymm2, %ymm0, %ymm0;             .endm
+.macro vex256_vpcmpgtd;      vpcmpgtd %ymm1, %ymm0, %ymm0;             .endm
+.macro vex256_vcmpps;        vcmpps $0, %ymm3, %ymm0, %ymm0;           .endm
+.macro vex256_vpminud;       vpminud %ymm2, %ymm0, %ymm0;              .endm
+.macro vex256_vminps;        vminps %ymm7, %ymm0, %ymm0;               .endm
+.macro vex256_vpackssdw;     vpackssdw %ymm0, %ymm0, %ymm0;            .endm
+.macro vex256_vpunpckldq;    vpunpckldq %ymm0, %ymm0, %ymm0;           .endm
+.macro vex256_vunpcklps;     vunpcklps %ymm0, %ymm0, %ymm0;            .endm
+.macro vex256_vphaddd;       vphaddd %ymm0, %ymm0, %ymm0;              .endm
+.macro vex256_vhaddps;       vhaddps %ymm0, %ymm0, %ymm0;              .endm
+.macro vex256_vpmaddwd;      vpmaddwd %ymm2, %ymm0, %ymm0;             .endm
+// Zero bytes times all-ones bytes, added to the chain's value; the VEX form,
+// AVX-VNNI's.
+.macro vex256_vpdpbusd;      {vex} vpdpbusd %ymm2, %ymm1, %ymm0;       .endm
+// VEX.128 forms, as compilers emit them for the low 128 bits; the way back
+// clears the upper half, so these chains run on zeros.
+.macro vex256_vmovd_eax;     vmovd %xmm0, %eax; vmovd %eax, %xmm0;     .endm
+.macro vex256_vpextrd_eax;   vpextrd $1, %xmm0, %eax; vpinsrd $1, %eax, %xmm0, %xmm0; .endm
 
 .macro evex512_vpaddd;       vpaddd %zmm1, %zmm0, %zmm0;               .endm
 .macro evex512_vpmuludq;     vpmuludq %zmm5, %zmm0, %zmm0;             .endm
@@ -139,6 +161,10 @@
 .set sse_\name\()_from_zero, 1
 .endr
 .set vex256_vcvtdq2ps_from_zero, 1
+.irp name, vpcmpeqd, vpcmpgtd, vcmpps, vpackssdw, vpunpckldq, vunpcklps, vphaddd, vhaddps, vpmaddwd, vmovd_eax, \
+    vpextrd_eax
+.set vex256_\name\()_from_zero, 1
+.endr
 .set evex512_vcvtdq2ps_from_zero, 1
 
 // Sets `value_row` to the row that register 0 starts from: 1, zero, where

@@ -28,7 +28,7 @@ FAMILIES = ["sse", "avx", "avx2", "avx512"]
 # The instruction sets each family needs, as /proc/cpuinfo names them.
 FAMILY_FLAGS = {"sse": "sse2", "avx": "avx", "avx2": "avx2", "avx512": "avx512f"}
 TYPES = "packed (?:16|32|64)-bit integer|packed single|packed double|scalar single|scalar double|integer to single|" \
-        "single to integer|packed bytes|xmm->eax->xmm"
+        "single to integer|packed bytes|[xyz]mm->eax->[xyz]mm"
 OPERATIONS = "add|multiply|logic|shuffle|convert|blend|multiply-add|lane cross|shift|compare|minimum|pack|unpack|" \
              "horizontal add|insert|extract, insert|move, move"
 # A class's name: a mnemonic, or for a round trip through a general or a mask

@@ -464,10 +464,13 @@ constexpr std::uint32_t sse2_bit = 1u << 26, sse41_bit = 1u << 19, avx_bit = 1u 
 constexpr std::uint32_t avx2_bit = 1u << 5, f_bit = 1u << 16, dq_bit = 1u << 17, bw_bit = 1u << 30, vl_bit = 1u << 31;
 constexpr std::uint32_t sse3_bit = 1u << 0, ssse3_bit = 1u << 9;
 constexpr std::uint32_t sse_bits = sse3_bit | ssse3_bit | sse41_bit;
+// AVX-512 VNNI in leaf 7's ECX, AVX-VNNI in EAX of its subleaf 1.
+constexpr std::uint32_t vnni512_bit = 1u << 11, avx_vnni_bit = 1u << 4;
 constexpr CpuidAnswers sse2_only{0, sse2_bit, 0, 0x03};
 constexpr CpuidAnswers avx2_core{sse_bits | avx_bit | fma_bit, sse2_bit, avx2_bit, 0x07};
+// A core with both VNNI extensions, as recent Intel cores have.
 constexpr CpuidAnswers avx512_core{sse_bits | avx_bit | fma_bit, sse2_bit, avx2_bit | f_bit | dq_bit | bw_bit | vl_bit,
-                                   0xE7};
+                                   0xE7, vnni512_bit, avx_vnni_bit};
 
 std::string plans_text(const std::vector<FamilyPlan>& plans) {
     std::string text;
@@ -494,14 +497,15 @@ TEST(FamilyPlans, EveryFamilyIsReportedAndThoseTheProcessorOrSystemLackSayWhy) {
     EXPECT_EQ(planned(avx2_core),
               "sse 37 classes\n"
               "avx within: every avx class is measured in the avx2 triangle\n"
-              "avx2 17 classes\n"
+              "avx2 32 classes, without vpdpbusd (the processor has no AVX-VNNI)\n"
               "avx512 unsupported: the processor has no AVX-512 Foundation\n");
     EXPECT_EQ(planned(avx512_core),
               "sse 37 classes\navx within: every avx class is measured in the avx2 triangle\n"
-              "avx2 17 classes\navx512 17 classes\n");
-    // The processor has AVX-512, but the system saves only the YMM state.
-    EXPECT_EQ(planned({avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx, 0x07}),
-              "sse 37 classes\navx within: every avx class is measured in the avx2 triangle\navx2 17 classes\n"
+              "avx2 33 classes\navx512 17 classes\n");
+    // The processor has AVX-512, but the system saves only the YMM state,
+    // which is all that AVX-VNNI needs.
+    EXPECT_EQ(planned({avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx, 0x07, vnni512_bit, avx_vnni_bit}),
+              "sse 37 classes\navx within: every avx class is measured in the avx2 triangle\navx2 33 classes\n"
               "avx512 unsupported: the processor has AVX-512 Foundation, but the operating system does not save its "
               "registers\n");
     // SSE2 alone: the blends and the other classes of SSE3, SSSE3 and SSE4.1
@@ -516,7 +520,7 @@ TEST(FamilyPlans, EveryFamilyIsReportedAndThoseTheProcessorOrSystemLackSayWhy) {
               "avx512 unsupported: the processor has no AVX-512 Foundation\n");
     // AVX without AVX2 or FMA: avx is measured in full.
     EXPECT_EQ(planned({sse41_bit | avx_bit, sse2_bit, 0, 0x07}, {{"avx", "avx2"}, {}}),
-              "avx 10 classes\navx2 unsupported: the processor has no AVX2\n");
+              "avx 16 classes\navx2 unsupported: the processor has no AVX2\n");
     // AVX-512 Foundation without DQ: the logic classes that need DQ go.
     EXPECT_EQ(planned({avx512_core.leaf1_ecx, sse2_bit, avx2_bit | f_bit, 0xE7}, {{"avx512"}, {}}),
               "avx512 15 classes, without vandps (the processor has no AVX-512 DQ), without vandpd (the processor has "
@@ -547,7 +551,8 @@ TEST(FamilyPlans, Avx512IsUnsupportedWhereTheProcessorHasNoAvx) {
 
 TEST(FamilyPlans, ChosenFamiliesAndClassesNarrowTheRunAndBadNamesAreRefused) {
     // Named families are measured even where one holds the other.
-    EXPECT_EQ(planned(avx2_core, {{"avx2", "avx"}, {}}), "avx 10 classes\navx2 17 classes\n");
+    EXPECT_EQ(planned(avx2_core, {{"avx2", "avx"}, {}}),
+              "avx 16 classes\navx2 32 classes, without vpdpbusd (the processor has no AVX-VNNI)\n");
     // A class name picks its class in every family that has it; families
     // without any named class are left out of the report.
     EXPECT_EQ(planned(avx512_core, {{}, {"vaddps", "vpermps"}}),
