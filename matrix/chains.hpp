@@ -83,7 +83,7 @@ inline const Family families[] = {
     {"avx",    "AVX, 256 bits on YMM",           &vex256_table,  isa::avx,                isa::avx},
     {"avx2",   "AVX2 and FMA, 256 bits on YMM",  &vex256_table,  isa::avx | isa::avx2,    isa::avx | isa::avx2 | isa::fma | isa::avx_vnni},
     {"avx512", "AVX-512, 512 bits on ZMM",       &evex512_table, isa::avx | isa::avx512f,
-                                                                 isa::avx512f | isa::avx512dq | isa::avx512bw | isa::avx512vl},
+                                                                 isa::avx512f | isa::avx512dq | isa::avx512bw | isa::avx512vl | isa::avx512_vnni},
 };
 // clang-format on
 

@@ -218,6 +218,20 @@ inline constexpr InstructionClass vex256_classes[] = {
                                                                  "# vpextrd eax, xmm0, 1"},             "ymm->eax->ymm",         "extract, insert", isa::avx, vex_vpinsrd_eax, true},
 };
 
+// The rest of the EVEX round trips through mask register k1: a masked add
+// of zero, which waits for the mask and the value both, straight after the
+// compare or after the mask's round trip through EAX.
+inline constexpr InstructionForm evex_vpaddd_k1[] = {
+    {{{0x62, 0xF1, 0x7D, 0x49, 0xFE, 0xC1}, 6}, "# add packed doubleword integers under a mask (integer; AVX-512F)",
+                                              "# vpaddd zmm0{k1}, zmm0, zmm1"}};
+inline constexpr InstructionForm evex_vaddps_k1[] = {
+    {{{0x62, 0xF1, 0x7C, 0x49, 0x58, 0xC1}, 6}, "# add packed single-precision floating-point values under a mask (floating point; AVX-512F)",
+                                              "# vaddps zmm0{k1}, zmm0, zmm1"}};
+inline constexpr InstructionForm evex_kmovw_eax[] = {
+    {{{0xC5, 0xF8, 0x93, 0xC1}, 4}, "# move a mask to a general-purpose register (mask; AVX-512F)", "# kmovw eax, k1"},
+    {{{0xC5, 0xF8, 0x92, 0xC8}, 4}, "# move a general-purpose register to a mask (mask; AVX-512F)", "# kmovw k1, eax"},
+    evex_vpaddd_k1[0]};
+
 inline constexpr InstructionClass evex512_classes[] = {
     {"vpaddd",      {{{0x62, 0xF1, 0x7D, 0x48, 0xFE, 0xC1},       6}, "# add packed doubleword integers (integer; AVX-512F)",
                                                                        "# vpaddd zmm0, zmm0, zmm1"},          "packed 32-bit integer", "add",          isa::avx512f},
@@ -253,6 +267,34 @@ inline constexpr InstructionClass evex512_classes[] = {
                                                                        "# vshuff32x4 zmm0, zmm0, zmm0, 0x4E"}, "packed single",        "lane cross",   isa::avx512f},
     {"vcvtdq2ps",   {{{0x62, 0xF1, 0x7C, 0x48, 0x5B, 0xC0},       6}, "# convert packed doubleword integers to packed single-precision floating-point values (floating point; AVX-512F)",
                                                                        "# vcvtdq2ps zmm0, zmm0"},             "integer to single",     "convert",      isa::avx512f},
+    {"vpslld",      {{{0x62, 0xF1, 0x7D, 0x48, 0x72, 0xF0, 0x00}, 7}, "# shift packed doublewords left logical (integer; AVX-512F)",
+                                                                       "# vpslld zmm0, zmm0, 0"},             "packed 32-bit integer", "shift",        isa::avx512f},
+    {"vpsrlq",      {{{0x62, 0xF1, 0xFD, 0x48, 0x73, 0xD0, 0x00}, 7}, "# shift packed quadwords right logical (integer; AVX-512F)",
+                                                                       "# vpsrlq zmm0, zmm0, 0"},             "packed 64-bit integer", "shift",        isa::avx512f},
+    {"vpcmpgtd:k1", {{{0x62, 0xF1, 0x7D, 0x48, 0x66, 0xC9},       6}, "# compare packed signed doublewords for greater than into a mask (integer; AVX-512F)",
+                                                                       "# vpcmpgtd k1, zmm0, zmm1"},          "zmm->k1->zmm",          "compare, masked add", isa::avx512f, evex_vpaddd_k1},
+    {"vcmpps:k1",   {{{0x62, 0xF1, 0x7C, 0x48, 0xC2, 0xC9, 0x1E}, 7}, "# compare packed single-precision floating-point values into a mask (floating point; AVX-512F)",
+                                                                       "# vcmpps k1, zmm0, zmm1, 0x1E"},      "zmm->k1->zmm",          "compare, masked add", isa::avx512f, evex_vaddps_k1},
+    {"kmovw:eax",   {{{0x62, 0xF1, 0x7D, 0x48, 0x66, 0xC9},       6}, "# compare packed signed doublewords for greater than into a mask (integer; AVX-512F)",
+                                                                       "# vpcmpgtd k1, zmm0, zmm1"},          "zmm->k1->eax->k1->zmm", "mask through eax", isa::avx512f, evex_kmovw_eax},
+    {"vpminud",     {{{0x62, 0xF2, 0x7D, 0x48, 0x3B, 0xC2},       6}, "# minimum of packed unsigned doublewords (integer; AVX-512F)",
+                                                                       "# vpminud zmm0, zmm0, zmm2"},         "packed 32-bit integer", "minimum",      isa::avx512f},
+    {"vminps",      {{{0x62, 0xF1, 0x7C, 0x48, 0x5D, 0xC7},       6}, "# minimum of packed single-precision floating-point values (floating point; AVX-512F)",
+                                                                       "# vminps zmm0, zmm0, zmm7"},          "packed single",         "minimum",      isa::avx512f},
+    {"vpackssdw",   {{{0x62, 0xF1, 0x7D, 0x48, 0x6B, 0xC0},       6}, "# pack doublewords into words with signed saturation (integer; AVX-512BW)",
+                                                                       "# vpackssdw zmm0, zmm0, zmm0"},       "packed 32-bit integer", "pack",         isa::avx512f | isa::avx512bw, {}, true},
+    {"vpunpckldq",  {{{0x62, 0xF1, 0x7D, 0x48, 0x62, 0xC0},       6}, "# unpack and interleave low doublewords (integer; AVX-512F)",
+                                                                       "# vpunpckldq zmm0, zmm0, zmm0"},      "packed 32-bit integer", "unpack",       isa::avx512f, {}, true},
+    {"vunpcklps",   {{{0x62, 0xF1, 0x7C, 0x48, 0x14, 0xC0},       6}, "# unpack and interleave low packed single-precision floating-point values (floating point; AVX-512F)",
+                                                                       "# vunpcklps zmm0, zmm0, zmm0"},       "packed single",         "unpack",       isa::avx512f, {}, true},
+    {"vpmaddwd",    {{{0x62, 0xF1, 0x7D, 0x48, 0xF5, 0xC2},       6}, "# multiply and add packed words (integer; AVX-512BW)",
+                                                                       "# vpmaddwd zmm0, zmm0, zmm2"},        "packed 16-bit integer", "multiply-add", isa::avx512f | isa::avx512bw, {}, true},
+    {"vpdpbusd",    {{{0x62, 0xF2, 0x75, 0x48, 0x50, 0xC2},       6}, "# multiply and add unsigned and signed bytes (integer; AVX-512 VNNI)",
+                                                                       "# vpdpbusd zmm0, zmm1, zmm2"},        "packed bytes",          "multiply-add", isa::avx512f | isa::avx512_vnni},
+    {"vmovd:eax",   {{{0xC5, 0xF9, 0x7E, 0xC0},                   4}, "# move doubleword to a general-purpose register (integer; AVX)",
+                                                                       "# vmovd eax, xmm0"},                  "zmm->eax->zmm",         "move, move",   isa::avx512f, vex_vmovd_from_eax, true},
+    {"vpextrd:eax", {{{0xC4, 0xE3, 0x79, 0x16, 0xC0, 0x01},       6}, "# extract doubleword to a general-purpose register (integer; AVX)",
+                                                                       "# vpextrd eax, xmm0, 1"},             "zmm->eax->zmm",         "extract, insert", isa::avx512f, vex_vpinsrd_eax, true},
 };
 // clang-format on
 

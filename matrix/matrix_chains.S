@@ -37,7 +37,8 @@
     vshufpd, vfmadd231ps, vfmadd231pd, vpermps, vperm2f128, vcvtdq2ps, vpslld, vpsrlq, vpcmpeqd, vpcmpgtd, vcmpps, \
     vpminud, vminps, vpackssdw, vpunpckldq, vunpcklps, vphaddd, vhaddps, vpmaddwd, vpdpbusd, vmovd_eax, vpextrd_eax
 #define EVEX512_CLASSES vpaddd, vpmuludq, vpandd, vpshufd, vaddps, vmulps, vandps, vshufps, vaddpd, vmulpd, vandpd, \
-    vshufpd, vfmadd231ps, vfmadd231pd, vpermps, vshuff32x4, vcvtdq2ps
+    vshufpd, vfmadd231ps, vfmadd231pd, vpermps, vshuff32x4, vcvtdq2ps, vpslld, vpsrlq, vpcmpgtd_k1, vcmpps_k1, \
+    kmovw_eax, vpminud, vminps, vpackssdw, vpunpckldq, vunpcklps, vpmaddwd, vpdpbusd, vmovd_eax, vpextrd_eax
 #define SHORT_CHAIN 4
 #define LONG_CHAIN 12
 #define CHAIN_LOOP_OFFSET 128
@@ -152,6 +153,32 @@
 .macro evex512_vpermps;      vpermps %zmm0, %zmm6, %zmm0;              .endm
 .macro evex512_vshuff32x4;   vshuff32x4 $0x4E, %zmm0, %zmm0, %zmm0;    .endm
 .macro evex512_vcvtdq2ps;    vcvtdq2ps %zmm0, %zmm0;                   .endm
+.macro evex512_vpslld;       vpslld $0, %zmm0, %zmm0;                  .endm
+.macro evex512_vpsrlq;       vpsrlq $0, %zmm0, %zmm0;                  .endm
+// The compares into k1, from the vector domain into the masks, and back by
+// a masked add of zero that waits for k1 and the value: the value is
+// greater than zero in every lane, as an integer and as a single (a quiet
+// predicate), so every lane adds; a chain on zeros adds in none and keeps
+// them too. kmovw takes the mask through EAX and back on the way.
+.macro evex512_vpcmpgtd_k1;  vpcmpgtd %zmm1, %zmm0, %k1; vpaddd %zmm1, %zmm0, %zmm0{%k1}; .endm
+.macro evex512_vcmpps_k1;    vcmpps $0x1E, %zmm1, %zmm0, %k1; vaddps %zmm1, %zmm0, %zmm0{%k1}; .endm
+.macro evex512_kmovw_eax
+    vpcmpgtd %zmm1, %zmm0, %k1
+    kmovw %k1, %eax
+    kmovw %eax, %k1
+    vpaddd %zmm1, %zmm0, %zmm0{%k1}
+.endm
+.macro evex512_vpminud;      vpminud %zmm2, %zmm0, %zmm0;              .endm
+.macro evex512_vminps;       vminps %zmm7, %zmm0, %zmm0;               .endm
+.macro evex512_vpackssdw;    vpackssdw %zmm0, %zmm0, %zmm0;            .endm
+.macro evex512_vpunpckldq;   vpunpckldq %zmm0, %zmm0, %zmm0;           .endm
+.macro evex512_vunpcklps;    vunpcklps %zmm0, %zmm0, %zmm0;            .endm
+.macro evex512_vpmaddwd;     vpmaddwd %zmm2, %zmm0, %zmm0;             .endm
+.macro evex512_vpdpbusd;     vpdpbusd %zmm2, %zmm1, %zmm0;             .endm
+// The VEX.128 forms, as for YMM: they clear everything above the lowest 128
+// bits of ZMM0.
+.macro evex512_vmovd_eax;    vmovd %xmm0, %eax; vmovd %eax, %xmm0;     .endm
+.macro evex512_vpextrd_eax;  vpextrd $1, %xmm0, %eax; vpinsrd $1, %eax, %xmm0, %xmm0; .endm
 
 // The classes that keep no value but zero, whose chains run on zeros: the
 // conversions, and those marked so in classes.hpp.
@@ -166,6 +193,9 @@
 .set vex256_\name\()_from_zero, 1
 .endr
 .set evex512_vcvtdq2ps_from_zero, 1
+.irp name, vpackssdw, vpunpckldq, vunpcklps, vpmaddwd, vmovd_eax, vpextrd_eax
+.set evex512_\name\()_from_zero, 1
+.endr
 
 // Sets `value_row` to the row that register 0 starts from: 1, zero, where
 // either class converts, else 0, the chain's value.

@@ -28,9 +28,9 @@ FAMILIES = ["sse", "avx", "avx2", "avx512"]
 # The instruction sets each family needs, as /proc/cpuinfo names them.
 FAMILY_FLAGS = {"sse": "sse2", "avx": "avx", "avx2": "avx2", "avx512": "avx512f"}
 TYPES = "packed (?:16|32|64)-bit integer|packed single|packed double|scalar single|scalar double|integer to single|" \
-        "single to integer|packed bytes|[xyz]mm->eax->[xyz]mm"
+        "single to integer|packed bytes|[xyz]mm->eax->[xyz]mm|zmm->k1->zmm|zmm->k1->eax->k1->zmm"
 OPERATIONS = "add|multiply|logic|shuffle|convert|blend|multiply-add|lane cross|shift|compare|minimum|pack|unpack|" \
-             "horizontal add|insert|extract, insert|move, move"
+             "horizontal add|insert|extract, insert|move, move|compare, masked add|mask through eax"
 # A class's name: a mnemonic, or for a round trip through a general or a mask
 # register, the mnemonic that leaves the vector register and the register.
 NAME = r"\w+(?::\w+)?"
@@ -488,10 +488,18 @@ def case_list(program):
         "\t\t# move doubleword from a general-purpose register (integer; SSE2)", "\t\t# movd xmm0, eax",
         "\t\t66 0F 6E C0", "", "\t\t# add packed"])
     check(step in output, "the listing of paddd, movd:eax")
-    # A family the processor lacks is listed all the same.
-    status, output, _ = program.run("--list", "--isa", "avx512", "--classes", "vshuff32x4")
+    # A family the processor lacks is listed all the same, and a round trip
+    # through the mask register k1 and EAX as its four instructions.
+    status, output, _ = program.run("--list", "--isa", "avx512", "--classes", "vshuff32x4,kmovw:eax")
     check(status == 0 and "\t\t# vshuff32x4 zmm0, zmm0, zmm0, 0x4E" + program.line_break + "\t\t62 F3 7D 48 23 C0 4E"
           in output, "the listing of vshuff32x4")
+    check("avx512 chain kmovw:eax alone: 4 steps per loop iteration, 16 instructions; each kmovw:eax the round trip "
+          "zmm->k1->eax->k1->zmm in 4 instructions" + program.line_break in output, "the title of kmovw:eax alone")
+    chains = output[:output.index("transition ")].split(program.line_break)
+    mnemonics = [line for line in chains if line.startswith("\t\t# ") and "," in line]
+    check(mnemonics[:4] == ["\t\t# vshuff32x4 zmm0, zmm0, zmm0, 0x4E"] * 4 and
+          mnemonics[-4:] == ["\t\t# vpcmpgtd k1, zmm0, zmm1", "\t\t# kmovw eax, k1", "\t\t# kmovw k1, eax",
+                             "\t\t# vpaddd zmm0{k1}, zmm0, zmm1"], f"mnemonics {mnemonics[-4:]!r}")
     # The movement chains of a family the processor lacks, and no others.
     status, output, _ = program.run("--list", "--movement", "--isa", "avx512", "--classes", "edx")
     titles = [line for line in output.split(program.line_break) if line.startswith(("movement", "sse", "transition"))]

@@ -501,7 +501,7 @@ TEST(FamilyPlans, EveryFamilyIsReportedAndThoseTheProcessorOrSystemLackSayWhy) {
               "avx512 unsupported: the processor has no AVX-512 Foundation\n");
     EXPECT_EQ(planned(avx512_core),
               "sse 37 classes\navx within: every avx class is measured in the avx2 triangle\n"
-              "avx2 33 classes\navx512 17 classes\n");
+              "avx2 33 classes\navx512 31 classes\n");
     // The processor has AVX-512, but the system saves only the YMM state,
     // which is all that AVX-VNNI needs.
     EXPECT_EQ(planned({avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx, 0x07, vnni512_bit, avx_vnni_bit}),
@@ -521,10 +521,13 @@ TEST(FamilyPlans, EveryFamilyIsReportedAndThoseTheProcessorOrSystemLackSayWhy) {
     // AVX without AVX2 or FMA: avx is measured in full.
     EXPECT_EQ(planned({sse41_bit | avx_bit, sse2_bit, 0, 0x07}, {{"avx", "avx2"}, {}}),
               "avx 16 classes\navx2 unsupported: the processor has no AVX2\n");
-    // AVX-512 Foundation without DQ: the logic classes that need DQ go.
+    // AVX-512 Foundation without DQ, BW or VNNI: the logic classes that need
+    // DQ go, the pack and the multiply-add of words that need BW, and the
+    // dot product of bytes.
     EXPECT_EQ(planned({avx512_core.leaf1_ecx, sse2_bit, avx2_bit | f_bit, 0xE7}, {{"avx512"}, {}}),
-              "avx512 15 classes, without vandps (the processor has no AVX-512 DQ), without vandpd (the processor has "
-              "no AVX-512 DQ)\n");
+              "avx512 26 classes, without vandps (the processor has no AVX-512 DQ), without vandpd (the processor has "
+              "no AVX-512 DQ), without vpackssdw (the processor has no AVX-512 BW), without vpmaddwd (the processor "
+              "has no AVX-512 BW), without vpdpbusd (the processor has no AVX-512 VNNI)\n");
 }
 
 TEST(FamilyPlans, AvxIsUnsupportedWhereTheSystemSavesOnlyTheSseState) {
