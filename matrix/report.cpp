@@ -144,6 +144,14 @@ WindowSettings matrix_windows(const MatrixResults& results) {
     return MatrixSettings{}.windows;
 }
 
+// How many chains shared a window, as matrix_windows finds the windows.
+std::uint32_t matrix_chains_per_window(const MatrixResults& results) {
+    for (const FamilyResult& result : results.families) {
+        if (result.plan.status == FamilyStatus::measured) return result.matrix.settings.chains_per_window;
+    }
+    return MatrixSettings{}.chains_per_window;
+}
+
 // Time-stamp ticks per core cycle over every window of every family, of the
 // transitions and of the movement tables.
 Spread window_rulers(const MatrixResults& results) {
@@ -217,10 +225,12 @@ std::string matrix_report(const MatrixResults& results, const Calibration& calib
     text += calibration_line(calibration) + next_line;
     text += "each window converted by the clock's add chains timed in it: " + format_fixed(rulers.median, 4) +
             " ticks per core cycle (spread " + format_fixed(rulers.percent(), 2) + "%)" + next_line;
+    static_assert(chain_iterations == 2048, "the line below writes the chains' iterations out");
     if (results.arithmetic) {
         text += "chains of " + decimal_text(short_chain) + " and " + decimal_text(long_chain) +
-                " dependent instructions per iteration, 4,096 iterations a run; " + decimal_text(windows.windows) +
-                " windows of " + decimal_text(windows.turns) + " turns for each chain" + next_line;
+                " dependent instructions per iteration, 2,048 iterations a run; " + decimal_text(windows.windows) +
+                " windows of " + decimal_text(windows.turns) + " turns for each chain, " +
+                decimal_text(matrix_chains_per_window(results)) + " chains to a window" + next_line;
     }
     for (const FamilyResult& result : results.families) {
         text += next_line + family_heading(result.plan) + next_line;
@@ -335,9 +345,11 @@ Json matrix_json(const MatrixResults& results, const Calibration& calibration) {
     json["iterations"] = loop_iterations;
     json["short_chain"] = short_chain;
     json["long_chain"] = long_chain;
+    json["chain_iterations"] = chain_iterations;
     const WindowSettings windows = matrix_windows(results);
     json["windows"] = windows.windows;
     json["turns"] = windows.turns;
+    json["chains_per_window"] = matrix_chains_per_window(results);
     json["cycle_resolution"] = json_fixed(cycle_resolution, 2);
     json["bimodal_margin"] = json_fixed(bimodal_margin, 2);
     add_json_spread(json, "window_ticks_per_cycle", window_rulers(results));

@@ -334,7 +334,10 @@ def per_window(runs, kind, extra, lengths, every_ruler=None):
 
 
 def check_json_family(family, data, lengths, every_ruler):
-    windows, extra = data["windows"], (data["long_chain"] - data["short_chain"]) * ITERATIONS
+    # The chains run fewer iterations than the ruler, whose ITERATIONS the
+    # document's "iterations" gives.
+    check(data["iterations"] == ITERATIONS and data["chain_iterations"] < ITERATIONS, "iterations")
+    windows, extra = data["windows"], (data["long_chain"] - data["short_chain"]) * data["chain_iterations"]
     latency = {}
     for entry in family["classes"]:
         for kind, key in (("minimums", "latency"), ("medians", "typical")):

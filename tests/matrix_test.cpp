@@ -50,7 +50,8 @@ const Bytes vzeroupper{0xC5, 0xF8, 0x77};
 // Each chain is read where it runs: vzeroupper (for SSE only where AVX is
 // usable), registers 0 to 7 loaded from matrix_chain_values at the table's
 // width, register 0 from the zero row where the chain runs on zeros, the timed
-// frame around its classes in turn with the loop on a 64-byte boundary, and
+// frame of 2,048 iterations around its classes in turn with the loop on a
+// 64-byte boundary, and
 // register 0 stored into matrix_chain_result, the upper halves cleared
 // again after VEX and EVEX.
 Bytes expected_chain(const ClassTable& table, TimedRun routine, ChainPair pair, std::uint32_t length) {
@@ -66,7 +67,7 @@ Bytes expected_chain(const ClassTable& table, TimedRun routine, ChainPair pair, 
         const std::size_t row = reg == 0 && table.from_zero(pair) ? 1 : reg;
         add_move(code, table.width, legacy, load, reg, &matrix_chain_values[row]);
     }
-    code.timed_frame(0, body_bytes(chain_body(table, pair, length)), loop_offset);
+    code.timed_frame(0, body_bytes(chain_body(table, pair, length)), loop_offset, chain_iterations);
     add_move(code, table.width, legacy, store, 0, &matrix_chain_result);
     if (!legacy) code.add(vzeroupper);
     code.add({0xC3});
@@ -211,7 +212,7 @@ TEST(TransitionRoutines, EveryRunEndsWithTheChainsValueAndNoExceptionFlag) {
 // ticks per cycle, in a frame of `frame` ticks; its middle runs, and the
 // ruler's, ran at a clock 10% slower, and take `typical` each.
 ChainWindow window_taking(double cycles, double ruler, double typical = 0, double frame = 5000) {
-    return scripted_window(short_chain, long_chain, cycles, ruler, typical, frame);
+    return scripted_window(short_chain, long_chain, cycles, ruler, typical, frame, chain_iterations);
 }
 
 constexpr std::size_t paddd = 0, pand = 2, pshufd = 3, addps = 4, mulps = 5, addpd = 8;
@@ -374,7 +375,7 @@ TEST(MatrixArithmetic, TheShareOfFastRunsCountsTheRunsNearerTheBestThanTheTypica
     EXPECT_DOUBLE_EQ(matrix.round_trips[sse_table.chain_index({paddd, addps})].fast_share, 12.0 / 96);
 }
 
-TEST(MatrixMeasurement, TimesOnlyTheChainsOfTheChosenClassesWithTheRulerInEveryTurn) {
+TEST(MatrixMeasurement, TimesTheChosenClassesChainsAFewToAWindowWithTheRulerInEveryTurn) {
     static std::string calls;
     static std::uint64_t stamp;
     calls.clear();
@@ -396,19 +397,28 @@ TEST(MatrixMeasurement, TimesOnlyTheChainsOfTheChosenClassesWithTheRulerInEveryT
     }
     std::copy(std::begin(clock_chains), std::end(clock_chains), ruler);
     ruler[add_short].run = [] { calls += 'r'; run(1000); };
-    ruler[add_long].run = [] { calls += 'R'; run(3000); };
+    // The long add chain takes 100 ticks longer at every run: each window's
+    // ruler is its own.
+    static std::uint64_t ruler_runs;
+    ruler_runs = 0;
+    ruler[add_long].run = [] { calls += 'R'; run(3000 + 100 * ruler_runs++); };
     ruler[imul_short].run = ruler[imul_long].run = [] { calls += '!'; run(1); };
     std::size_t progress = 0;
+    // Two chains to a window: the first two chains share one, the third has
+    // one of its own, in each of the two passes.
     const PenaltyMatrix matrix =
-        measure_matrix(sse_table, {paddd, addpd}, MatrixSettings{{2, 2}}, [&] { ++progress; }, routines, ruler);
-    EXPECT_EQ(calls, "aArRaArR" "bBrRbBrR" "cCrRcCrR" "aArRaArR" "bBrRbBrR" "cCrRcCrR");
+        measure_matrix(sse_table, {paddd, addpd}, MatrixSettings{{2, 2}, 2}, [&] { ++progress; }, routines, ruler);
+    EXPECT_EQ(calls, "aAbBrRaAbBrR" "cCrRcCrR" "aAbBrRaAbBrR" "cCrRcCrR");
     EXPECT_EQ(progress, 6u);
     const std::vector<ChainWindow>& windows = matrix.windows[sse_table.chain_index({paddd, addpd})];
     ASSERT_EQ(windows.size(), 2u);
     EXPECT_EQ(windows[1].shorter, (RunSummary{200, 200}));
     EXPECT_EQ(windows[1].longer_runs, (std::vector<std::uint64_t>{600, 600}));
-    EXPECT_EQ(windows[1].ruler.longer, 3000u);
+    EXPECT_EQ(windows[1].ruler.longer, 3400u);
     EXPECT_EQ(windows[1].ruler_middle.shorter, 1000u);
+    EXPECT_EQ(matrix.windows[sse_table.chain_index({paddd, paddd})][1].ruler.longer, 3400u);
+    EXPECT_EQ(matrix.windows[sse_table.chain_index({addpd, addpd})][0].ruler.longer, 3200u);
+    EXPECT_EQ(matrix.windows[sse_table.chain_index({addpd, addpd})][1].ruler.longer, 3600u);
     EXPECT_TRUE(matrix.windows[sse_table.chain_index({pand, pand})].empty());
 }
 
