@@ -264,6 +264,9 @@ Json json_family(const FamilyResult& result) {
     for (std::size_t c : matrix.classes) {
         const InstructionClass& row = table.classes[c];
         Json entry = {{"name", text_of(row.name)}, {"type", text_of(row.type)}, {"operation", text_of(row.operation)}};
+        // One instruction, or a round trip's instructions in their order.
+        entry["instructions"] = {text_of(row.form.mnemonic_line.substr(2))};
+        for (const InstructionForm& form : row.then) entry["instructions"].push_back(text_of(form.mnemonic_line.substr(2)));
         add_json_spread(entry, "latency", matrix.latencies[c].best);
         add_json_spread(entry, "typical", matrix.latencies[c].typical);
         entry["windows"] = json_windows(matrix.windows[table.chain_index({c, c})]);

@@ -390,8 +390,12 @@ def check_json_transitions(transitions, lengths, every_ruler):
 
 def case_json(program):
     data = json.loads(program.line_break.join(program.measured(
-        "--json", "--classes", "paddd,addps,cvtdq2ps,blendvps,vpaddd,vaddps,vfmadd231pd,vperm2f128")))
+        "--json", "--classes", "paddd,addps,cvtdq2ps,blendvps,movd:eax,vpaddd,vaddps,vfmadd231pd,vperm2f128")))
     check([family["name"] for family in data["families"]] == FAMILIES, "families")
+    # Each class names its instructions, a round trip all of them in order.
+    instructions = {entry["name"]: entry["instructions"] for entry in data["families"][0]["classes"]}
+    check(instructions["paddd"] == ["paddd xmm0, xmm1"] and
+          instructions["movd:eax"] == ["movd eax, xmm0", "movd xmm0, eax"], f"instructions {instructions}")
     lengths = [chain["length"] for chain in data["calibration"]["chains"]]
     every_ruler = []
     for family in data["families"]:
