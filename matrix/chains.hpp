@@ -85,11 +85,14 @@ struct Family {
 
 // clang-format off
 inline const Family families[] = {
-    {"sse",    "SSE to SSE4.1, 128 bits on XMM", &sse_table,     isa::sse2,               isa::sse2 | isa::sse3 | isa::ssse3 | isa::sse41},
+    {"sse",    "SSE to SSE4.1, 128 bits on XMM", &sse_table,     isa::sse2,
+                                                                 isa::sse2 | isa::sse3 | isa::ssse3 | isa::sse41},
     {"avx",    "AVX, 256 bits on YMM",           &vex256_table,  isa::avx,                isa::avx},
-    {"avx2",   "AVX2 and FMA, 256 bits on YMM",  &vex256_table,  isa::avx | isa::avx2,    isa::avx | isa::avx2 | isa::fma | isa::avx_vnni},
+    {"avx2",   "AVX2 and FMA, 256 bits on YMM",  &vex256_table,  isa::avx | isa::avx2,
+                                                                 isa::avx | isa::avx2 | isa::fma | isa::avx_vnni},
     {"avx512", "AVX-512, 512 bits on ZMM",       &evex512_table, isa::avx | isa::avx512f,
-                                                                 isa::avx512f | isa::avx512dq | isa::avx512bw | isa::avx512vl | isa::avx512_vnni},
+                                                                 isa::avx512f | isa::avx512dq | isa::avx512bw |
+                                                                 isa::avx512vl | isa::avx512_vnni},
 };
 // clang-format on
 

@@ -266,7 +266,9 @@ Json json_family(const FamilyResult& result) {
         Json entry = {{"name", text_of(row.name)}, {"type", text_of(row.type)}, {"operation", text_of(row.operation)}};
         // One instruction, or a round trip's instructions in their order.
         entry["instructions"] = {text_of(row.form.mnemonic_line.substr(2))};
-        for (const InstructionForm& form : row.then) entry["instructions"].push_back(text_of(form.mnemonic_line.substr(2)));
+        for (const InstructionForm& form : row.then) {
+            entry["instructions"].push_back(text_of(form.mnemonic_line.substr(2)));
+        }
         add_json_spread(entry, "latency", matrix.latencies[c].best);
         add_json_spread(entry, "typical", matrix.latencies[c].typical);
         entry["windows"] = json_windows(matrix.windows[table.chain_index({c, c})]);
@@ -379,7 +381,7 @@ std::string chain_listings(const std::vector<FamilyPlan>& plans) {
                 const InstructionClass& row = table.classes[c];
                 if (row.then.empty()) continue;
                 round_trips += "; each " + text_of(row.name) + " the round trip " + text_of(row.type) + " in " +
-                               decimal_text(static_cast<std::uint32_t>(row.instructions())) + " instructions";
+                               decimal_text(static_cast<std::int64_t>(row.instructions())) + " instructions";
             }
             for (std::uint32_t length : {short_chain, long_chain}) {
                 const std::vector<Instruction> body = chain_body(table, pair, length);
@@ -387,7 +389,7 @@ std::string chain_listings(const std::vector<FamilyPlan>& plans) {
                     round_trips.empty()
                         ? decimal_text(length) + " instructions per loop iteration"
                         : decimal_text(length) + " steps per loop iteration, " +
-                              decimal_text(static_cast<std::uint32_t>(body.size())) + " instructions" + round_trips;
+                              decimal_text(static_cast<std::int64_t>(body.size())) + " instructions" + round_trips;
                 const std::string title = text_of(plan.family->name) + " chain " +
                                           (pair.first == pair.second ? first + " alone" : first + ", " + second) +
                                           ": " + per_iteration;
