@@ -12,7 +12,7 @@ using Json = nlohmann::ordered_json;
 // The version of the documents' keys and their meanings, the first key of
 // every document ("format_version"). It rises when a key goes or changes
 // its meaning, not when one is added.
-inline constexpr int json_format_version = 1;
+inline constexpr int json_format_version = 2;
 
 // A document that holds only "format_version", for the others to follow.
 Json json_document();

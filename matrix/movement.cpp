@@ -72,9 +72,24 @@ MovementResult movement_from(MovementSelection selection, MovementSettings setti
         }
         return spread_of(values);
     };
+    // The cell's runs, window by window where its extra can be converted,
+    // each spread over the long routine's steps.
+    auto modes = [&](std::size_t cell, double best) {
+        const std::vector<ChainWindow>& own = result.windows[cell];
+        const std::vector<ChainWindow>& reference = result.windows[table.cells[cell].reference];
+        std::vector<ModeWindow> runs;
+        for (std::size_t w = 0; w < own.size() && w < reference.size(); ++w) {
+            if (!own[w].usable() || !reference[w].usable()) continue;
+            runs.push_back({ticks_per_cycle(own[w].ruler), own[w].longer.minimum, own[w].longer.median,
+                            own[w].longer_runs});
+        }
+        return modes_of_windows(runs, best, 1 / (static_cast<double>(long_steps) * loop_iterations));
+    };
     for (std::size_t cell : result.selection.cells) {
-        result.figures[cell] = {spread_of(each_window(cell, step_best)), spread_of(each_window(cell, step_typical)),
-                                extras(cell, step_best), extras(cell, step_typical)};
+        MovementFigures& figures = result.figures[cell];
+        figures = {spread_of(each_window(cell, step_best)), spread_of(each_window(cell, step_typical)),
+                   extras(cell, step_best), extras(cell, step_typical)};
+        figures.modes = modes(cell, table.cells[cell].reference == cell ? figures.best.median : figures.extra_best.median);
     }
     return result;
 }

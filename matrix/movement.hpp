@@ -31,13 +31,15 @@ struct MovementFigures {
     Spread typical{};
     Spread extra_best{};
     Spread extra_typical{};
+    // The cell's runs, each read as the figure the table shows for it: the
+    // extra over the reference, or for the reference itself its step's
+    // cycles (see modes.hpp).
+    Modes modes{};
 
     // Every window puts the extra beyond the report's resolution on the same
     // side of zero, however far apart the windows lie.
     bool measurable() const { return beyond_resolution(extra_best); }
-    // Most runs cost more than the fastest beyond what the reference's own
-    // runs show.
-    bool bimodal() const { return extra_typical.median - extra_best.median > bimodal_margin; }
+    bool bimodal() const { return modes.bimodal(); }
 };
 
 // The matrix's windows: each chain's two routines and the ruler in turns.

@@ -193,24 +193,46 @@ inline constexpr InstructionForm vex_vmovd_load_0 {{{0xC5, 0xF9, 0x6E, 0x13}, 4}
     "# vmovd xmm2, RAM[ebx]"};
 inline constexpr InstructionForm vex_vmovd_load_12 {{{0xC5, 0xF9, 0x6E, 0x53, 0x0C}, 5}, "# move doubleword (integer; AVX)",
     "# vmovd xmm2, RAM[ebx+12]"};
-inline constexpr InstructionForm vex_vmovd_load_28 {{{0xC5, 0xF9, 0x6E, 0x53, 0x1C}, 5}, "# move doubleword (integer; AVX)",
-    "# vmovd xmm2, RAM[ebx+28]"};
 inline constexpr InstructionForm vex_vmovd_from_edx {{{0xC5, 0xF9, 0x6E, 0xD2}, 4}, "# move doubleword (integer; AVX)",
     "# vmovd xmm2, edx"};
 inline constexpr InstructionForm vex_vpor {{{0xC5, 0xFD, 0xEB, 0xC2}, 4}, "# bitwise logical or (integer; AVX2)",
     "# vpor ymm0, ymm0, ymm2"};
-inline constexpr InstructionForm vex_vmovdqa_ymm_store_32 {{{0xC5, 0xFD, 0x7F, 0x43, 0x20}, 5}, "# move aligned packed integer values (integer; AVX)",
-    "# vmovdqa RAM[ebx+32], ymm0"};
-inline constexpr InstructionForm vex_vmovdqa_xmm_store_32 {{{0xC5, 0xF9, 0x7F, 0x43, 0x20}, 5}, "# move aligned packed integer values (integer; AVX)",
-    "# vmovdqa RAM[ebx+32], xmm0"};
-inline constexpr InstructionForm vex_vmovdqa_xmm_store_48 {{{0xC5, 0xF9, 0x7F, 0x43, 0x30}, 5}, "# move aligned packed integer values (integer; AVX)",
-    "# vmovdqa RAM[ebx+48], xmm0"};
-inline constexpr InstructionForm vex_vmovdqa_ymm2_load_0 {{{0xC5, 0xFD, 0x6F, 0x13}, 4}, "# move aligned packed integer values (integer; AVX)",
-    "# vmovdqa ymm2, RAM[ebx]"};
 inline constexpr InstructionForm vex_vmovdqa_ymm2_load_32 {{{0xC5, 0xFD, 0x6F, 0x53, 0x20}, 5}, "# move aligned packed integer values (integer; AVX)",
     "# vmovdqa ymm2, RAM[ebx+32]"};
 inline constexpr InstructionForm evex_vmovdqa32_zmm2_load {{{0x62, 0xF1, 0x7D, 0x48, 0x6F, 0x13}, 6}, "# move aligned packed doubleword integer values (integer; AVX-512F)",
     "# vmovdqa32 zmm2, RAM[ebx]"};
+// The EVEX forms of the ZMM widths table's narrow moves. A narrow VEX move
+// beside register 0's full 512 bits would meet a dirty ZMM upper half,
+// which some cores charge every VEX instruction for; EVEX moves of any width
+// leave that state as it is, so that the table measures the forwarding
+// alone. The 256- and 128-bit moves need AVX-512 VL, the 32-bit ones only
+// AVX-512 F; vmovd has no mnemonic of its own for its EVEX form.
+inline constexpr InstructionForm evex_vmovdqa32_ymm_store_0 {{{0x62, 0xF1, 0x7D, 0x28, 0x7F, 0x03}, 6}, "# move aligned packed doubleword integer values (integer; AVX-512VL)",
+    "# vmovdqa32 RAM[ebx], ymm0"};
+inline constexpr InstructionForm evex_vmovdqa32_ymm_store_32 {{{0x62, 0xF1, 0x7D, 0x28, 0x7F, 0x43, 0x01}, 7}, "# move aligned packed doubleword integer values (integer; AVX-512VL)",
+    "# vmovdqa32 RAM[ebx+32], ymm0"};
+inline constexpr InstructionForm evex_vmovdqa32_xmm_store_0 {{{0x62, 0xF1, 0x7D, 0x08, 0x7F, 0x03}, 6}, "# move aligned packed doubleword integer values (integer; AVX-512VL)",
+    "# vmovdqa32 RAM[ebx], xmm0"};
+inline constexpr InstructionForm evex_vmovdqa32_xmm_store_16 {{{0x62, 0xF1, 0x7D, 0x08, 0x7F, 0x43, 0x01}, 7}, "# move aligned packed doubleword integer values (integer; AVX-512VL)",
+    "# vmovdqa32 RAM[ebx+16], xmm0"};
+inline constexpr InstructionForm evex_vmovdqa32_xmm_store_32 {{{0x62, 0xF1, 0x7D, 0x08, 0x7F, 0x43, 0x02}, 7}, "# move aligned packed doubleword integer values (integer; AVX-512VL)",
+    "# vmovdqa32 RAM[ebx+32], xmm0"};
+inline constexpr InstructionForm evex_vmovdqa32_xmm_store_48 {{{0x62, 0xF1, 0x7D, 0x08, 0x7F, 0x43, 0x03}, 7}, "# move aligned packed doubleword integer values (integer; AVX-512VL)",
+    "# vmovdqa32 RAM[ebx+48], xmm0"};
+inline constexpr InstructionForm evex_vmovd_to_edx {{{0x62, 0xF1, 0x7D, 0x08, 0x7E, 0xC2}, 6}, "# move doubleword (integer; AVX-512F)",
+    "# {evex} vmovd edx, xmm0"};
+inline constexpr InstructionForm evex_vmovd_store_0 {{{0x62, 0xF1, 0x7D, 0x08, 0x7E, 0x03}, 6}, "# move doubleword (integer; AVX-512F)",
+    "# {evex} vmovd RAM[ebx], xmm0"};
+inline constexpr InstructionForm evex_vmovdqa32_ymm2_load_0 {{{0x62, 0xF1, 0x7D, 0x28, 0x6F, 0x13}, 6}, "# move aligned packed doubleword integer values (integer; AVX-512VL)",
+    "# vmovdqa32 ymm2, RAM[ebx]"};
+inline constexpr InstructionForm evex_vmovdqa32_ymm2_load_32 {{{0x62, 0xF1, 0x7D, 0x28, 0x6F, 0x53, 0x01}, 7}, "# move aligned packed doubleword integer values (integer; AVX-512VL)",
+    "# vmovdqa32 ymm2, RAM[ebx+32]"};
+inline constexpr InstructionForm evex_vmovd_load_28 {{{0x62, 0xF1, 0x7D, 0x08, 0x6E, 0x53, 0x07}, 7}, "# move doubleword (integer; AVX-512F)",
+    "# {evex} vmovd xmm2, RAM[ebx+28]"};
+inline constexpr InstructionForm evex_vmovd_load_0 {{{0x62, 0xF1, 0x7D, 0x08, 0x6E, 0x13}, 6}, "# move doubleword (integer; AVX-512F)",
+    "# {evex} vmovd xmm2, RAM[ebx]"};
+inline constexpr InstructionForm evex_vmovd_from_edx {{{0x62, 0xF1, 0x7D, 0x08, 0x6E, 0xD2}, 6}, "# move doubleword (integer; AVX-512F)",
+    "# {evex} vmovd xmm2, edx"};
 inline constexpr InstructionForm evex_vpord {{{0x62, 0xF1, 0x7D, 0x48, 0xEB, 0xC2}, 6}, "# bitwise logical or of packed doubleword integers (integer; AVX-512F)",
     "# vpord zmm0, zmm0, zmm2"};
 // clang-format on
@@ -381,28 +403,42 @@ inline constexpr MovementSide vex256_merge[] = {{"vpor", "vpor", {&vex_vpor}, is
 
 inline constexpr MovementSide evex512_width_stores[] = {
     {"whole",    "one 512-bit store",          {&evex_vmovdqa32_store}, isa::avx512f},
-    {"halves",   "two 256-bit stores",         {&vex_vmovdqa_store, &vex_vmovdqa_ymm_store_32}, isa::avx},
-    {"quarters", "four 128-bit stores",        {&vex_vmovdqa_xmm_store_0, &vex_vmovdqa_xmm_store_16, &vex_vmovdqa_xmm_store_32,
-                                                &vex_vmovdqa_xmm_store_48}, isa::avx},
-    {"edx",      "sixteen 32-bit stores of EDX", {&vex_vmovd_to_edx, &edx_store_0, &edx_store_4, &edx_store_8, &edx_store_12,
+    {"halves",   "two 256-bit stores",         {&evex_vmovdqa32_ymm_store_0, &evex_vmovdqa32_ymm_store_32}, isa::avx512f | isa::avx512vl},
+    {"quarters", "four 128-bit stores",        {&evex_vmovdqa32_xmm_store_0, &evex_vmovdqa32_xmm_store_16, &evex_vmovdqa32_xmm_store_32,
+                                                &evex_vmovdqa32_xmm_store_48}, isa::avx512f | isa::avx512vl},
+    {"edx",      "sixteen 32-bit stores of EDX", {&evex_vmovd_to_edx, &edx_store_0, &edx_store_4, &edx_store_8, &edx_store_12,
                                                 &edx_store_16, &edx_store_20, &edx_store_24, &edx_store_28, &edx_store_32,
                                                 &edx_store_36, &edx_store_40, &edx_store_44, &edx_store_48, &edx_store_52,
-                                                &edx_store_56, &edx_store_60}, isa::avx},
-    {"low32",    "one 32-bit store",           {&vex_vmovd_store_0}, isa::avx},
-    {"edx32",    "one 32-bit store of EDX",    {&vex_vmovd_to_edx, &edx_store_0}, isa::avx},
+                                                &edx_store_56, &edx_store_60}, isa::avx512f},
+    {"low32",    "one 32-bit store",           {&evex_vmovd_store_0}, isa::avx512f},
+    {"edx32",    "one 32-bit store of EDX",    {&evex_vmovd_to_edx, &edx_store_0}, isa::avx512f},
 };
+// The last load is the VEX move that the narrow EVEX loads replace, beside
+// register 0's full 512 bits: forwarding and that state's cost together.
 inline constexpr MovementSide evex512_width_loads[] = {
     {"whole",    "512 bits",                   {&evex_vmovdqa32_zmm2_load}, isa::avx512f},
-    {"low",      "low 256 bits",               {&vex_vmovdqa_ymm2_load_0}, isa::avx},
-    {"high",     "high 256 bits",              {&vex_vmovdqa_ymm2_load_32}, isa::avx},
-    {"lane",     "32 bits at byte 28",         {&vex_vmovd_load_28}, isa::avx},
-    {"low32",    "low 32 bits",                {&vex_vmovd_load_0}, isa::avx},
-    {"edx32",    "low 32 bits into EDX",       {&edx_load, &vex_vmovd_from_edx}, isa::avx},
+    {"low",      "low 256 bits",               {&evex_vmovdqa32_ymm2_load_0}, isa::avx512f | isa::avx512vl},
+    {"high",     "high 256 bits",              {&evex_vmovdqa32_ymm2_load_32}, isa::avx512f | isa::avx512vl},
+    {"lane",     "32 bits at byte 28",         {&evex_vmovd_load_28}, isa::avx512f},
+    {"low32",    "low 32 bits",                {&evex_vmovd_load_0}, isa::avx512f},
+    {"edx32",    "low 32 bits into EDX",       {&edx_load, &evex_vmovd_from_edx}, isa::avx512f},
+    {"vexhigh",  "VEX high 256, ZMM dirty",    {&vex_vmovdqa_ymm2_load_32}, isa::avx},
 };
 inline constexpr MovementSide evex512_merge[] = {{"vpord", "vpord", {&evex_vpord}, isa::avx512f}};
 // clang-format on
 
 static_assert(std::size(sse_moves_stored) == move_count && std::size(evex512_moves_loaded) == move_count);
+
+// The ZMM widths table's cells: every widths table's, and the whole store
+// loaded by the VEX move of the high half.
+// clang-format off
+inline constexpr MovementCell evex512_width_cells[] = {
+    {0, 0, 0, 0}, {0, 1, 0, 0}, {0, 2, 0, 0}, {0, 3, 0, 0}, {0, 4, 0, 0}, {0, 5, 0, 0},
+    {1, 0, 0, 0}, {2, 0, 0, 0}, {3, 0, 0, 0},
+    {4, 4, 0, 9}, {4, 5, 0, 9}, {5, 4, 0, 9}, {5, 5, 0, 9},
+    {0, 6, 0, 0},
+};
+// clang-format on
 
 // Every table's routines, short and long, in the order of its cells.
 extern "C" const ChainRoutines movement_sse_types_routines[std::size(type_cells)];
@@ -410,7 +446,7 @@ extern "C" const ChainRoutines movement_vex256_types_routines[std::size(type_cel
 extern "C" const ChainRoutines movement_evex512_types_routines[std::size(type_cells)];
 extern "C" const ChainRoutines movement_sse_widths_routines[std::size(width_cells)];
 extern "C" const ChainRoutines movement_vex256_widths_routines[std::size(width_cells)];
-extern "C" const ChainRoutines movement_evex512_widths_routines[std::size(width_cells)];
+extern "C" const ChainRoutines movement_evex512_widths_routines[std::size(evex512_width_cells)];
 
 // The 64-byte-aligned slot that every step stores to and loads from.
 extern "C" std::uint8_t movement_slot[64];
@@ -430,7 +466,7 @@ inline const MovementTable sse_widths{"widths", sse_width_stores, sse_width_load
                                       movement_sse_widths_routines, 16, widths_value_row};
 inline const MovementTable vex256_widths{"widths", vex256_width_stores, vex256_width_loads, vex256_merge, width_cells,
                                          movement_vex256_widths_routines, 32, widths_value_row};
-inline const MovementTable evex512_widths{"widths", evex512_width_stores, evex512_width_loads, evex512_merge, width_cells,
+inline const MovementTable evex512_widths{"widths", evex512_width_stores, evex512_width_loads, evex512_merge, evex512_width_cells,
                                           movement_evex512_widths_routines, 64, widths_value_row};
 // clang-format on
 

@@ -20,6 +20,17 @@ bool measured(const MovementResult& result, std::size_t cell) {
            result.selection.cells.end();
 }
 
+// A bimodal cell's two modes, in the unit the table shows it in: the extra
+// over the reference, or for the reference itself its step's cycles.
+std::string modes_line(const MovementResult& result, std::size_t cell) {
+    const MovementFigures& figures = result.figures[cell];
+    if (result.selection.table->cells[cell].reference != cell) {
+        return modes_text(figures.modes, figures.extra_typical.median);
+    }
+    return "fast " + format_fixed(figures.modes.fast, 2) + " in " + format_fixed(100 * figures.modes.fast_share(), 1) +
+           "% of runs, typical " + format_fixed(figures.typical.median, 2) + " cycles per step";
+}
+
 std::string without_trailing_blanks(const std::string& line) { return line.substr(0, line.find_last_not_of(' ') + 1); }
 
 // The types table: one grid per subtraction, a row per store form and a
@@ -60,6 +71,11 @@ std::string types_section(const MovementResult& result) {
             }
             text += without_trailing_blanks(line) + next_line;
         }
+        for (std::size_t cell : result.selection.cells) {
+            if (!in_grid(cell) || !result.figures[cell].bimodal()) continue;
+            text += "    two modes, " + text_of(table.stores[table.cells[cell].store].name) + " -> " +
+                    text_of(table.loads[table.cells[cell].load].name) + ": " + modes_line(result, cell) + next_line;
+        }
     }
     return text;
 }
@@ -88,6 +104,7 @@ std::string widths_section(const MovementResult& result) {
                     padded(signed_cycles(figures.extra_typical.median), -7);
         }
         text += without_trailing_blanks(line) + next_line;
+        if (figures.bimodal()) text += "      two modes: " + modes_line(result, cell) + next_line;
     }
     return text;
 }
@@ -186,7 +203,7 @@ Json json_table(const MovementResult& result) {
         add_json_spread(measured, "extra", figures.extra_best);
         add_json_spread(measured, "extra_typical", figures.extra_typical);
         measured["measurable"] = figures.measurable();
-        measured["bimodal"] = figures.bimodal();
+        add_json_modes(measured, figures.modes);
         measured["windows"] = json_windows(result.windows[cell]);
         json["cells"].push_back(std::move(measured));
     }

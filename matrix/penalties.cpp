@@ -32,8 +32,6 @@ const Cell& PenaltyMatrix::cell(std::size_t a, std::size_t b) const {
     return round_trips[table->chain_index({std::min(a, b), std::max(a, b)})];
 }
 
-bool Cell::bimodal() const { return typical.median - best.median > bimodal_margin; }
-
 std::vector<ChainPair> chains_of(const std::vector<std::size_t>& classes) {
     std::vector<ChainPair> chains;
     for (std::size_t i = 0; i < classes.size(); ++i) {
@@ -41,33 +39,6 @@ std::vector<ChainPair> chains_of(const std::vector<std::size_t>& classes) {
     }
     return chains;
 }
-
-namespace {
-
-// The share of a chain's long runs, over all its windows, that took less
-// core time than the midpoint of its best and its typical run.
-double fast_share(const std::vector<ChainWindow>& windows) {
-    std::vector<double> best, typical;
-    for (const ChainWindow& window : windows) {
-        if (!window.usable()) continue;
-        const double ruler = ticks_per_cycle(window.ruler);
-        best.push_back(static_cast<double>(window.longer.minimum) / ruler);
-        typical.push_back(static_cast<double>(window.longer.median) / ruler);
-    }
-    const double midpoint = (spread_of(best).median + spread_of(typical).median) / 2;
-    std::size_t fast = 0, runs = 0;
-    for (const ChainWindow& window : windows) {
-        if (!window.usable()) continue;
-        const double ruler = ticks_per_cycle(window.ruler);
-        for (std::uint64_t ticks : window.longer_runs) {
-            fast += static_cast<double>(ticks) / ruler < midpoint;
-            ++runs;
-        }
-    }
-    return runs == 0 ? 0 : static_cast<double>(fast) / runs;
-}
-
-}  // namespace
 
 PenaltyMatrix matrix_from(const ClassTable& table, std::vector<std::size_t> classes, MatrixSettings settings,
                           std::vector<std::vector<ChainWindow>> windows) {
@@ -103,16 +74,24 @@ PenaltyMatrix matrix_from(const ClassTable& table, std::vector<std::size_t> clas
         const std::vector<ChainWindow>& both = matrix.windows[chain_index(pair)];
         const std::vector<ChainWindow>& first = matrix.windows[chain_index({pair.first, pair.first})];
         const std::vector<ChainWindow>& second = matrix.windows[chain_index({pair.second, pair.second})];
-        auto round_trips = [&](double (*figure)(const ChainWindow&)) {
-            std::vector<double> trips;
-            for (std::size_t w = 0; w < both.size() && w < first.size() && w < second.size(); ++w) {
-                if (!both[w].usable() || !first[w].usable() || !second[w].usable()) continue;
-                trips.push_back(2 * figure(both[w]) - figure(first[w]) - figure(second[w]));
-            }
-            return spread_of(trips);
+        auto round_trip = [&](std::size_t w, double (*figure)(const ChainWindow&)) {
+            return 2 * figure(both[w]) - figure(first[w]) - figure(second[w]);
         };
-        matrix.round_trips[chain_index(pair)] = {round_trips(best_cycles), round_trips(typical_cycles),
-                                                 fast_share(matrix.windows[chain_index(pair)])};
+        std::vector<double> best, typical;
+        std::vector<ModeWindow> runs;
+        for (std::size_t w = 0; w < both.size() && w < first.size() && w < second.size(); ++w) {
+            if (!both[w].usable() || !first[w].usable() || !second[w].usable()) continue;
+            best.push_back(round_trip(w, best_cycles));
+            typical.push_back(round_trip(w, typical_cycles));
+            runs.push_back({ticks_per_cycle(both[w].ruler), both[w].longer.minimum, both[w].longer.median,
+                            both[w].longer_runs});
+        }
+        const Spread best_trips = spread_of(best);
+        // A run's cycles spread over the long routine's instructions, two of
+        // them to a round trip.
+        matrix.round_trips[chain_index(pair)] = {
+            best_trips, spread_of(typical),
+            modes_of_windows(runs, best_trips.median, 2 / (static_cast<double>(long_chain) * chain_iterations))};
     }
     return matrix;
 }

@@ -10,6 +10,7 @@
 #include "clock/calibration.hpp"
 #include "clock/windows.hpp"
 #include "matrix/chains.hpp"
+#include "matrix/modes.hpp"
 
 // One chain in one window: its short and long routine's runs, and the
 // ruler's fastest and middle runs in the same window, which convert them.
@@ -18,7 +19,7 @@ struct ChainWindow {
     RunSummary longer;
     RulerTimes ruler;
     RulerTimes ruler_middle;
-    // Every run of the long routine, for the share of fast runs.
+    // Every run of the long routine, for the cell's modes.
     std::vector<std::uint64_t> longer_runs;
 
     // Both rulers can convert (rulers_convert).
@@ -43,11 +44,6 @@ struct ChainFigures {
 // from zero to count as measured.
 inline constexpr double cycle_resolution = 0.1;
 
-// A round trip whose typical cost exceeds its best by more than this, in
-// core cycles, beyond what the pure chains of its two classes show, runs at
-// two speeds: fast in a few runs, slow in most.
-inline constexpr double bimodal_margin = 1.0;
-
 // Every value of the spread lies beyond the report's resolution on the same
 // side of zero, however far apart the values lie.
 bool beyond_resolution(const Spread& spread);
@@ -57,16 +53,13 @@ struct Cell {
     // windows: from the fastest runs, and from the middle runs.
     Spread best;
     Spread typical;
-    // The share of the alternating chain's long runs that ran nearer its
-    // best than its typical time.
-    double fast_share;
+    // The alternating chain's runs, each read as a round trip (see modes.hpp).
+    Modes modes;
 
     // Every window puts the round trip beyond the report's resolution on the
     // same side of zero, however far apart the windows lie.
     bool measurable() const;
-    // The typical round trip costs more than the best one: the pure chains'
-    // own difference of typical and best cancels in both.
-    bool bimodal() const;
+    bool bimodal() const { return modes.bimodal(); }
 };
 
 // Settings for the matrix's windows: the routines of a few chains and the

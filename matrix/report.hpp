@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "clock/calibration.hpp"
@@ -14,6 +15,9 @@
 // a virtual machine's host sets it. SIMD_MIX_PROCESSOR_NAME in the
 // environment, where not empty, stands in for it, for the tests.
 std::string processor_name();
+// What processor_name gives for `given`, the environment's stand-in (null
+// where unset), and `brand`, the brand string up to its first NUL.
+std::string processor_name_of(const char* given, std::string_view brand);
 
 // One family of a run: its plan and, where it was measured, its matrix.
 struct FamilyResult {

@@ -36,5 +36,10 @@ Json json_runs(const std::vector<Window>& windows, const std::string& first, Run
             {"ruler_medians", rulers(&Window::ruler_middle)}};
 }
 
+// A cell's modes (see modes.hpp): whether it is bimodal, the median of its
+// fast mode's runs (null where it has none), their share and count, and the
+// count of its runs.
+void add_json_modes(Json& object, const Modes& modes);
+
 // A chain's short and long routine's runs, window by window.
 Json json_windows(const std::vector<ChainWindow>& windows);

@@ -15,6 +15,11 @@ std::string signed_cycles(double cycles, int places) {
     return digits[0] == '-' ? digits : "+" + digits;
 }
 
+std::string modes_text(const Modes& modes, double typical, int places) {
+    return "fast " + signed_cycles(modes.fast, places) + " in " + format_fixed(100 * modes.fast_share(), 1) +
+           "% of runs, typical " + signed_cycles(typical, places);
+}
+
 std::string listing_of(const std::string& title, const std::vector<Instruction>& body) {
     auto compose = [&](TextWriter& out) {
         out.line(0, title);

@@ -1,15 +1,21 @@
 // The transitions between upper-half states: a dependent chain of one kind
 // of instruction (legacy SSE, VEX.128, VEX.256 or EVEX.512 vaddps, adding
-// zero) with, at the head of every loop iteration, one instruction that puts
-// the registers in a state: vzeroupper (clean, the control), a VEX.256
-// write with a non-zero upper half (a dirty YMM upper half), an EVEX.512
-// write with a non-zero upper quarter (a dirty ZMM upper half), or a write to
-// xmm16 (a dirty zmm16-31); and the same chain without any state write,
-// against which the others are measured. The state write goes to a register
-// the chain never reads, so it costs the chain nothing unless the state
-// itself does: a processor that merges the upper halves into every legacy
-// SSE instruction, or saves and restores them on every change between the
-// kinds, shows it here, at every iteration.
+// zero) after one instruction that puts the registers in a state: vzeroupper
+// (clean, the control), a VEX.256 write with a non-zero upper half (a dirty
+// YMM upper half), an EVEX.512 write with a non-zero upper quarter (a dirty
+// ZMM upper half), or a write to xmm16 (a dirty zmm16-31). The state write
+// goes to a register the chain never reads, so it costs the chain nothing
+// unless the state itself does.
+//
+// Each kind after each state has three routines. Two write the state at the
+// head of every loop iteration, before a chain of 4 or of 12 instructions:
+// a processor that saves and restores the upper halves at every change of
+// state pays the same per iteration at both lengths, one that merges them
+// into every instruction pays in proportion to the length, and the two
+// lengths tell these apart. The third writes the state once, before the
+// first time stamp, and then runs the chain of 12 alone: what an instruction
+// costs in the state once it stands. The reference is the same chain, at
+// both lengths, without any state write.
 //
 // Before the first time stamp, each routine clears the upper halves, then
 // loads registers 0..3 from matrix_chain_values at its kind's width (the
@@ -23,7 +29,8 @@
 #include "run/timed_frame.h"
 
 #define TRANSITION_KINDS sse128, vex128, vex256, evex512
-#define TRANSITION_LENGTH 12
+#define TRANSITION_SHORT 4
+#define TRANSITION_LONG 12
 #define TRANSITION_LOOP_OFFSET 128
 #define ROW 64
 
@@ -64,52 +71,77 @@
 .macro store_vex256;  vmovaps %ymm0, DATA(matrix_chain_result, 0);  .endm
 .macro store_evex512; vmovaps %zmm0, DATA(matrix_chain_result, 0);  .endm
 
-.macro transition_body kind, state
+// The loop body: the state write, none for the reference or for a state set
+// before the loop, then `length` instructions of the kind.
+.macro transition_body kind, state, length
     state_\state
-    .rept TRANSITION_LENGTH
+    .rept \length
     kind_\kind
     .endr
 .endm
 
-.macro transition_routine kind, state
+// The state written at the head of every iteration (`before` is pure) or
+// once before the first time stamp (`state` is pure); `leave` names the
+// state that the routine leaves behind.
+.macro transition_routine name, kind, before, state, length, leave
     .p2align 6
-matrix_transition_\kind\()_\state:
+\name:
     vzeroupper
     load_\kind
-    timed_frame matrix_transition_\kind\()_\state, TRANSITION_LOOP_OFFSET, transition_body, \kind, \state
+    state_\before
+    timed_frame \name, TRANSITION_LOOP_OFFSET, transition_body, \kind, \state, \length
     store_\kind
-    leave_\state
+    leave_\leave
     ret
+.endm
+
+// The state at the head of every iteration at both lengths, and set once
+// before the loop.
+.macro transition_routines kind, state
+    transition_routine matrix_transition_\kind\()_\state\()_4, \kind, pure, \state, TRANSITION_SHORT, \state
+    transition_routine matrix_transition_\kind\()_\state\()_12, \kind, pure, \state, TRANSITION_LONG, \state
+    transition_routine matrix_transition_\kind\()_\state\()_steady, \kind, \state, pure, TRANSITION_LONG, \state
 .endm
 
     .text
     .irp kind, TRANSITION_KINDS
-    transition_routine \kind, pure
-    transition_routine \kind, clean
-    transition_routine \kind, ymm
-    transition_routine \kind, zmm
+    // The reference, at both lengths; its long chain is the reference of the
+    // state set before the loop too.
+    transition_routine matrix_transition_\kind\()_pure_4, \kind, pure, pure, TRANSITION_SHORT, pure
+    transition_routine matrix_transition_\kind\()_pure_12, \kind, pure, pure, TRANSITION_LONG, pure
+    transition_routines \kind, clean
+    transition_routines \kind, ymm
+    transition_routines \kind, zmm
 #if defined(__x86_64__)
-    transition_routine \kind, zmm16
+    transition_routines \kind, zmm16
 #endif
     .endr
 
-// Every kind's routines in the order pure, clean, ymm, zmm, zmm16; a null
-// where the program has no such routine.
+// Every kind's routines, state by state in the order pure, clean, ymm, zmm,
+// zmm16, each state's as the chain of 4 and of 12 with the state at the head
+// of every iteration, then the state set before the loop; a null where the
+// program has no such routine.
 #if defined(__ELF__)
     .section .data.rel.ro, "aw"
 #else
     .section .rdata, "dr"
 #endif
+.macro transition_addresses kind, state
+    ADDRESS matrix_transition_\kind\()_\state\()_4, matrix_transition_\kind\()_\state\()_12
+    ADDRESS matrix_transition_\kind\()_\state\()_steady
+.endm
     .p2align 3
     .globl SYM(matrix_transition_routines)
 SYM(matrix_transition_routines):
     .irp kind, TRANSITION_KINDS
-    ADDRESS matrix_transition_\kind\()_pure, matrix_transition_\kind\()_clean
-    ADDRESS matrix_transition_\kind\()_ymm, matrix_transition_\kind\()_zmm
+    ADDRESS matrix_transition_\kind\()_pure_4, matrix_transition_\kind\()_pure_12, 0
+    transition_addresses \kind, clean
+    transition_addresses \kind, ymm
+    transition_addresses \kind, zmm
 #if defined(__x86_64__)
-    ADDRESS matrix_transition_\kind\()_zmm16
+    transition_addresses \kind, zmm16
 #else
-    ADDRESS 0
+    ADDRESS 0, 0, 0
 #endif
     .endr
 

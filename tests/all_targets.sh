@@ -100,8 +100,13 @@ refused)
         fail i386 "its build failed"
     fi
     ;;
-*)
+missing\ ?*)
     skip_target i386 "toolchain missing (${i386#missing }); add it with: $install g++-multilib"
+    ;;
+*)
+    # The probe ended without its line, its error above: nothing is known
+    # of the toolchain.
+    skip_target i386 "tests/i386_probe.py did not say how this host runs i386 programs${i386:+ (it printed: $i386)}"
     ;;
 esac
 

@@ -7,18 +7,24 @@ which hides the host's own compilers, emulators and wine."""
 
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import unittest
+from unittest import mock
+
+import i386_probe
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
 REAL_TOOLS = ("sh", "grep", "sed", "sort", "dirname", "mkdir", "cat")
 
 # One stand-in under every name; it logs its call and acts on the scenario.
 # g++ builds the i386 probe: a program that runs, or, where the scenario's
-# kernel runs no 32-bit programs, bytes that no kernel runs (ENOEXEC).
+# kernel runs no 32-bit programs, bytes that no kernel runs (ENOEXEC); where
+# the temporary folder is mounted noexec, a program that cannot be started
+# (EACCES); or one that hangs. The emulator runs the probe it is given.
 STAND_IN = """#!%s -S
 import json, os, sys
 name, args = os.path.basename(sys.argv[0]), sys.argv[1:]
@@ -29,10 +35,20 @@ with open(os.environ["SCENARIO"]) as scenario:
 if name == "g++":
     if scenario.get("toolchain") == "missing":
         sys.exit(1)
+    if scenario.get("toolchain") == "hangs":
+        import time
+        time.sleep(60)
     probe = args[args.index("-o") + 1]
+    kernel = scenario.get("kernel")
     with open(probe, "w") as file:
-        file.write("\\0 not a program\\n" if scenario.get("kernel") == "refuses" else "#!/bin/sh\\n")
-    os.chmod(probe, 0o755)
+        file.write({"refuses": "\\0 not a program\\n",
+                    "hangs": "#!" + sys.executable + "\\nimport time\\ntime.sleep(60)\\n",
+                    "signals": "#!/bin/sh\\nkill -9 $$\\n"}.get(kernel, "#!/bin/sh\\n"))
+    os.chmod(probe, 0o644 if kernel == "noexec" else 0o755)
+elif name == "qemu-i386":
+    given = args[0] if args and os.path.isfile(args[0]) else os.devnull
+    with open(given, "rb") as program:
+        sys.exit(0 if program.read(2) == b"\\0 " and scenario.get("emulator") != "fails" else 1)
 elif name == "dpkg":
     sys.exit(1)
 elif name == "id":
@@ -48,42 +64,69 @@ elif name == "ctest":
 """ % sys.executable
 
 
+def host(directory, ci, scenario):
+    """The scripts copied under directory/tree and the stand-ins in
+    directory/bin, for the scenario; gives the tree, the stand-ins' directory
+    and the environment to run them in."""
+    root, stand_ins, tools = (os.path.join(directory, name) for name in ("tree", "bin", "tools"))
+    for folder in (os.path.join(root, "tests"), stand_ins, tools):
+        os.makedirs(folder)
+    for script in ("all_targets.sh", "i386_probe.py", "native_packages.sh"):
+        shutil.copy(os.path.join(TESTS, script), os.path.join(root, "tests"))
+    if "probe" in scenario:
+        with open(os.path.join(root, "tests", "i386_probe.py"), "w") as probe:
+            probe.write(scenario["probe"])
+    names = ["g++", "cmake", "ctest"] + [name for name in ("qemu-i386", "i686-w64-mingw32-g++-posix", "wine",
+                                                           "dpkg", "id")
+                                         if name in scenario.get("installed", [])]
+    for name in names:
+        with open(os.path.join(stand_ins, name), "w") as stand_in:
+            stand_in.write(STAND_IN)
+        os.chmod(os.path.join(stand_ins, name), 0o755)
+    for tool in REAL_TOOLS:
+        os.symlink(shutil.which(tool), os.path.join(tools, tool))
+    os.symlink(sys.executable, os.path.join(tools, "python3"))
+    with open(os.path.join(directory, "scenario.json"), "w") as file:
+        json.dump(scenario, file)
+    env = {"PATH": stand_ins + os.pathsep + tools, "CALLS": os.path.join(directory, "calls"),
+           "SCENARIO": os.path.join(directory, "scenario.json"),
+           "TARGETS_SUMMARY": os.path.join(directory, "summary")}
+    if ci:
+        env["CI"] = "true"
+    return root, stand_ins, env
+
+
+def calls_in(env):
+    if not os.path.exists(env["CALLS"]):
+        return []
+    with open(env["CALLS"]) as file:
+        return [json.loads(line) for line in file]
+
+
 def run(ci=False, **scenario):
     """Runs a copy of all_targets.sh; gives its exit status, its output, the
     stand-ins' calls as (name, working directory, arguments...), the summary
     file it wrote, and the stand-ins' directory."""
     with tempfile.TemporaryDirectory() as directory:
-        root, stand_ins, tools = (os.path.join(directory, name) for name in ("tree", "bin", "tools"))
-        for folder in (os.path.join(root, "tests"), stand_ins, tools):
-            os.makedirs(folder)
-        for script in ("all_targets.sh", "i386_probe.py", "native_packages.sh"):
-            shutil.copy(os.path.join(TESTS, script), os.path.join(root, "tests"))
-        names = ["g++", "cmake", "ctest"] + [name for name in ("qemu-i386", "i686-w64-mingw32-g++-posix", "wine",
-                                                               "dpkg", "id")
-                                             if name in scenario.get("installed", [])]
-        for name in names:
-            with open(os.path.join(stand_ins, name), "w") as stand_in:
-                stand_in.write(STAND_IN)
-            os.chmod(os.path.join(stand_ins, name), 0o755)
-        for tool in REAL_TOOLS:
-            os.symlink(shutil.which(tool), os.path.join(tools, tool))
-        os.symlink(sys.executable, os.path.join(tools, "python3"))
-        with open(os.path.join(directory, "scenario.json"), "w") as file:
-            json.dump(scenario, file)
-        env = {"PATH": stand_ins + os.pathsep + tools, "CALLS": os.path.join(directory, "calls"),
-               "SCENARIO": os.path.join(directory, "scenario.json"),
-               "TARGETS_SUMMARY": os.path.join(directory, "summary")}
-        if ci:
-            env["CI"] = "true"
+        root, stand_ins, env = host(directory, ci, scenario)
         result = subprocess.run(["sh", os.path.join(root, "tests", "all_targets.sh")], env=env,
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=60)
-        with open(env["CALLS"]) as file:
-            calls = [json.loads(line) for line in file]
+        calls = calls_in(env)
         summary = None
         if os.path.exists(env["TARGETS_SUMMARY"]):
             with open(env["TARGETS_SUMMARY"]) as file:
                 summary = file.read()
     return result.returncode, result.stdout, calls, summary, stand_ins
+
+
+def probed(**scenario):
+    """What tests/i386_probe.py answers on the scenario's host, its hang
+    timeout a second, and the stand-ins' calls."""
+    with tempfile.TemporaryDirectory() as directory:
+        _, _, env = host(directory, False, scenario)
+        with mock.patch.dict(os.environ, env, clear=True), mock.patch.object(i386_probe, "TIMEOUT", 1):
+            answer = i386_probe.probe()
+        return answer, calls_in(env)
 
 
 def configured(calls, directory):
@@ -184,6 +227,59 @@ class AllTargets(unittest.TestCase):
                                  "python3-matplotlib\n")
         self.assertEqual([call[0] for call in calls if call[0] not in ("dpkg", "id")], [])
         self.assertIsNone(summary)
+
+
+class Probe(unittest.TestCase):
+    def test_a_probe_that_cannot_be_started_or_hangs_is_a_failed_run_with_its_reason_and_no_emulator_is_tried(self):
+        failed = "missing g++ -m32 builds a static program that fails when run "
+        answer, calls = probed(kernel="noexec", installed=["qemu-i386"])
+        self.assertEqual(answer, failed + f"(cannot be started from {tempfile.gettempdir()}: Permission denied)")
+        self.assertEqual([call[0] for call in calls], ["g++"])
+        answer, calls = probed(kernel="hangs", installed=["qemu-i386"])
+        self.assertEqual(answer, failed + "(still running after 1 s)")
+        self.assertEqual([call[0] for call in calls], ["g++"])
+        answer, _ = probed(kernel="signals")
+        self.assertEqual(answer, failed + "(killed by signal 9)")
+        # An emulator that cannot run the probe either is no way to run it.
+        self.assertEqual(probed(kernel="refuses", installed=["qemu-i386"], emulator="fails")[0], "refused")
+        # The probe's folder cannot be made: still one line, with the reason.
+        hidden = ("import runpy, sys, tempfile\n"
+                  "def refuse(*args, **kwargs):\n    raise PermissionError(13, 'Permission denied')\n"
+                  "tempfile.TemporaryDirectory = refuse\n"
+                  "runpy.run_path(sys.argv[1], run_name='__main__')\n")
+        probed_here = subprocess.run([sys.executable, "-c", hidden, os.path.join(TESTS, "i386_probe.py")],
+                                     capture_output=True, text=True, timeout=60)
+        self.assertEqual((probed_here.returncode, probed_here.stdout, probed_here.stderr),
+                         (0, "missing the probe cannot be built: Permission denied\n", ""))
+        # An error that says nothing of itself is named by its kind.
+        self.assertEqual(i386_probe.why(OSError()), "OSError")
+        # A compiler that never ends is a reason too, not a traceback.
+        answer, _ = probed(toolchain="hangs")
+        self.assertRegex(answer, r"^missing g\+\+ cannot build the probe: still running after 10 s$")
+        # The emulator is given the probe to run.
+        answer, calls = probed(kernel="refuses", installed=["qemu-i386"])
+        self.assertTrue(answer.startswith("emulated ") and answer.endswith("/qemu-i386"), answer)
+        self.assertEqual(calls[1][0], "qemu-i386")
+        self.assertRegex(calls[1][2], "/probe$")
+
+    def test_make_test_says_why_the_probe_failed_and_never_gives_an_empty_reason(self):
+        status, output, _, summary, _ = run(kernel="noexec", installed=["qemu-i386"])
+        self.assertEqual(status, 0, output)
+        self.assertRegex(summary, r"\n=== i386: skipped: toolchain missing \(g\+\+ -m32 builds a static program that "
+                                  r"fails when run \(cannot be started from /\S+: Permission denied\)\); add it with: "
+                                  r"sudo bash \.ci/install_packages\.sh g\+\+-multilib\n")
+        # A probe that ends in a traceback, printing nothing, is said so.
+        status, output, _, summary, _ = run(ci=True, probe="raise OSError('no probe')\n")
+        self.assertEqual(status, 1, output)
+        self.assertIn("\n=== i386: FAILED: tests/i386_probe.py did not say how this host runs i386 programs\n", summary)
+        self.assertNotIn("()", output)
+        # Nor is a bare "missing" a toolchain missing for no reason.
+        status, output, _, summary, _ = run(probe="print('missing')\n")
+        self.assertIn("\n=== i386: skipped: tests/i386_probe.py did not say how this host runs i386 programs (it "
+                      "printed: missing)\n", summary)
+        status, output, _, summary, _ = run(probe="print('perhaps')\n")
+        self.assertIn("\n=== i386: skipped: tests/i386_probe.py did not say how this host runs i386 programs (it "
+                      "printed: perhaps)\n", summary)
 
 
 if __name__ == "__main__":

@@ -303,7 +303,7 @@ class Command(unittest.TestCase):
         result = tool("--binary", program, "--runs", "1", "--warmup", "0", "--json")
         self.assertEqual(result.returncode, 0, result.stderr)
         data = json.loads(result.stdout)
-        self.assertEqual(next(iter(data.items())), ("format_version", 1))
+        self.assertEqual(next(iter(data.items())), ("format_version", 2))
         self.assertEqual([row["test"] for row in data["tests"]], [-1, 0, 1, 2, 3])
         self.assertTrue(all(len(row["counts"]) == 1 for row in data["tests"]))
         self.assertEqual(len(data["penalties"]), 2)
@@ -360,7 +360,7 @@ class Command(unittest.TestCase):
             result = tool("--binary", program, "--clock", clock, "--runs", "2", "--warmup", "0", "--json")
             self.assertEqual(result.returncode, 0, result.stderr)
             data = json.loads(result.stdout)
-            self.assertEqual(next(iter(data.items())), ("format_version", 1))
+            self.assertEqual(next(iter(data.items())), ("format_version", 2))
         finally:
             for path in (program, clock):
                 os.unlink(path)

@@ -92,7 +92,7 @@ def case_format_version(program):
     trusted_by_status(status, stderr)
     program.lines(output)
     pairs = json.loads(output, object_pairs_hook=list)
-    check(pairs[0] == ("format_version", 1) and pairs[1][0] == "ticks_per_cycle", f"first keys {pairs[:2]}")
+    check(pairs[0] == ("format_version", 2) and pairs[1][0] == "ticks_per_cycle", f"first keys {pairs[:2]}")
 
 
 def case_tests(program):

@@ -1,8 +1,8 @@
 """Tests of tools/gallery.py: the committed README's gallery is the one that
-docs/results/ gives, with every picture it shows in the tree; on the fixture
-machines under data/results/, one of them given a movement table, the
-command rewrites only the part between the markers and draws every picture
-that part shows.
+docs/results/ gives, with every picture it shows in the tree; on two fixture
+machines, one as format 1 wrote it (data/format1/), the other of format 2 and
+given a movement table (data/results/), the command rewrites only the part
+between the markers and draws every picture that part shows.
 
 Needs matplotlib (Debian's python3-matplotlib).
 """
@@ -16,12 +16,13 @@ import shutil
 import tempfile
 import unittest
 
-from drawing_tools import import_drawing
+from drawing_tools import import_drawing, without_matplotlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 [gallery] = import_drawing("gallery")
 
+MACHINES = ("amd-family25-model1-vm", "intel-family6-model207-metal")
 PICTURE = re.compile(r"!\[[^\]]*\]\(([^)]+)\)")
 
 
@@ -58,9 +59,8 @@ class Committed(unittest.TestCase):
 class Fixtures(unittest.TestCase):
     def test_the_part_between_the_markers_is_rewritten_and_its_pictures_drawn(self):
         with tempfile.TemporaryDirectory() as work:
-            for machine in ("amd-family25-model1-vm", "intel-family6-model207-metal"):
-                shutil.copytree(os.path.join(HERE, "data", "results", machine),
-                                os.path.join(work, "results", machine))
+            for kind, machine in (("format1", "amd-family25-model1-vm"), ("results", "intel-family6-model207-metal")):
+                shutil.copytree(os.path.join(HERE, "data", kind, machine), os.path.join(work, "results", machine))
             # One machine gets the SSE widths table of the movement, taken
             # from the committed measurement, for its structure.
             with open(os.path.join(ROOT, "docs", "results", "amd-family26-model2-vm", "matrix.json")) as source:
@@ -98,15 +98,79 @@ class Fixtures(unittest.TestCase):
                 self.assertIn(f"gallery: wrote {path}\n", printed)
                 with open(os.path.join(work, path), "rb") as picture:
                     self.assertEqual(picture.read(8), b"\x89PNG\r\n\x1a\n")
-            self.assertIn("addps <-> addpd +0.4~ / +77.0, fast in 18% of runs", text)
+            self.assertIn("addps <-> addpd +0.4~ / +77.0, fast +0.4 in 18.0% of runs", text)
             self.assertIn("- `avx512`: not on this processor (the processor has no AVX-512 Foundation)", text)
             self.assertEqual(text.count("- the `sse` widths table's movements that cost: "), 1)
+            self.assertEqual([line for line in text.splitlines() if line.startswith("- transitions")], [
+                "- transitions that cost: per instruction, one chain length (format 1): sse128 after dirty_ymm +28.1",
+                # The Intel fixture kept no windows: a typical figure more than a
+                # cycle above its best makes a cost per change bimodal.
+                "- transitions that cost: per change of state: sse128 after dirty_zmm +446.0 (fast +446.0, typical "
+                "+448.1, bimodal), sse128 after dirty_ymm +389.0 (fast +389.0, typical +392.3, bimodal); per "
+                "instruction after a change: vex256 after dirty_zmm +1.4"])
             self.assertEqual(run("--results", "results", "--check", where=work)[0], 0)
+            markers = (f"gallery: the README needs the marker lines {gallery.BEGIN!r} and {gallery.END!r}, once "
+                       "each, in that order\n")
+            for wrong in ("no markers\n", f"{gallery.END}\n{gallery.BEGIN}\n", f"{gallery.BEGIN}\n" * 2 + gallery.END):
+                with open(readme, "w") as target:
+                    target.write(wrong)
+                self.assertEqual(run("--results", "results", where=work), (2, "", markers))
+
+
+def crossing(first, second, cycles, typical=None, bimodal=False):
+    return {"first": first, "second": second, "cycles": cycles, "typical": cycles if typical is None else typical,
+            "measurable": True, "bimodal": bimodal}
+
+
+class Findings(unittest.TestCase):
+    def test_a_family_with_four_costly_crossings_lists_them_and_one_with_five_sums_them_up(self):
+        cells = [crossing("a", "b", 1.0), crossing("a", "c", 3.0), crossing("b", "c", 0.5, 9.0, True),
+                 crossing("a", "d", 2.0), crossing("b", "d", 0.0)]
+        four = {(cell["first"], cell["second"]): cell for cell in cells}
+        self.assertEqual(gallery.crossings_summary(four),
+                         "4 of 5 round trips cost: b <-> c +0.5*~ / +9.0; a <-> c +3.0* / +3.0; "
+                         "a <-> d +2.0* / +2.0; a <-> b +1.0* / +1.0")
+        five = {**four, ("c", "d"): crossing("c", "d", 4.0)}
+        self.assertEqual(gallery.crossings_summary(five),
+                         "5 of 6 round trips cost +0.5 to +4.0 (typical +1.0 to +9.0); dearest b <-> c +0.5*~ / "
+                         "+9.0; bimodal: b <-> c +0.5*~ / +9.0")
+
+
+class Refusals(unittest.TestCase):
+    def test_a_hostile_file_stops_the_gallery_in_one_line_naming_it(self):
+        with tempfile.TemporaryDirectory() as work:
+            for machine in MACHINES:
+                shutil.copytree(os.path.join(HERE, "data", "results", machine),
+                                os.path.join(work, "results", machine))
+            matrix = os.path.join(work, "results", MACHINES[1], "matrix.json")
+            with open(matrix) as source:
+                text = source.read()
+            with open(matrix, "w") as target:
+                target.write(text.replace('"latency": 1.0', '"latency": NaN', 1))
+            readme = os.path.join(work, "README.md")
             with open(readme, "w") as target:
-                target.write("no markers\n")
-            status, _, errors = run("--results", "results", where=work)
-            self.assertEqual(status, 2)
-            self.assertIn("the README needs the marker lines", errors)
+                target.write(f"{gallery.BEGIN}\n{gallery.END}\n")
+            folder = f"results/{MACHINES[1]}"
+            self.assertEqual(run("--results", "results", where=work),
+                             (2, "", f"gallery: {folder}: {folder}/matrix.json: malformed JSON: NaN, which JSON does "
+                                     "not allow\n"))
+            self.assertEqual(sorted(os.listdir(os.path.join(work, "results", MACHINES[0]))),
+                             sorted(os.listdir(os.path.join(HERE, "data", "results", MACHINES[0]))))
+
+    def test_without_matplotlib_the_check_runs_and_drawing_says_why_it_cannot(self):
+        result = without_matplotlib("gallery.py", "--check", where=ROOT)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        with tempfile.TemporaryDirectory() as work:
+            readme = os.path.join(work, "README.md")
+            with open(readme, "w") as target:
+                target.write(f"{gallery.BEGIN}\n{gallery.END}\n")
+            result = without_matplotlib("gallery.py", "--results", os.path.join(ROOT, "docs", "results"), "--readme",
+                                        readme, where=work)
+            self.assertEqual((result.returncode, result.stdout, result.stderr),
+                             (1, "", "gallery: cannot draw the gallery's pictures: matplotlib is not installed "
+                                     "(python3-matplotlib)\n"))
+            with open(readme) as source:
+                self.assertEqual(source.read(), f"{gallery.BEGIN}\n{gallery.END}\n")
 
 
 if __name__ == "__main__":

@@ -2,10 +2,13 @@
 run's triangle in which three cells were set by hand, pand <-> mulps to a
 measurable +1.0, paddd <-> addps to a measurable -0.6 and pshufd <-> shufpd to
 -0.004; the AVX2 family, the AVX and AVX-512 entries and the transitions were
-set by hand (legacy SSE after a dirty YMM upper half +1.0, VEX 128 bits after
-it +450, VEX 256 bits about 0 throughout, no AVX-512 state or kind). Copies of
-it with a few cells changed try the colour scale, the bimodal cells and the
-summary; a matrix saved before the families tries the older shape.
+set by hand, in format 2 (legacy SSE after a dirty YMM upper half +389 per
+change of state and nothing per instruction, as on an Intel core; VEX 128 bits
+after it +1.0 per change, per instruction after it and in the steady state;
+VEX 256 bits about 0 throughout, no AVX-512 state or kind). Copies of it with a
+few cells changed try the colour scale, the bimodal cells and the summary; a
+matrix saved before the families tries the older shape, and one of format 1
+its transitions as measured then.
 
 Needs matplotlib (Debian's python3-matplotlib).
 """
@@ -20,7 +23,7 @@ import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-from drawing_tools import import_drawing
+from drawing_tools import import_drawing, without_matplotlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 heatmap, plt = import_drawing("heatmap", "matplotlib.pyplot")
@@ -223,7 +226,8 @@ class LargeCells(unittest.TestCase):
         self.assertIn("url(#", self.by_id["bimodal-addps-addpd"].find(f"{SVG}path").get("style"))
 
     def test_the_summary_lists_the_measurable_costs_dearest_first(self):
-        self.assertIn("sse: crossings that cost: addps <-> addpd +77.0 (typical +152.0, bimodal); "
+        self.assertIn("sse: crossings that cost: addps <-> addpd +77.0 (fast +77.0 in 30.0% of runs, typical +152.0, "
+                      "bimodal); "
                       "paddd <-> mulps +1.0; pand <-> mulps +1.0; pshufd <-> shufps +1.0", self.printed)
 
     def test_a_bimodal_square_takes_the_colour_of_its_best_figure(self):
@@ -250,7 +254,8 @@ class LargeCells(unittest.TestCase):
     def test_hatching_and_labels_are_white_on_deep_squares_and_black_on_pale_ones(self):
         status, by_id, _ = render(self.folder.name, "ink", {
             ("addps", "addpd"): self.CHANGES[("addps", "addpd")],
-            ("paddd", "addps"): {**self.ONE, "cycles": 0.2, "measurable": False, "typical": 5.0, "bimodal": True},
+            ("paddd", "addps"): {**self.ONE, "cycles": 0.2, "measurable": False, "typical": 5.0, "bimodal": True,
+                                 "fast_share": 0.1},
             ("paddd", "mulps"): {**self.ONE, "cycles": -77.0, "typical": -77.0}})
         self.assertEqual(status, 0)
         for pair, ink in (("addps-addpd", "#ffffff"), ("paddd-addps", "#000000")):
@@ -296,40 +301,68 @@ class SmallCells(unittest.TestCase):
         self.assertLessEqual({"-0.5", "0", "+0.5"}, texts)
 
 
+FORMAT_1 = os.path.join(HERE, "data", "format1", "amd-family25-model1-vm", "matrix.json")
+FIGURES = ("per_change", "per_instruction", "steady_per_instruction")
+
+
+def texts_by_id(by_id, start):
+    return {key[len(start):]: "".join(by_id[key].itertext()).strip() for key in by_id if key.startswith(start)}
+
+
 class Transitions(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder, cls.printed = FOLDER, DRAWN[1]
         cls.by_id = elements(os.path.join(cls.folder.name, "matrix-transitions.svg"))
 
-    def test_a_bar_per_measured_state_and_n_a_where_the_state_is_unsupported(self):
-        def where(start):
-            return {key[len(start):]: "".join(self.by_id[key].itertext()).strip()
-                    for key in self.by_id if key.startswith(start)}
+    def test_a_panel_per_figure_a_bar_per_measured_state_and_n_a_where_the_state_is_unsupported(self):
         kinds = ("sse128", "vex128", "vex256")
-        self.assertEqual(sorted(where("bar-")), sorted(f"{kind}-{state}" for kind in kinds
-                                                        for state in ("clean", "dirty_ymm")))
-        self.assertEqual(where("na-"), {f"{kind}-{state}": "n/a" for kind in kinds
-                                        for state in ("dirty_zmm", "dirty_zmm16_31")})
-        self.assertEqual(where("label-")["sse128-dirty_ymm"], "+1.0*")
+        self.assertEqual(texts_by_id(self.by_id, "panel-"), {
+            "per_change": "per change of state", "per_instruction": "per instruction after a change",
+            "steady_per_instruction": "per instruction, steady state"})
+        self.assertEqual(sorted(texts_by_id(self.by_id, "bar-")),
+                         sorted(f"{figure}-{kind}-{state}" for figure in FIGURES for kind in kinds
+                                for state in ("clean", "dirty_ymm")))
+        self.assertEqual(texts_by_id(self.by_id, "na-"), {f"{figure}-{kind}-{state}": "n/a" for figure in FIGURES
+                                                          for kind in kinds for state in ("dirty_zmm", "dirty_zmm16_31")})
         self.assertIn("transitions: evex512 not measured, unsupported: the processor has no AVX-512 Foundation",
                       self.printed)
-        self.assertEqual(self.printed[-1], "transitions that cost: vex128 after dirty_ymm +450.0; "
-                                           "sse128 after dirty_ymm +1.0")
 
-    def test_one_cycle_stands_plainly_above_zero_beside_four_hundred_and_fifty(self):
+    def test_each_figure_lands_in_its_own_panel_and_line(self):
+        labels = texts_by_id(self.by_id, "label-")
+        # Both costs per change have a typical figure more than a cycle above
+        # their best: bimodal, by the figures of a matrix that kept no windows.
+        self.assertEqual([labels[f"{figure}-sse128-dirty_ymm"] for figure in FIGURES], ["+389.0*~", "+0.1", "+0.0"])
+        self.assertEqual([labels[f"{figure}-vex128-dirty_ymm"] for figure in FIGURES], ["+1.0*~", "+1.0*", "+1.0*"])
+        self.assertEqual(self.printed[-1], "transitions that cost: per change of state: sse128 after dirty_ymm +389.0 "
+                                           "(fast +389.0, typical +392.0, bimodal), vex128 after dirty_ymm +1.0 "
+                                           "(fast +1.0, typical +3.0, bimodal); "
+                                           "per instruction after a change: vex128 after dirty_ymm +1.0; "
+                                           "per instruction, steady state: vex128 after dirty_ymm +1.0")
+
+    def test_one_cycle_stands_plainly_above_zero_beside_three_hundred_and_eighty_nine(self):
         def height(key):
-            top, bottom = span_of(self.by_id["bar-" + key])
+            top, bottom = span_of(self.by_id["bar-per_change-" + key])
             return bottom - top
-        one, huge = height("sse128-dirty_ymm"), height("vex128-dirty_ymm")
+        one, huge = height("vex128-dirty_ymm"), height("sse128-dirty_ymm")
         self.assertGreater(one, 0.25 * huge)
-        self.assertGreater(one, 20 * height("sse128-clean"))
+        self.assertGreater(one, 20 * height("vex128-clean"))
         # A measurable bar stands out: outlined and opaque, the others faint.
-        self.assertIn("stroke: #000000", self.by_id["bar-sse128-dirty_ymm"].find(f"{SVG}path").get("style"))
-        self.assertIn("opacity: 0.35", self.by_id["bar-sse128-clean"].find(f"{SVG}path").get("style"))
+        self.assertIn("stroke: #000000", self.by_id["bar-per_change-vex128-dirty_ymm"].find(f"{SVG}path").get("style"))
+        self.assertIn("opacity: 0.35", self.by_id["bar-per_change-vex128-clean"].find(f"{SVG}path").get("style"))
         # Its typical figure, +3.0, lies plainly above the bar's top.
-        self.assertLess(span_of(self.by_id["typical-sse128-dirty_ymm"])[1],
-                        span_of(self.by_id["bar-sse128-dirty_ymm"])[0] - 10)
+        self.assertLess(span_of(self.by_id["typical-per_change-vex128-dirty_ymm"])[1],
+                        span_of(self.by_id["bar-per_change-vex128-dirty_ymm"])[0] - 10)
+
+    def test_a_matrix_of_format_1_shows_its_one_figure_labelled_so(self):
+        with open(FORMAT_1) as source:
+            status, printed, _, written = run(FOLDER.name, "format1", json.load(source))
+        self.assertEqual((status, written), (0, ["avx2.svg", "sse.svg", "transitions.svg"]))
+        by_id = elements(os.path.join(FOLDER.name, "format1-transitions.svg"))
+        self.assertEqual(texts_by_id(by_id, "panel-"), {"one_length": "per instruction, one chain length (format 1)"})
+        self.assertEqual(texts_by_id(by_id, "label-")["one_length-sse128-dirty_ymm"], "+28.1*")
+        self.assertEqual(printed[-1], "transitions that cost: per instruction, one chain length (format 1): "
+                                      "sse128 after dirty_ymm +28.1")
 
 
 class Inputs(unittest.TestCase):
@@ -344,8 +377,9 @@ class Inputs(unittest.TestCase):
         for path, message in (
                 (("families", 2, "round_trips"), "family 'avx2' has no 'round_trips'"),
                 (("families", 0, "round_trips", 0), "family 'sse' has no round trip paddd <-> pmuludq"),
-                (("transitions", "kinds", 0, "states", 1, "cycles"),
-                 "state 'dirty_ymm' of transition kind 'sse128' has no 'cycles'"),
+                (("transitions", "kinds", 0, "states", 1, "per_change", "cycles"),
+                 "figure 'per_change' of state 'dirty_ymm' of transition kind 'sse128' has no 'cycles'"),
+                (("transitions", "figures"), "transitions has no 'figures'"),
                 (("families",), "the matrix has no 'families'")):
             with self.subTest(message):
                 data = copy.deepcopy(MATRIX)
@@ -438,7 +472,7 @@ class Movement(unittest.TestCase):
 
     def test_the_summary_lists_the_movements_that_cost_and_why_a_family_was_not_drawn(self):
         self.assertIn("movement sse widths: movements that cost: edx -> whole -> por +11.0; "
-                      "halves -> whole -> por +6.2 (typical +7.4, bimodal)", self.printed)
+                      "halves -> whole -> por +6.2 (fast +6.2, typical +7.4, bimodal)", self.printed)
         self.assertIn("movement sse types: movements that cost: movdqa -> movapd -> subps +1.0", self.printed)
         self.assertIn("movement avx512: not drawn, unsupported: the processor has no AVX-512 Foundation", self.printed)
 
@@ -448,6 +482,16 @@ class Movement(unittest.TestCase):
         status, printed, complaint, written = run(self.folder.name, "broken", data)
         self.assertEqual((status, written), (2, []))
         self.assertIn("cell halves -> whole -> por of table 'widths' of movement family 'sse' has no 'extra'", complaint)
+
+
+
+class WithoutMatplotlib(unittest.TestCase):
+    def test_it_says_in_one_line_that_it_cannot_draw_and_fails_as_a_drawing_fails(self):
+        with tempfile.TemporaryDirectory() as work:
+            result = without_matplotlib("heatmap.py", FIXTURE, "--prefix", os.path.join(work, "matrix"))
+            self.assertEqual(os.listdir(work), [])
+        self.assertEqual((result.returncode, result.stdout), (1, ""))
+        self.assertEqual(result.stderr, "heatmap: cannot draw: matplotlib is not installed (python3-matplotlib)\n")
 
 
 if __name__ == "__main__":

@@ -32,7 +32,7 @@ TEST(JsonNumbers, SpreadIsThreeFieldsInOrderAtSixPlaces) {
     } spread{1.23456789, 1.1234564, 2.5000001};
     Json object = json_document();
     add_json_spread(object, "cycles", spread);
-    EXPECT_EQ(object.dump(), R"({"format_version":1,"cycles":1.234568,"cycles_lowest":1.123456,"cycles_highest":2.5})");
+    EXPECT_EQ(object.dump(), R"({"format_version":2,"cycles":1.234568,"cycles_lowest":1.123456,"cycles_highest":2.5})");
 }
 
 TEST(JsonText, ArraysOfObjectsSpreadOverLinesEverythingElseOnOne) {
@@ -43,7 +43,7 @@ TEST(JsonText, ArraysOfObjectsSpreadOverLinesEverythingElseOnOne) {
     document["none"] = Json::array();
     document["nested"] = {{"rows", Json::array({Json::object()})}, {"flag", true}};
     EXPECT_EQ(json_text(document), with_line_breaks(R"({
-  "format_version": 1,
+  "format_version": 2,
   "counts": [3, 1, 2],
   "pairs": [[1, 2], [3, 4]],
   "rows": [

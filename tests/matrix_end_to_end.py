@@ -17,7 +17,8 @@ from case_runner import cases_in, check, command_of, on_real_processor, run_case
 
 TIMEOUT = 180
 ITERATIONS = 4096
-TRANSITION_LENGTH = 12
+TRANSITION_SHORT, TRANSITION_LONG = 4, 12
+TRANSITION_FIGURES = ["per_change", "per_instruction", "steady_per_instruction"]
 SSE_CLASSES = ["paddd", "pmuludq", "pand", "pshufd", "addps", "mulps", "andps", "shufps", "addpd", "mulpd", "andpd",
                "shufpd", "addss", "mulss", "addsd", "mulsd", "cvtdq2ps", "cvtps2dq", "blendvps", "pblendvb", "pslld",
                "psrlq", "pcmpeqd", "pcmpgtd", "cmpps", "pminud", "minps", "packssdw", "punpckldq", "unpcklps", "phaddd",
@@ -36,19 +37,31 @@ OPERATIONS = "add|multiply|logic|shuffle|convert|blend|multiply-add|lane cross|s
 NAME = r"\w+(?::\w+)?"
 LATENCY = re.compile(rf"  ({NAME}) +({TYPES}) +({OPERATIONS}) +\d+\.\d\d +\d+\.\d\d")
 CELL = re.compile(r"[+-]\d+\.\d\*?~?")
-TYPICAL = r"typical [+-]\d+\.\d, \d+\.\d% of runs fast"
-CROSSING = re.compile(rf"  ({NAME}) <-> ({NAME}): \+\d+\.\d cycles per round trip( at best; {TYPICAL})?")
-BIMODAL = re.compile(rf"  ({NAME}) <-> ({NAME}): best [+-]\d+\.\d, {TYPICAL}")
+MODES = r"fast [+-]\d+\.\d in \d+\.\d% of runs, typical [+-]\d+\.\d"
+CROSSING = re.compile(rf"  ({NAME}) <-> ({NAME}): \+\d+\.\d cycles per round trip( \(best\); two modes: {MODES})?")
+BIMODAL = re.compile(rf"  ({NAME}) <-> ({NAME}): best [+-]\d+\.\d; {MODES}")
 HEADING = re.compile(r"(sse|avx|avx2|avx512): ([^:]+)(: (unsupported, .+|every avx class is measured in the avx2 "
                      r"triangle))?")
+# A state's three figures: per change of state, per instruction after it and
+# per instruction in the steady state, each best with its mark and typical.
 TRANSITION = re.compile(r"    (after vzeroupper \(the control\)|dirty YMM upper half|dirty ZMM upper half|dirty zmm16-31) +"
-                        r"([+-]\d+\.\d\d\*? +[+-]\d+\.\d\d +[+-]\d+\.\d|n/a, .+)")
+                        r"([+-]\d+\.\d(\*~?| ~)? +[+-]\d+\.\d( +[+-]\d+\.\d\d(\*~?| ~)? +[+-]\d+\.\d\d){2}|n/a, .+)")
+# Under a state, the two modes of each of its bimodal figures, in order.
+TRANSITION_MODES = re.compile(r"      (per change of state|per instruction after a change|per instruction, steady state), "
+                              r"two modes: fast [+-]\d+\.\d\d? in \d+\.\d% of runs, typical [+-]\d+\.\d\d?")
+TRANSITION_TITLES = ["per change of state", "per instruction after a change", "per instruction, steady state"]
 MOVEMENT_HEADING = re.compile(r"data movement, (sse|avx|avx2|avx512): ([^:]+)(: (unsupported, .+|every avx movement "
                               r"chain is measured in avx2's tables))?")
 GRID_HEAD = re.compile(r"  (\w+): (\w+) -> (\w+) -> (\w+) takes \d+\.\d\d cycles per step \(typical \d+\.\d\d\)")
 GRID_CELL = re.compile(r"[+-]\d+\.\d\*?~?|\.")
 # A cell's marks follow its figure, a blank standing for a missing *.
 WIDTH_LINE = re.compile(r"  (.+?) +-> (.+?) +\d+\.\d\d +\d+\.\d\d +(\(the reference\)|[+-]\d+\.\d(\*~?| ~)? +[+-]\d+\.\d)")
+# A bimodal cell's two modes, under its line or its grid: as an extra, or
+# for a reference as its step's cycles.
+MOVEMENT_MODES = r"fast ([+-]\d+\.\d in \d+\.\d% of runs, typical [+-]\d+\.\d|\d+\.\d\d in \d+\.\d% of runs, " \
+                 r"typical \d+\.\d\d cycles per step)"
+WIDTH_MODES = re.compile(rf"      two modes: {MOVEMENT_MODES}")
+GRID_MODES = re.compile(rf"    two modes, (\w+) -> (\w+): {MOVEMENT_MODES}")
 FAILURE_PREFIX = "simd-mix-matrix: cannot write to standard output: "
 
 
@@ -108,7 +121,7 @@ def report_sections(lines):
     latency_at = lines.index("typical: of their middle runs):")
     triangle_at = lines.index("* marks a cell that every window puts 0.1 or more from zero on one side, ~ a bimodal one:")
     crossings_at = lines.index("crossings that cost:")
-    bimodal_at = lines.index("difference:")
+    bimodal_at = lines.index("them:")
     check(lines[latency_at + 1].split() == ["best", "typical"], "latency column heads")
     latencies = lines[latency_at + 2:triangle_at - 2]
     check(lines[triangle_at - 2] == "", "no empty line after the latencies")
@@ -149,8 +162,9 @@ def check_family(lines, classes):
 
 
 def check_transitions(lines):
-    check(lines[3] == "(* where every window puts it 0.1 or more from zero on one side):", f"{lines[3]!r}")
-    kinds, at = [], 4
+    check(lines[5] == "figure 0.1 or more from zero on one side; ~ where a figure's runs fall in two modes, judged on",
+          f"{lines[5]!r}")
+    kinds, at = [], 8
     while at < len(lines):
         line = lines[at]
         kind = re.fullmatch(r"  (legacy SSE|VEX|EVEX), (128|256|512) bits, ([^:]+)(: unsupported, .+|, \d+\.\d\d "
@@ -160,11 +174,24 @@ def check_transitions(lines):
         at += 1
         if "unsupported" in kind.group(4):
             continue
-        check(lines[at].split() == ["per", "instruction", "per", "iteration"], f"{lines[at]!r}")
-        check(lines[at + 1].split() == ["best", "typical", "best"], f"{lines[at + 1]!r}")
-        states = lines[at + 2:at + 6]
-        check(all(TRANSITION.fullmatch(state) for state in states), f"states {states!r}")
-        at += 6
+        check(lines[at].split() == ["per", "change", "per", "instruction", "per", "instruction,"], f"{lines[at]!r}")
+        check(lines[at + 1].split() == ["of", "state", "after", "a", "change", "steady", "state"], f"{lines[at + 1]!r}")
+        check(lines[at + 2].split() == ["best", "typical"] * 3, f"{lines[at + 2]!r}")
+        # Four states, each with the two modes of its bimodal figures under it.
+        at += 3
+        for _ in range(4):
+            state = TRANSITION.fullmatch(lines[at])
+            check(state, f"state {lines[at]!r}")
+            at += 1
+            if state.group(2).startswith("n/a"):
+                continue
+            marks = [mark or "" for mark in re.findall(r"[+-]\d+\.\d+(\*~?| ~)? +[+-]\d+\.\d+", state.group(2))]
+            bimodal = [title for title, mark in zip(TRANSITION_TITLES, marks) if "~" in mark]
+            listed = []
+            while at < len(lines) and TRANSITION_MODES.fullmatch(lines[at]):
+                listed.append(TRANSITION_MODES.fullmatch(lines[at]).group(1))
+                at += 1
+            check(listed == bimodal, f"two modes of {lines[at - 1 - len(listed)]!r}: {listed} but {bimodal} marked")
     check(kinds == ["legacy SSE 128", "VEX 128", "VEX 256", "EVEX 512"], f"kinds {kinds}")
 
 
@@ -239,22 +266,43 @@ def check_types(lines):
         head = GRID_HEAD.fullmatch(lines[at])
         loads = lines[at + 1].split()
         check(len(loads) == 6 and head.group(3) in loads, f"column heads {lines[at + 1]!r}")
+        bimodal = set()
         for row in lines[at + 2:at + 8]:
             # "-5.5 ~" is one bimodal cell, not two.
             store, *figures = row.replace(" ~", "~").split()
             check(len(figures) == 6 and all(GRID_CELL.fullmatch(figure) for figure in figures), f"row {row!r}")
             cells.update({(head.group(1), store, load): figure for load, figure in zip(loads, figures) if figure != "."})
+            bimodal |= {(store, load) for load, figure in zip(loads, figures) if figure.endswith("~")}
         # The reference is measured, and costs nothing over itself.
-        check(cells.get((head.group(1), head.group(2), head.group(3))) == "+0.0", f"reference of {lines[at]!r}")
+        check(cells.get((head.group(1), head.group(2), head.group(3))).rstrip("~") == "+0.0",
+              f"reference of {lines[at]!r}")
         at += 8
+        # Every bimodal cell of the grid, in its order, with its two modes.
+        listed = []
+        while at < len(lines) and GRID_MODES.fullmatch(lines[at]):
+            listed.append(GRID_MODES.fullmatch(lines[at]).groups()[:2])
+            at += 1
+        check(set(listed) == bimodal and len(listed) == len(bimodal), f"two modes of {sorted(bimodal)}: {listed}")
     return cells, lines[at:]
 
 
 def check_widths(lines):
     check(lines[2].split() == ["best", "typical", "extra", "typical"], f"{lines[2]!r}")
-    rows = [WIDTH_LINE.fullmatch(line) for line in lines[3:]]
-    check(all(rows), f"widths lines {lines[3:]!r}")
-    return [(row.group(1), row.group(2), row.group(3)) for row in rows]
+    rows, at = [], 3
+    while at < len(lines):
+        row = WIDTH_LINE.fullmatch(lines[at])
+        check(row, f"widths line {lines[at]!r}")
+        rows.append((row.group(1), row.group(2), row.group(3)))
+        at += 1
+        # A bimodal cell has its two modes under it; so has a bimodal
+        # reference, which shows no figure to mark.
+        marked = "~" in row.group(3)
+        if at < len(lines) and WIDTH_MODES.fullmatch(lines[at]):
+            check(marked or row.group(3) == "(the reference)", f"two modes under {lines[at - 1]!r}")
+            at += 1
+        else:
+            check(not marked, f"no two modes under {lines[at - 1]!r}")
+    return rows
 
 
 def case_movement(program):
@@ -317,8 +365,7 @@ def case_movement_json(program):
                       f"{name}: cycles")
                 agree = cell["extra_lowest"] >= 0.1 or cell["extra_highest"] <= -0.1
                 check(cell["measurable"] == agree, f"{name}: measurable")
-                check(cell["bimodal"] == (cell["extra_typical"] - cell["extra"] > data["bimodal_margin"]),
-                      f"{name}: bimodal")
+                check_modes(cell, data, movement["windows"] * movement["turns"], name)
             # halves, the four cells with EDX, and the two references.
             check(len(table["cells"]) == 7, f"{family['name']}: {len(table['cells'])} cells")
     check(abs(statistics.median(rulers) - movement["window_ticks_per_cycle"]) < 1e-5, "the windows' ruler")
@@ -358,34 +405,68 @@ def check_json_family(family, data, lengths, every_ruler):
         # Measurable when every window puts it on one side, beyond a tenth.
         agree = min(trips["cycles"]) >= 0.1 or max(trips["cycles"]) <= -0.1
         check(cell["measurable"] == agree, f"{name}: measurable")
-        check(cell["bimodal"] == (cell["typical"] - cell["cycles"] > data["bimodal_margin"]), f"{name}: bimodal")
-        check(0 <= cell["fast_share"] <= 1, f"{name}: fast_share")
+        check_modes(cell, data, windows * data["turns"], name)
 
 
-def check_json_transitions(transitions, lengths, every_ruler):
-    per_run = transitions["instructions_per_iteration"] * ITERATIONS
-    check(transitions["instructions_per_iteration"] == TRANSITION_LENGTH, "instructions per iteration")
+def check_modes(cell, data, runs, name):
+    """A cell's modes: every run of every window read, the fast ones counted
+    and their share, bimodal where they hold the least share or more."""
+    check(cell["runs"] == runs, f"{name}: {cell['runs']} runs")
+    check((cell["fast"] is None) == (cell["fast_runs"] == 0), f"{name}: fast")
+    check(abs(cell["fast_share"] - cell["fast_runs"] / runs) < 1e-6, f"{name}: fast_share")
+    one_in = round(1 / data["fast_share_least"])
+    check(cell["bimodal"] == (cell["fast_runs"] > 0 and cell["fast_runs"] * one_in >= runs), f"{name}: bimodal")
+
+
+def check_json_transitions(transitions, data, lengths, every_ruler):
+    check((transitions["short_chain"], transitions["long_chain"], transitions["steady_chain"])
+          == (TRANSITION_SHORT, TRANSITION_LONG, TRANSITION_LONG), "chain lengths")
+    check([figure["name"] for figure in transitions["figures"]] == TRANSITION_FIGURES, "figures")
+    check([(figure["modes_from"], figure["modes_parts"]) for figure in transitions["figures"]]
+          == [("head_long", 1), ("head_long", TRANSITION_LONG), ("steady", TRANSITION_LONG)], "figures' modes")
     check([state["name"] for state in transitions["states"]] == ["clean", "dirty_ymm", "dirty_zmm", "dirty_zmm16_31"],
           "states")
     check([kind["name"] for kind in transitions["kinds"]] == ["sse128", "vex128", "vex256", "evex512"], "kinds")
+    lengths_apart = TRANSITION_LONG - TRANSITION_SHORT
     for kind in transitions["kinds"]:
         if kind["status"] != "measured":
             check(kind["why"], f"{kind['name']} says why not")
             continue
+        latencies = []
         for state in kind["states"]:
             if state["status"] != "measured":
                 check(state["why"], f"{kind['name']} after {state['state']} says why not")
                 continue
-            runs = state["windows"]
-            rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS) for short, long in runs["ruler_minimums"]]
-            every_ruler.extend(rulers)
-            extras = [(after - plain) / per_run / ruler
-                      for plain, after, ruler in zip(runs["plain_minimums"], runs["state_minimums"], rulers)]
-            name = f"{kind['name']} after {state['state']}"
-            check(abs(statistics.median(extras) - state["cycles"]) < 1e-4, f"{name}: cycles")
-            check(abs(state["per_iteration"] - TRANSITION_LENGTH * state["cycles"]) < 1e-4, f"{name}: per iteration")
-            agree = min(extras) >= 0.1 or max(extras) <= -0.1
-            check(state["measurable"] == agree, f"{name}: measurable")
+            runs, name = state["windows"], f"{kind['name']} after {state['state']}"
+            for kind_of_run, key in (("minimums", "cycles"), ("medians", "typical")):
+                rulers = [(long - short) / ((lengths[1] - lengths[0]) * ITERATIONS)
+                          for short, long in runs[f"ruler_{kind_of_run}"]]
+                if kind_of_run == "minimums":
+                    every_ruler.extend(rulers)
+
+                def per_iteration(first, second):
+                    return [(after - before) / ITERATIONS / ruler for before, after, ruler in
+                            zip(runs[f"{first}_{kind_of_run}"], runs[f"{second}_{kind_of_run}"], rulers)]
+                at_short = per_iteration("reference_short", "head_short")
+                at_long = per_iteration("reference_long", "head_long")
+                instruction = [(long - short) / lengths_apart for short, long in zip(at_short, at_long)]
+                figures = {"per_change": [short - TRANSITION_SHORT * each for short, each in zip(at_short, instruction)],
+                           "per_instruction": instruction,
+                           "steady_per_instruction": [extra / TRANSITION_LONG for extra in
+                                                      per_iteration("reference_long", "steady")]}
+                if kind_of_run == "minimums":
+                    latencies += [cycles / lengths_apart for cycles in per_iteration("reference_short", "reference_long")]
+                for figure, values in figures.items():
+                    check(len(values) == transitions["windows"], f"{name}: a figure per window")
+                    entry = state[figure]
+                    check(abs(statistics.median(values) - entry[key]) < 1e-4, f"{name}: {figure} {key}")
+                    check(abs(min(values) - entry[f"{key}_lowest"]) < 1e-4, f"{name}: {figure} {key}_lowest")
+                    if kind_of_run == "minimums":
+                        agree = min(values) >= 0.1 or max(values) <= -0.1
+                        check(entry["measurable"] == agree, f"{name}: {figure} measurable")
+            for figure in TRANSITION_FIGURES:
+                check_modes(state[figure], data, transitions["windows"] * transitions["turns"], f"{name}: {figure}")
+        check(abs(statistics.median(latencies) - kind["latency"]) < 1e-4, f"{kind['name']}: latency")
 
 
 def case_json(program):
@@ -404,7 +485,7 @@ def case_json(program):
             check_json_family(family, data, lengths, every_ruler)
         else:
             check(family["why"] and "classes" not in family, f"{family['name']}: says why, has no classes")
-    check_json_transitions(data["transitions"], lengths, every_ruler)
+    check_json_transitions(data["transitions"], data, lengths, every_ruler)
     # The windows of the families and of the transitions alike.
     check(abs(statistics.median(every_ruler) - data["window_ticks_per_cycle"]) < 1e-5, "the windows' ruler")
 
@@ -426,13 +507,15 @@ LONG_TEXT = HOSTILE_TEXT * 150
 
 
 def case_hostile_name(program):
-    # One character, as short as a name can be, is a name too.
-    for given, expected in ((HOSTILE_NAME, HOSTILE_TEXT), (LONG_NAME, LONG_TEXT), (b"\xce\xa9", "\u03a9")):
+    # One character, as short as a name can be, is a name too: one byte, and
+    # one UTF-16 unit of two bytes.
+    for given, expected in ((HOSTILE_NAME, HOSTILE_TEXT), (LONG_NAME, LONG_TEXT), (b"7", "7"),
+                            (b"\xce\xa9", "\u03a9")):
         status, output, stderr = program.run("--json", "--isa", "sse", "--classes", "pand",
                                              environment={"SIMD_MIX_PROCESSOR_NAME": given})
         check(status in (0, 3) and stderr == "", f"exit status {status}: {stderr}")
         data = json.loads(output, object_pairs_hook=list)
-        check(data[0] == ("format_version", 1), f"first key {data[0]}")
+        check(data[0] == ("format_version", 2), f"first key {data[0]}")
         name = dict(data)["processor"]
         check(name == expected, f"processor {name[:80]!r}, {len(name)} characters")
 
@@ -456,11 +539,22 @@ def case_list(program):
                      "sse chain mulps alone: 12 instructions per loop iteration"], f"titles {titles!r}")
     # Every transition routine the program has follows, the zmm16-31 ones
     # on a 64-bit program only.
+    # Each kind's reference at 4 and 12 instructions, and for each state the
+    # write at the head of the chains of 4 and 12 and once before the loop.
     transitions = [line for line in lines if line.startswith("transition ")]
-    states = 5 if program.bits == 64 else 4
-    check(len(transitions) == 4 * states, f"{len(transitions)} transition listings")
-    check(transitions[2] == "transition sse128, dirty_ymm: one state write and 12 instructions per loop iteration",
-          f"{transitions[2]!r}")
+    states = 4 if program.bits == 64 else 3
+    check(len(transitions) == 4 * (2 + 3 * states), f"{len(transitions)} transition listings")
+    check(transitions[:8] == [
+        "transition sse128, none: 4 instructions per loop iteration",
+        "transition sse128, none: 12 instructions per loop iteration",
+        "transition sse128, clean: one state write and 4 instructions per loop iteration",
+        "transition sse128, clean: one state write and 12 instructions per loop iteration",
+        "transition sse128, clean, steady: 12 instructions per loop iteration, after vzeroupper (C5 F8 77) once "
+        "before the first time stamp",
+        "transition sse128, dirty_ymm: one state write and 4 instructions per loop iteration",
+        "transition sse128, dirty_ymm: one state write and 12 instructions per loop iteration",
+        "transition sse128, dirty_ymm, steady: 12 instructions per loop iteration, after vinsertf128 ymm7, ymm3, "
+        "xmm3, 0x01 (C4 E3 65 18 FB 01) once before the first time stamp"], f"{transitions[:8]!r}")
     # The short alternating chain, as the benchmark lists a loop body.
     block = program.line_break.join([
         "chain pand, mulps: 4 instructions per loop iteration", "\tcode:", "\t\t/*|*/", "",

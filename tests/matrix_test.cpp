@@ -148,38 +148,52 @@ TEST(MatrixChains, EveryRunEndsWithTheChainsValueAndNoExceptionFlag) {
 }
 
 // Each transition routine is read where it runs: vzeroupper, registers 0..3
-// loaded at its kind's width (legacy SSE by legacy loads), the timed frame
-// around the state write and twelve instructions of its kind, register 0
-// stored, vzeroupper, and for zmm16-31 xmm16 cleared. A 32-bit program has
-// no routine for zmm16-31.
+// loaded at its kind's width (legacy SSE by legacy loads), the state write
+// where it is set once before the loop, the timed frame around the loop
+// (the state write at its head, where it is written there, and a chain of 4
+// or 12 instructions of the kind), register 0 stored, vzeroupper, and for
+// zmm16-31 xmm16 cleared. The reference has no routine with the state set
+// before the loop; a 32-bit program none for zmm16-31.
 TEST(TransitionRoutines, HoldTheStateWriteAndTheChainInTheTimedFrame) {
     constexpr std::uint32_t widths[] = {16, 16, 32, 64};
+    const char* const placements[] = {"at the head of a chain of 4", "at the head of a chain of 12",
+                                      "once before the loop"};
     for (std::size_t kind = 0; kind < transition_kind_count; ++kind) {
         for (std::size_t state = 0; state < transition_state_count; ++state) {
-            const TimedRun routine = matrix_transition_routines[kind][state];
-            const std::string name = std::string(transition_kinds[kind].name) + " after " +
-                                     std::string(transition_states[state].name);
-            if (transition_states[state].needs_64_bits && sizeof(void*) < 8) {
-                EXPECT_EQ(routine, nullptr) << name;
-                continue;
+            for (std::size_t placement = 0; placement < transition_placement_count; ++placement) {
+                const TimedRun routine = matrix_transition_routines[kind][state][placement];
+                const std::string name = std::string(transition_kinds[kind].name) + " after " +
+                                         std::string(transition_states[state].name) + " " + placements[placement];
+                const auto where = static_cast<TransitionPlacement>(placement);
+                if ((transition_states[state].needs_64_bits && sizeof(void*) < 8) ||
+                    (state == 0 && where == once_before)) {
+                    EXPECT_EQ(routine, nullptr) << name;
+                    continue;
+                }
+                ASSERT_NE(routine, nullptr) << name;
+                ExpectedRoutine code(code_of(routine));
+                code.add(vzeroupper);
+                for (std::uint8_t reg = 0; reg < 4; ++reg) {
+                    add_move(code, widths[kind], kind == 0, load, reg, &matrix_chain_values[reg]);
+                }
+                if (where == once_before) code.add(body_bytes({{transition_states[state].form}}));
+                code.timed_frame(0, body_bytes(transition_body(kind, state, where)), loop_offset);
+                add_move(code, widths[kind], kind == 0, store, 0, &matrix_chain_result);
+                code.add(vzeroupper);
+                if (state == 4) code.add({0x62, 0xA1, 0x7D, 0x00, 0xEF, 0xC0});  // vpxord xmm16, xmm16, xmm16
+                code.add({0xC3});
+                EXPECT_EQ(hex(code.actual()), hex(code.bytes())) << name;
             }
-            ASSERT_NE(routine, nullptr) << name;
-            ExpectedRoutine code(code_of(routine));
-            code.add(vzeroupper);
-            for (std::uint8_t reg = 0; reg < 4; ++reg) {
-                add_move(code, widths[kind], kind == 0, load, reg, &matrix_chain_values[reg]);
-            }
-            code.timed_frame(0, body_bytes(transition_body(kind, state)), loop_offset);
-            add_move(code, widths[kind], kind == 0, store, 0, &matrix_chain_result);
-            code.add(vzeroupper);
-            if (state == 4) code.add({0x62, 0xA1, 0x7D, 0x00, 0xEF, 0xC0});  // vpxord xmm16, xmm16, xmm16
-            code.add({0xC3});
-            EXPECT_EQ(hex(code.actual()), hex(code.bytes())) << name;
         }
     }
-    // The state writes go to registers the chain never reads: 7 and 16.
-    EXPECT_EQ(hex(body_bytes(transition_body(0, 2))).substr(0, 17), "C4 E3 65 18 FB 01");
-    EXPECT_EQ(transition_body(1, 0).size(), transition_length);
+    // The state writes go to registers the chain never reads: 7 and 16; the
+    // loop holds them only at the head.
+    EXPECT_EQ(hex(body_bytes(transition_body(0, 2, at_head_short))),
+              "C4 E3 65 18 FB 01 0F 58 C1 0F 58 C1 0F 58 C1 0F 58 C1");
+    EXPECT_EQ(hex(body_bytes(transition_body(0, 4, at_head_short))).substr(0, 17), "62 E1 7C 08 28 C3");
+    EXPECT_EQ(transition_body(1, 2, at_head_long).size(), 1 + transition_long);
+    EXPECT_EQ(transition_body(1, 2, once_before).size(), transition_long);
+    EXPECT_EQ(transition_body(1, 0, at_head_short).size(), transition_short);
 }
 
 TEST(TransitionRoutines, EveryRunEndsWithTheChainsValueAndNoExceptionFlag) {
@@ -188,21 +202,30 @@ TEST(TransitionRoutines, EveryRunEndsWithTheChainsValueAndNoExceptionFlag) {
     for (std::size_t kind = 0; kind < transition_kind_count; ++kind) {
         for (std::size_t state = 0; state < transition_state_count; ++state) {
             if (!why_no_transition(kind, state, answers).empty()) continue;
-            matrix_chain_result = {};
-            set_mxcsr(saved & ~mxcsr_exception_flags);
-            matrix_transition_routines[kind][state]();
-            const std::uint32_t flags = mxcsr() & mxcsr_exception_flags;
-            // The value at the kind's full width, but that vzeroupper in the
-            // loop of the control clears the lanes above the lowest 128 bits.
-            constexpr std::size_t lanes[] = {4, 4, 8, 16};
-            VectorValue expected{};
-            for (std::size_t lane = 0; lane < lanes[kind]; ++lane) {
-                expected.lanes[lane] = lane < 4 || state != 1 ? chain_value.lanes[lane] : 0;
+            for (std::size_t placement = 0; placement < transition_placement_count; ++placement) {
+                const TimedRun routine = matrix_transition_routines[kind][state][placement];
+                if (routine == nullptr) continue;
+                matrix_chain_result = {};
+                set_mxcsr(saved & ~mxcsr_exception_flags);
+                routine();
+                const std::uint32_t flags = mxcsr() & mxcsr_exception_flags;
+                // The value at the kind's full width, but that vzeroupper,
+                // the control's state write, clears the lanes above the
+                // lowest 128 bits, in the loop or before it.
+                constexpr std::size_t lanes[] = {4, 4, 8, 16};
+                VectorValue expected{};
+                for (std::size_t lane = 0; lane < lanes[kind]; ++lane) {
+                    expected.lanes[lane] = lane < 4 || state != 1 ? chain_value.lanes[lane] : 0;
+                }
+                const std::string name = std::string(transition_kinds[kind].name) + " after " +
+                                         std::string(transition_states[state].name) + ", routine " +
+                                         std::to_string(placement);
+                EXPECT_EQ(
+                    std::vector<std::uint32_t>(matrix_chain_result.lanes, matrix_chain_result.lanes + lanes[kind]),
+                    std::vector<std::uint32_t>(expected.lanes, expected.lanes + lanes[kind]))
+                    << name;
+                EXPECT_EQ(flags, 0u) << name;
             }
-            EXPECT_EQ(std::vector<std::uint32_t>(matrix_chain_result.lanes, matrix_chain_result.lanes + lanes[kind]),
-                      std::vector<std::uint32_t>(expected.lanes, expected.lanes + lanes[kind]))
-                << transition_kinds[kind].name << " after " << transition_states[state].name;
-            EXPECT_EQ(flags, 0u) << transition_kinds[kind].name << " after " << transition_states[state].name;
         }
     }
     set_mxcsr(saved);
@@ -216,6 +239,18 @@ ChainWindow window_taking(double cycles, double ruler, double typical = 0, doubl
 }
 
 constexpr std::size_t paddd = 0, pand = 2, pshufd = 3, addps = 4, mulps = 5, addpd = 8;
+
+// The alternating chain of `pair` keeps twelve runs of its long routine in
+// every window: the fastest, and eleven that take the middle run's time.
+void keep_runs(PenaltyMatrix& matrix, ChainPair pair) {
+    std::vector<ChainWindow> windows = matrix.windows[sse_table.chain_index(pair)];
+    for (ChainWindow& window : windows) {
+        window.longer_runs.assign(12, window.longer.median);
+        window.longer_runs[0] = window.longer.minimum;
+    }
+    matrix.windows[sse_table.chain_index(pair)] = std::move(windows);
+    matrix = matrix_from(sse_table, matrix.classes, matrix.settings, std::move(matrix.windows));
+}
 
 TEST(MatrixArithmetic, LatencyIsTheLongChainsExtraInstructionsAloneTheFrameCancelled) {
     EXPECT_NEAR(best_cycles(window_taking(3, 0.75, 0, 5000)), 3.0, 1e-9);
@@ -289,7 +324,7 @@ TEST(MatrixArithmetic, ACellIsMeasurableWhenEveryWindowPutsItOnTheSameSideBeyond
         {0.05, 0.05, 0.05, false},  // below what the report shows
     };
     for (const Case& c : cases) {
-        const Cell cell{{c.median, c.lowest, c.highest}, {c.median, c.lowest, c.highest}, 0};
+        const Cell cell{{c.median, c.lowest, c.highest}, {c.median, c.lowest, c.highest}, {}};
         EXPECT_EQ(cell.measurable(), c.measurable) << c.median;
     }
 }
@@ -315,64 +350,111 @@ TEST(MatrixArithmetic, AWideCrossingWhoseWindowsAllCostIsReportedAsCosting) {
 
 TEST(MatrixArithmetic, ACellWhoseMostRunsAreSlowerThanItsBestIsBimodal) {
     // paddd runs at 1.0 at best but 1.6 typically, from port assignment, and
-    // addps at 3.0; alternating them costs 2 cycles per round trip at best
-    // and 70 typically. paddd's own difference must not count.
-    const PenaltyMatrix matrix = scripted_matrix({paddd, addps}, {0.7, 0.75}, [](ChainPair pair, std::size_t) {
+    // addps at 3.0; alternating them costs 2 cycles per round trip in the
+    // fastest run of each window and 70 in the others. Only the alternating
+    // chain's own runs tell its modes apart: paddd's difference plays no part.
+    PenaltyMatrix matrix = scripted_matrix({paddd, addps}, {0.7, 0.75}, [](ChainPair pair, std::size_t) {
         if (pair.first != pair.second) return std::pair{(1.0 + 3.0 + 2.0) / 2, (1.6 + 3.0 + 70.0) / 2};
         return pair.first == paddd ? std::pair{1.0, 1.6} : std::pair{3.0, 3.0};
     });
+    keep_runs(matrix, {paddd, addps});
     const Cell& cell = matrix.round_trips[sse_table.chain_index({paddd, addps})];
     EXPECT_NEAR(cell.best.median, 2.0, 1e-3);
     EXPECT_NEAR(cell.typical.median, 70.0, 1e-3);
     EXPECT_TRUE(cell.bimodal());
     EXPECT_NEAR(matrix.latencies[paddd].typical.median, 1.6, 1e-3);
-    // Port assignment alone makes no cell bimodal.
-    const PenaltyMatrix plain = scripted_matrix({paddd, pand}, {0.7}, [](ChainPair pair, std::size_t) {
+    // Runs that take 0.3 cycles an instruction more than the fastest (and
+    // ran at a clock 10% slower) lie less than a cycle a round trip from it.
+    PenaltyMatrix plain = scripted_matrix({paddd, pand}, {0.7}, [](ChainPair pair, std::size_t) {
         if (pair.first != pair.second) return std::pair{1.0, 1.3};
         return pair.first == paddd ? std::pair{1.0, 1.6} : std::pair{1.0, 1.0};
     });
+    keep_runs(plain, {paddd, pand});
     EXPECT_FALSE(plain.round_trips[sse_table.chain_index({paddd, pand})].bimodal());
 }
 
-TEST(MatrixArithmetic, ACellWhoseTypicalRunIsCheaperThanItsBestIsNotBimodal) {
-    // Only a typical round trip dearer than the best one by more than the
-    // margin runs at two speeds, fast in a few runs and slow in most; one as
-    // much cheaper is no second, slower speed.
-    struct Case {
-        double best, typical;
-        bool bimodal;
+// paddd (1 cycle) <-> addps (3 cycles) over `windows` windows of `turns`
+// runs of chain_iterations at 0.7 ticks per cycle, the ruler's runs of
+// loop_iterations: run r of window w of the alternating chain's long routine
+// costs the round trip that trip(w, r) gives, its short routine the +77.8 of
+// the fastest slow run.
+template <typename Trip>
+Modes scripted_modes(std::size_t windows, std::uint32_t turns, Trip trip) {
+    std::vector<std::vector<ChainWindow>> chains(sse_table.chain_count());
+    auto ticks = [](std::uint32_t instructions, double trip_cycles) {
+        return static_cast<std::uint64_t>(5000 + instructions * (4.0 + trip_cycles) / 2 * chain_iterations * 0.7 + 0.5);
     };
-    const Case cases[] = {
-        {2.0, 3.5, true},
-        {2.0, 0.5, false},
-        {3.0, -40.0, false},
-    };
-    for (const Case& c : cases) {
-        const Cell cell{{c.best, c.best, c.best}, {c.typical, c.typical, c.typical}, 0};
-        EXPECT_EQ(cell.bimodal(), c.bimodal) << c.best << " " << c.typical;
+    for (std::size_t w = 0; w < windows; ++w) {
+        chains[sse_table.chain_index({paddd, paddd})].push_back(window_taking(1, 0.7));
+        chains[sse_table.chain_index({addps, addps})].push_back(window_taking(3, 0.7));
+        ChainWindow both = window_taking((4.0 + 78) / 2, 0.7);
+        both.ruler_middle = both.ruler;
+        both.shorter = {ticks(short_chain, 77.8), ticks(short_chain, 77.8)};
+        both.longer_runs.clear();
+        for (std::uint32_t r = 0; r < turns; ++r) both.longer_runs.push_back(ticks(long_chain, trip(w, r)));
+        both.longer = summary_of(both.longer_runs);
+        chains[sse_table.chain_index({paddd, addps})].push_back(std::move(both));
     }
+    const PenaltyMatrix matrix = matrix_from(sse_table, {paddd, addps},
+                                             MatrixSettings{{static_cast<std::uint32_t>(windows), turns}}, std::move(chains));
+    return matrix.round_trips[sse_table.chain_index({paddd, addps})].modes;
 }
 
-TEST(MatrixArithmetic, TheShareOfFastRunsCountsTheRunsNearerTheBestThanTheTypical) {
-    // Three windows of 32 long runs, at three rulers: 2 fast runs (40,000,
-    // 60,000 and 50,000 core cycles), 2 of 122,000 and 28 slow ones of
-    // 200,000. The midpoint of the median best and the typical run is
-    // 125,000, so 4 runs a window count as fast.
-    std::vector<std::vector<ChainWindow>> windows(sse_table.chain_count());
-    const double rulers[] = {0.7, 0.8, 0.75}, fast[] = {40'000, 60'000, 50'000};
-    for (const ChainPair& pair : chains_of({paddd, addps})) {
-        for (double ruler : rulers) windows[sse_table.chain_index(pair)].push_back(window_taking(2, ruler));
-    }
-    for (std::size_t w = 0; w < 3; ++w) {
-        ChainWindow& window = windows[sse_table.chain_index({paddd, addps})][w];
-        auto ticks = [&](double cycles) { return static_cast<std::uint64_t>(cycles * rulers[w]); };
-        window.longer_runs.assign(32, ticks(200'000));
-        window.longer_runs[3] = window.longer_runs[17] = ticks(fast[w]);
-        window.longer_runs[5] = window.longer_runs[30] = ticks(122'000);
-        window.longer = summary_of(window.longer_runs);
-    }
-    const PenaltyMatrix matrix = matrix_from(sse_table, {paddd, addps}, MatrixSettings{{3, 32}}, std::move(windows));
-    EXPECT_DOUBLE_EQ(matrix.round_trips[sse_table.chain_index({paddd, addps})].fast_share, 12.0 / 96);
+// The slow runs spread over 0.4 cycles around +78.
+double slow(std::uint32_t run) { return 78 + 0.05 * static_cast<double>(run * 7 % 9) - 0.2; }
+
+TEST(CellModes, AFastModeSeparatedByMoreThanACycleFromTheTypicalRunsMakesACellBimodalWhereverItFalls) {
+    // One mode, spread but without a gap.
+    const Modes one = scripted_modes(12, 12, [](std::size_t, std::uint32_t r) { return slow(r); });
+    EXPECT_FALSE(one.bimodal());
+    EXPECT_EQ(one.fast_runs, 0u);
+    EXPECT_EQ(one.runs, 144u);
+    // Every run of one window of twelve fast: the windows' best and typical
+    // figures both say +78, the runs say otherwise.
+    const Modes window = scripted_modes(12, 12, [](std::size_t w, std::uint32_t r) { return w == 5 ? 4.0 : slow(r); });
+    EXPECT_TRUE(window.bimodal());
+    EXPECT_EQ(window.fast_runs, 12u);
+    EXPECT_DOUBLE_EQ(window.fast_share(), 12.0 / 144);
+    EXPECT_NEAR(window.fast, 4.0, 0.01);
+    // Two runs in each of three windows, and a third mode between them and
+    // the typical runs: every run below the first gap is fast.
+    const Modes three = scripted_modes(12, 12, [](std::size_t w, std::uint32_t r) {
+        return w % 4 == 1 && r < 2 ? (r == 0 ? 4.0 : 40.0) : slow(r);
+    });
+    EXPECT_TRUE(three.bimodal());
+    EXPECT_EQ(three.fast_runs, 6u);
+    EXPECT_NEAR(three.fast, 22.0, 0.01);
+    // Two modes less than a cycle apart are one.
+    const Modes near = scripted_modes(12, 12, [](std::size_t w, std::uint32_t r) { return w == 5 ? 77.0 : slow(r); });
+    EXPECT_FALSE(near.bimodal());
+    EXPECT_EQ(near.fast_runs, 0u);
+    // Slower runs than the typical ones make no mode.
+    const Modes slower = scripted_modes(12, 12, [](std::size_t w, std::uint32_t r) { return w < 3 ? 150.0 : slow(r); });
+    EXPECT_FALSE(slower.bimodal());
+}
+
+TEST(CellModes, TheFastModeMustHoldOnePercentOfTheRuns) {
+    // One fast run in each of eleven windows of 100 runs, then in twelve.
+    const Modes under = scripted_modes(12, 100, [](std::size_t w, std::uint32_t r) {
+        return r == 50 && w < 11 ? 4.0 : slow(r);
+    });
+    EXPECT_EQ(under.fast_runs, 11u);
+    EXPECT_EQ(under.runs, 1200u);
+    EXPECT_FALSE(under.bimodal());
+    const Modes least = scripted_modes(12, 100, [](std::size_t, std::uint32_t r) { return r == 50 ? 4.0 : slow(r); });
+    EXPECT_EQ(least.fast_runs, 12u);
+    EXPECT_TRUE(least.bimodal());
+    // The rule itself, on readings that stand for several runs each: going
+    // down from the centre 10, the first gap wider than a cycle lies below
+    // 9.2; the fast mode's median run is the middle of its seven.
+    const Modes counted = modes_of({{9.6, 5}, {9.2, 3}, {7.5, 2}, {7.0, 4}, {2.0, 1}, {12.0, 9}}, 10.0, 100);
+    EXPECT_EQ(counted.fast_runs, 7u);
+    EXPECT_DOUBLE_EQ(counted.fast, 7.0);
+    EXPECT_TRUE(counted.bimodal());
+    EXPECT_EQ(modes_of({{9.6, 5}, {12.0, 9}}, 10.0, 14).fast_runs, 0u);
+    // A spread without a gap is one mode, however far below the centre it
+    // reaches.
+    EXPECT_EQ(modes_of({{9.6, 5}, {9.1, 5}, {8.6, 5}, {8.1, 5}, {12.0, 9}}, 10.0, 29).fast_runs, 0u);
 }
 
 TEST(MatrixMeasurement, TimesTheChosenClassesChainsAFewToAWindowWithTheRulerInEveryTurn) {
@@ -448,7 +530,7 @@ TEST(MatrixReport, ListsTheLatenciesTheCostlyCrossingsDearestFirstAndTheBimodalO
         if (pair.first == pshufd && pair.second == mulps) trip = 0.5, typical = 40;
         return std::pair{(both + trip) / 2, (both + typical) / 2};
     });
-    matrix.round_trips[sse_table.chain_index({pshufd, mulps})].fast_share = 8.0 / 64;
+    keep_runs(matrix, {pshufd, mulps});
     const std::string report = matrix_report(results_of(matrix), calibration_from({}, {0, 0}, {1, 1}));
     const std::string next_line(line_break);
     EXPECT_EQ(section(report, "  pand ", "  mulps "),
@@ -458,10 +540,13 @@ TEST(MatrixReport, ListsTheLatenciesTheCostlyCrossingsDearestFirstAndTheBimodalO
     EXPECT_EQ(section(report, "crossings that cost:", "bimodal"),
               "crossings that cost:" + next_line + "  pshufd <-> addps: +3.0 cycles per round trip" + next_line +
                   "  pand <-> mulps: +1.0 cycles per round trip" + next_line +
-                  "  pshufd <-> mulps: +0.5 cycles per round trip at best; typical +40.0, 12.5% of runs fast" +
-                  next_line + next_line);
-    EXPECT_EQ(section(report, "difference:", next_line + "transitions"),
-              "difference:" + next_line + "  pshufd <-> mulps: best +0.5, typical +40.0, 12.5% of runs fast" + next_line);
+                  "  pshufd <-> mulps: +0.5 cycles per round trip (best); two modes: fast +0.5 in 8.3% of runs, "
+                  "typical +40.0" + next_line + next_line);
+    // Of each window's twelve runs, the fastest is fast.
+    EXPECT_EQ(section(report, "bimodal crossings", next_line + "transitions"),
+              "bimodal crossings, whose runs fall in two modes more than 1 cycle apart, the faster holding at least "
+              "1% of" + next_line + "them:" + next_line +
+                  "  pshufd <-> mulps: best +0.5; fast +0.5 in 8.3% of runs, typical +40.0" + next_line);
     // Zero keeps its sign, and the last cell of a row its marks.
     EXPECT_EQ(section(report, "                pand", "crossings"),
               "                pand   pshufd    addps" + next_line + "  pshufd      +0.0" + next_line +
@@ -583,85 +668,224 @@ TEST(FamilyPlans, ChosenFamiliesAndClassesNarrowTheRunAndBadNamesAreRefused) {
     EXPECT_EQ(names_in("a,,b"), (std::vector<std::string_view>{"a", "", "b"}));
 }
 
-// One window of a transition whose reference chain takes `reference` cycles
-// per instruction and whose state adds `extra`, at `ruler` ticks per cycle,
-// in a frame of `frame` ticks; the middle runs ran 10% slower.
-TransitionWindow transition_window(double reference, double extra, double ruler, double frame = 3000) {
-    auto time = [&](double cycles, double at) {
-        return static_cast<std::uint64_t>(frame + transition_length * cycles * loop_iterations * at + 0.5);
+// What a state costs a kind: cycles per change of state at the head of each
+// iteration, per instruction after it, and per instruction with the state
+// set once before the loop.
+struct StateCost {
+    double change;
+    double instruction;
+    double steady;
+};
+
+// One window of a kind after a state whose reference chain takes
+// `reference` cycles per instruction and whose state costs `cost` (`typical`
+// in the middle runs, which ran 10% slower), at `ruler` ticks per cycle, in a
+// frame of `frame` ticks.
+TransitionWindow transition_window(double reference, StateCost cost, double ruler, double frame = 3000,
+                                   std::optional<StateCost> typical = {}) {
+    const double middle = 1.1 * ruler;
+    auto time = [&](double iteration, double at) {
+        return static_cast<std::uint64_t>(frame + iteration * loop_iterations * at + 0.5);
     };
+    auto runs = [&](const StateCost& extra) {
+        std::array<double, transition_run_count> cycles{};
+        cycles[plain_short] = transition_short * reference;
+        cycles[plain_long] = transition_long * reference;
+        cycles[head_short] = cycles[plain_short] + extra.change + transition_short * extra.instruction;
+        cycles[head_long] = cycles[plain_long] + extra.change + transition_long * extra.instruction;
+        cycles[steady_long] = cycles[plain_long] + transition_long * extra.steady;
+        return cycles;
+    };
+    const auto fastest = runs(cost), most = runs(typical.value_or(cost));
     auto ruler_time = [&](ClockChainIndex chain, double at) {
         return static_cast<std::uint64_t>(1000 + clock_chains[chain].length * loop_iterations * at + 0.5);
     };
-    const double middle = 1.1 * ruler;
-    return {{time(reference, ruler), time(reference, middle)},
-            {time(reference + extra, ruler), time(reference + extra, middle)},
-            {ruler_time(add_short, ruler), ruler_time(add_long, ruler)},
-            {ruler_time(add_short, middle), ruler_time(add_long, middle)}};
+    TransitionWindow window{};
+    for (std::size_t run = 0; run < transition_run_count; ++run) {
+        window.runs[run] = {time(fastest[run], ruler), time(most[run], middle)};
+    }
+    window.ruler = {ruler_time(add_short, ruler), ruler_time(add_long, ruler)};
+    window.ruler_middle = {ruler_time(add_short, middle), ruler_time(add_long, middle)};
+    return window;
 }
 
-TEST(TransitionArithmetic, TheExtraIsTheStateRoutinesTimeBeyondTheReferencesPerInstructionTheFrameCancelled) {
+// A table whose first kind alone was measured, after the given states.
+TransitionTable one_kind_after(std::initializer_list<std::size_t> states) {
     TransitionTable table;
     for (TransitionRow& row : table.rows) row.why = "not measured here";
-    TransitionRow& row = table.rows[0];
-    row.why.clear();
-    for (std::size_t state = 0; state < transition_state_count; ++state) row.cells[state].why = "not measured here";
-    // A dirty upper half that costs 28 cycles per instruction, each window at
-    // its own clock; vzeroupper, which costs nothing, in a larger frame.
-    row.cells[2].why.clear();
-    for (double ruler : {0.70, 0.77, 0.73}) row.cells[2].windows.push_back(transition_window(3, 28, ruler));
-    row.cells[1].why.clear();
-    for (double ruler : {0.70, 0.77, 0.73}) row.cells[1].windows.push_back(transition_window(3, 0.02, ruler, 90000));
+    table.rows[0].why.clear();
+    for (TransitionCell& cell : table.rows[0].cells) cell.why = "not measured here";
+    for (std::size_t state : states) table.rows[0].cells[state].why.clear();
+    return table;
+}
+
+TEST(TransitionArithmetic, ACostPerChangeAndACostPerInstructionLandInTheirOwnFigures) {
+    // Like the Intel core: +389 cycles at each change of state, nothing per
+    // instruction after it, nothing once the state stands. Like the AMD one:
+    // nothing per change, +1 per instruction after it and in the steady
+    // state. Each window at its own clock, the frames apart.
+    TransitionTable table = one_kind_after({1, 2, 3});
+    for (double ruler : {0.70, 0.77, 0.73}) {
+        table.rows[0].cells[2].windows.push_back(transition_window(2, {389, 0, 0}, ruler));
+        table.rows[0].cells[3].windows.push_back(transition_window(3, {0, 1, 1}, ruler, 90000));
+        // vzeroupper at the head, a hair apart in the best and typical runs.
+        table.rows[0].cells[1].windows.push_back(
+            transition_window(2, {0.04, 0.002, 0.001}, ruler, 3000, StateCost{0.5, 0, 0}));
+    }
     table = transitions_from(std::move(table));
-    // Whole ticks leave a few ten-thousandths.
-    EXPECT_NEAR(table.rows[0].cells[2].best.lowest, 28, 1e-3);
-    EXPECT_NEAR(table.rows[0].cells[2].best.highest, 28, 1e-3);
-    EXPECT_NEAR(table.rows[0].cells[2].typical.median, 28, 1e-3);
-    EXPECT_TRUE(table.rows[0].cells[2].measurable());
-    EXPECT_NEAR(table.rows[0].cells[1].best.median, 0.02, 1e-4);
-    EXPECT_FALSE(table.rows[0].cells[1].measurable());
-    // The reference's own cycles hold the frame: 3,000 ticks over 49,152
-    // instructions at 0.73.
-    EXPECT_NEAR(table.rows[0].reference.lowest, 3 + 3000 / (12 * 4096 * 0.77), 1e-4);
+    struct Expected {
+        std::size_t state;
+        StateCost best, typical;
+        bool measurable[3];
+    };
+    const Expected cases[] = {
+        {2, {389, 0, 0}, {389, 0, 0}, {true, false, false}},
+        {3, {0, 1, 1}, {0, 1, 1}, {false, true, true}},
+        {1, {0.04, 0.002, 0.001}, {0.5, 0, 0}, {false, false, false}},
+    };
+    for (const Expected& c : cases) {
+        const TransitionCell& cell = table.rows[0].cells[c.state];
+        const double best[] = {c.best.change, c.best.instruction, c.best.steady};
+        const double typical[] = {c.typical.change, c.typical.instruction, c.typical.steady};
+        for (std::size_t figure = 0; figure < transition_figure_count; ++figure) {
+            const std::string name = std::string(transition_states[c.state].name) + " " +
+                                     std::string(transition_figures[figure].name);
+            // Whole ticks leave a few thousandths.
+            EXPECT_NEAR(cell.figures[figure].best.lowest, best[figure], 1e-2) << name;
+            EXPECT_NEAR(cell.figures[figure].best.highest, best[figure], 1e-2) << name;
+            EXPECT_NEAR(cell.figures[figure].typical.median, typical[figure], 1e-2) << name;
+            EXPECT_EQ(cell.figures[figure].measurable(), c.measurable[figure]) << name;
+        }
+    }
+    // The reference's cycles per instruction, its frame cancelled between its
+    // two lengths, over every cell's windows.
+    EXPECT_NEAR(table.rows[0].reference.lowest, 2, 1e-4);
+    EXPECT_NEAR(table.rows[0].reference.highest, 3, 1e-4);
+}
+
+TEST(TransitionArithmetic, AWindowWhoseRulerCannotConvertIsLeftOut) {
+    TransitionTable table = one_kind_after({2});
+    std::vector<TransitionWindow>& windows = table.rows[0].cells[2].windows;
+    for (double ruler : {0.70, 0.77}) windows.push_back(transition_window(2, {389, 0, 0}, ruler));
+    windows.push_back(transition_window(2, {1, 1, 1}, 0.8));
+    windows.back().ruler.longer = windows.back().ruler.shorter;
+    table = transitions_from(std::move(table));
+    EXPECT_NEAR(table.rows[0].cells[2].figures[per_change].best.lowest, 389, 1e-2);
+    EXPECT_NEAR(table.rows[0].cells[2].figures[per_instruction].best.highest, 0, 1e-2);
+}
+
+// Twelve runs of `routine` in the window, each as fast as its fastest run
+// but for the first `fast` runs, `faster` cycles an iteration faster still.
+void keep_transition_runs(TransitionWindow& window, TransitionRun routine, std::uint32_t fast, double faster) {
+    const std::uint64_t each = window.runs[routine].minimum;
+    std::vector<std::uint64_t>& runs = window.every_run[routine];
+    runs.assign(12, each);
+    const double ticks = faster * loop_iterations * ticks_per_cycle(window.ruler);
+    for (std::uint32_t r = 0; r < fast; ++r) runs[r] = each - static_cast<std::uint64_t>(ticks + 0.5);
+    window.runs[routine] = summary_of(runs);
+}
+
+TEST(TransitionModes, EachFigureJudgesTheRunsOfItsOwnRoutine) {
+    // +389 per change and +2 per instruction in the steady state, twelve
+    // windows of twelve runs. Half the runs of the long chain at the head
+    // save 6 cycles an iteration in two windows: a mode of its own per change
+    // of state, half a cycle per instruction, which is one mode. Three runs
+    // of the steady chain save all of its 24 in three other windows.
+    TransitionTable table = one_kind_after({2});
+    for (std::size_t w = 0; w < 12; ++w) {
+        TransitionWindow window = transition_window(2, {389, 0, 2}, 0.70 + 0.01 * static_cast<double>(w % 3));
+        // Its middle runs as fast as its fastest.
+        for (RunSummary& runs : window.runs) runs.median = runs.minimum;
+        window.ruler_middle = window.ruler;
+        keep_transition_runs(window, head_long, w == 2 || w == 7 ? 6 : 0, 6);
+        keep_transition_runs(window, steady_long, w == 4 || w == 9 || w == 10 ? 3 : 0, 24);
+        table.rows[0].cells[2].windows.push_back(std::move(window));
+    }
+    table = transitions_from(std::move(table));
+    const TransitionCell& cell = table.rows[0].cells[2];
+    const Modes& change = cell.figures[per_change].modes;
+    EXPECT_TRUE(change.bimodal());
+    EXPECT_EQ(change.fast_runs, 12u);
+    EXPECT_EQ(change.runs, 144u);
+    EXPECT_NEAR(change.fast, 383, 1e-2);
+    const Modes& instruction = cell.figures[per_instruction].modes;
+    EXPECT_FALSE(instruction.bimodal());
+    EXPECT_EQ(instruction.fast_runs, 0u);
+    EXPECT_EQ(instruction.runs, 144u);
+    const Modes& steady = cell.figures[steady_per_instruction].modes;
+    EXPECT_TRUE(steady.bimodal());
+    EXPECT_EQ(steady.fast_runs, 9u);
+    EXPECT_NEAR(steady.fast, 0, 1e-2);
+    // The text marks each bimodal figure and gives its two modes beneath;
+    // the steady figure's fast windows put their best at zero.
+    MatrixResults results = results_of(scripted_matrix({pand}, {0.7}, [](ChainPair, std::size_t) {
+        return std::pair{1.0, 1.0};
+    }));
+    results.transitions = table;
+    const std::string report = matrix_report(results, calibration_from({}, {0, 0}, {1, 1}));
+    const std::string next_line(line_break);
+    EXPECT_EQ(section(report, "    dirty YMM", "    dirty ZMM"),
+              "    dirty YMM upper half                 +389.0*~ +389.0    +0.00    +0.00    +2.00 ~  +2.00" +
+                  next_line + "      per change of state, two modes: fast +383.0 in 8.3% of runs, typical +389.0" +
+                  next_line + "      per instruction, steady state, two modes: fast +0.00 in 6.3% of runs, typical "
+                              "+2.00" + next_line);
 }
 
 TEST(TransitionMeasurement, TimesOnlyWhatTheProcessorCanRunTheReferenceAndTheRulerInEveryTurn) {
     static std::string calls;
     calls.clear();
     static std::uint64_t stamp;
-    static TimedRun routines[transition_kind_count][transition_state_count];
+    static TimedRun routines[transition_kind_count][transition_state_count][transition_placement_count];
     static ClockChain ruler[clock_chain_count];
-    static void (*leave)() = [] {
+    // Every run lasts as many ticks as the number its routine leaves.
+    static void (*leave)(std::uint64_t) = [](std::uint64_t ticks) {
         measurement_state.start = stamp;
-        measurement_state.end = stamp + 1000;
+        measurement_state.end = stamp + ticks;
         stamp += 1'000'000;
     };
     for (auto& kind : routines) {
-        for (TimedRun& routine : kind) routine = [] { calls += '!'; leave(); };
+        for (auto& state : kind) {
+            for (TimedRun& routine : state) routine = [] { calls += '!'; leave(1); };
+        }
     }
-    routines[0][0] = [] { calls += 'a'; leave(); };
-    routines[0][1] = [] { calls += 'b'; leave(); };
-    routines[0][2] = [] { calls += 'c'; leave(); };
-    routines[1][0] = [] { calls += 'd'; leave(); };
-    routines[1][1] = [] { calls += 'e'; leave(); };
-    routines[1][2] = [] { calls += 'f'; leave(); };
-    routines[2][0] = [] { calls += 'g'; leave(); };
-    routines[2][1] = [] { calls += 'h'; leave(); };
-    routines[2][2] = [] { calls += 'i'; leave(); };
+    // The first kind's reference at both lengths, then the clean state's and
+    // the dirty YMM state's routines: at the head of 4, of 12, and before.
+    routines[0][0][0] = [] { calls += 'a'; leave(10); };
+    routines[0][0][1] = [] { calls += 'A'; leave(11); };
+    routines[0][1][0] = [] { calls += 'b'; leave(20); };
+    routines[0][1][1] = [] { calls += 'B'; leave(21); };
+    routines[0][1][2] = [] { calls += 's'; leave(22); };
+    routines[0][2][0] = [] { calls += 'c'; leave(30); };
+    routines[0][2][1] = [] { calls += 'C'; leave(31); };
+    routines[0][2][2] = [] { calls += 't'; leave(32); };
+    // The other kinds run any of theirs alike.
+    for (std::size_t kind = 1; kind < 3; ++kind) {
+        for (std::size_t state = 0; state < 3; ++state) {
+            for (TimedRun& routine : routines[kind][state]) routine = [] { calls += '.'; leave(2); };
+        }
+    }
     std::copy(std::begin(clock_chains), std::end(clock_chains), ruler);
-    ruler[add_short].run = [] { calls += 'r'; leave(); };
-    ruler[add_long].run = [] { calls += 'R'; leave(); };
+    ruler[add_short].run = [] { calls += 'r'; leave(1000); };
+    ruler[add_long].run = [] { calls += 'R'; leave(3000); };
     std::size_t progress = 0;
     const TransitionSettings settings{{2, 1}};
     const TransitionTable table = measure_transitions(settings, avx2_core, [&] { ++progress; }, routines, ruler);
     // No AVX-512: the ZMM states and the EVEX kind are never run.
-    EXPECT_EQ(calls, "abrR" "acrR" "derR" "dfrR" "ghrR" "girR" "abrR" "acrR" "derR" "dfrR" "ghrR" "girR");
+    const std::string pass = "aAbBsrR" "aAcCtrR" ".....rR" ".....rR" ".....rR" ".....rR";
+    EXPECT_EQ(calls, pass + pass);
     EXPECT_EQ(progress, transition_window_count(settings, avx2_core));
     EXPECT_EQ(progress, 12u);
     EXPECT_EQ(table.rows[3].why, "the processor has no AVX-512 Foundation");
     EXPECT_EQ(table.rows[0].cells[3].why, "the processor has no AVX-512 Foundation");
     EXPECT_TRUE(table.rows[0].cells[3].windows.empty());
     EXPECT_EQ(table.rows[1].cells[2].windows.size(), 2u);
+    // Each routine's runs land in their place in the window.
+    const TransitionWindow& window = table.rows[0].cells[2].windows[1];
+    std::vector<std::uint64_t> minimums;
+    for (const RunSummary& runs : window.runs) minimums.push_back(runs.minimum);
+    EXPECT_EQ(minimums, (std::vector<std::uint64_t>{10, 11, 30, 31, 32}));
+    EXPECT_EQ(window.ruler.longer, 3000u);
+    EXPECT_EQ(window.ruler_middle.shorter, 1000u);
     if (sizeof(void*) < 8) {
         EXPECT_EQ(why_no_transition(0, 4, avx512_core), "a 32-bit program has no zmm16-31");
     } else {
@@ -678,13 +902,21 @@ TEST(MatrixReport, SaysWhyAFamilyWasNotMeasuredAndShowsTheTransitions) {
     results.families.push_back({{&families[3], FamilyStatus::unsupported, "the processor has no AVX-512 Foundation",
                                  {}, {}},
                                 {}});
-    TransitionRow& row = results.transitions.rows[0];
-    row.why.clear();
-    row.cells[1].why.clear();
-    row.cells[2].why.clear();
-    row.cells[3].why = row.cells[4].why = "the processor has no AVX-512 Foundation";
-    row.cells[1].windows.push_back(transition_window(3, 0.001, 0.7, 0));
-    row.cells[2].windows.push_back(transition_window(3, 28.25, 0.7, 0));
+    // The first kind on a core that pays +389 per change of state, the
+    // second on one that pays +1 per instruction, in the steady state too.
+    results.transitions = one_kind_after({1, 2});
+    for (std::size_t kind : {0, 1}) {
+        TransitionRow& row = results.transitions.rows[kind];
+        row.why.clear();
+        for (std::size_t state : {1, 2}) row.cells[state].why.clear();
+        row.cells[3].why = row.cells[4].why = "the processor has no AVX-512 Foundation";
+        for (double ruler : {0.7, 0.75}) {
+            row.cells[1].windows.push_back(transition_window(3, {0.001, 0.001, 0}, ruler, 0));
+            row.cells[2].windows.push_back(kind == 0 ? transition_window(2, {389, 0, 0}, ruler, 0, StateCost{389.4, 0.01, 0})
+                                                     : transition_window(3, {0, 1, 1}, ruler, 0, StateCost{0, 1.25, 1}));
+        }
+    }
+    results.transitions.rows[0].cells[2].windows.push_back(transition_window(2, {389, -0.2, 0}, 0.7, 0));
     results.transitions = transitions_from(std::move(results.transitions));
     const std::string report = matrix_report(results, calibration_from({}, {0, 0}, {1, 1}));
     const std::string next_line(line_break);
@@ -695,40 +927,122 @@ TEST(MatrixReport, SaysWhyAFamilyWasNotMeasuredAndShowsTheTransitions) {
     EXPECT_EQ(section(report, "avx512:", "transitions"),
               "avx512: AVX-512, 512 bits on ZMM: unsupported, the processor has no AVX-512 Foundation" + next_line +
                   next_line);
-    EXPECT_EQ(section(report, "  legacy SSE", "  VEX, 128"),
-              "  legacy SSE, 128 bits, addps xmm0, xmm1, 3.00 cycles per instruction with no state write:" + next_line +
-                  "                                        per instruction   per iteration" + next_line +
-                  "                                           best  typical            best" + next_line +
-                  "    after vzeroupper (the control)        +0.00    +0.00            +0.0" + next_line +
-                  "    dirty YMM upper half                 +28.25*  +28.25          +339.0" + next_line +
-                  "    dirty ZMM upper half                n/a, the processor has no AVX-512 Foundation" + next_line +
-                  "    dirty zmm16-31                      n/a, the processor has no AVX-512 Foundation" + next_line);
-    EXPECT_NE(report.find("  VEX, 128 bits, vaddps xmm0, xmm0, xmm1: unsupported, not measured here"),
+    // Each figure in its own column: the first kind's cost per change, the
+    // second kind's per instruction, after a change and in the steady state.
+    const std::string heads = "                                          per change        per instruction   per "
+                              "instruction," + next_line +
+                              "                                          of state          after a change    steady "
+                              "state" + next_line +
+                              "                                           best  typical     best  typical     best  "
+                              "typical" + next_line;
+    const std::string unsupported = "    dirty ZMM upper half                n/a, the processor has no AVX-512 "
+                                    "Foundation" + next_line +
+                                    "    dirty zmm16-31                      n/a, the processor has no AVX-512 "
+                                    "Foundation" + next_line;
+    EXPECT_EQ(section(report, "  legacy SSE", "  VEX, 256"),
+              "  legacy SSE, 128 bits, addps xmm0, xmm1, 2.00 cycles per instruction with no state write:" + next_line +
+                  heads +
+                  "    after vzeroupper (the control)         +0.0     +0.0    +0.00    +0.00    +0.00    +0.00" +
+                  next_line +
+                  "    dirty YMM upper half                 +389.0*  +389.4    +0.00    +0.01    +0.00    +0.00" +
+                  next_line + unsupported +
+                  "  VEX, 128 bits, vaddps xmm0, xmm0, xmm1, 3.00 cycles per instruction with no state write:" +
+                  next_line + heads +
+                  "    after vzeroupper (the control)         +0.0     +0.0    +0.00    +0.00    +0.00    +0.00" +
+                  next_line +
+                  "    dirty YMM upper half                   +0.0     +0.0    +1.00*   +1.25    +1.00*   +1.00" +
+                  next_line + unsupported);
+    EXPECT_NE(report.find("  EVEX, 512 bits, vaddps zmm0, zmm0, zmm1: unsupported, not measured here"),
               std::string::npos);
+}
+
+// The keys of a JSON object, in order.
+std::vector<std::string> keys_of(const Json& object) {
+    std::vector<std::string> keys;
+    for (const auto& [key, _] : object.items()) keys.push_back(key);
+    return keys;
+}
+
+TEST(MatrixJson, GivesEachTransitionFigureItsOwnObjectAndEveryRoutinesRunsWindowByWindow) {
+    // The dirty YMM upper half costs +389 per change, the dirty ZMM one +1
+    // per instruction, after a change and in the steady state.
+    MatrixResults results = results_of(scripted_matrix({pand}, {0.7}, [](ChainPair, std::size_t) {
+        return std::pair{1.0, 1.0};
+    }));
+    results.transitions = one_kind_after({2, 3});
+    for (double ruler : {0.7, 0.75}) {
+        results.transitions.rows[0].cells[2].windows.push_back(transition_window(2, {389, 0, 0}, ruler));
+        results.transitions.rows[0].cells[3].windows.push_back(transition_window(2, {0, 1, 1}, ruler));
+    }
+    results.transitions = transitions_from(std::move(results.transitions));
+    const Json transitions = matrix_json(results, calibration_from({}, {0, 0}, {1, 1}))["transitions"];
+    EXPECT_EQ(keys_of(transitions), (std::vector<std::string>{"short_chain", "long_chain", "steady_chain", "windows",
+                                                              "turns", "figures", "states", "kinds"}));
+    // Each figure names the routine whose runs its modes judge and the parts
+    // of an iteration a run is spread over.
+    EXPECT_EQ(transitions["figures"], Json::parse(R"([
+        {"name": "per_change", "title": "per change of state", "modes_from": "head_long", "modes_parts": 1},
+        {"name": "per_instruction", "title": "per instruction after a change", "modes_from": "head_long",
+         "modes_parts": 12},
+        {"name": "steady_per_instruction", "title": "per instruction, steady state", "modes_from": "steady",
+         "modes_parts": 12}])"));
+    const Json& states = transitions["kinds"][0]["states"];
+    EXPECT_EQ(states[0], Json({{"state", "clean"}, {"status", "unsupported"}, {"why", "not measured here"}}));
+    EXPECT_EQ(keys_of(states[1]), (std::vector<std::string>{"state", "status", "per_change", "per_instruction",
+                                                            "steady_per_instruction", "windows"}));
+    EXPECT_EQ(keys_of(states[1]["per_change"]), (std::vector<std::string>{"cycles", "cycles_lowest", "cycles_highest",
+                                                                          "typical", "typical_lowest",
+                                                                          "typical_highest", "measurable", "bimodal",
+                                                                          "fast", "fast_share", "fast_runs", "runs"}));
+    // Each figure in its own object, the dirty YMM state's then the ZMM one's.
+    const double expected[2][3] = {{389, 0, 0}, {0, 1, 1}};
+    for (std::size_t which = 0; which < 2; ++which) {
+        for (std::size_t figure = 0; figure < transition_figure_count; ++figure) {
+            const Json& entry = states[which + 1][std::string(transition_figures[figure].name)];
+            EXPECT_NEAR(entry["cycles"].get<double>(), expected[which][figure], 1e-2) << which << figure;
+            EXPECT_EQ(entry["measurable"], expected[which][figure] != 0) << which << figure;
+        }
+    }
+    // Every routine's fastest and middle runs, and the ruler's.
+    const std::vector<TransitionWindow>& windows = results.transitions.rows[0].cells[2].windows;
+    EXPECT_EQ(keys_of(states[1]["windows"]),
+              (std::vector<std::string>{"reference_short_minimums", "reference_short_medians",
+                                        "reference_long_minimums", "reference_long_medians", "head_short_minimums",
+                                        "head_short_medians", "head_long_minimums", "head_long_medians",
+                                        "steady_minimums", "steady_medians", "ruler_minimums", "ruler_medians"}));
+    EXPECT_EQ(states[1]["windows"]["steady_medians"],
+              Json::array({windows[0].runs[steady_long].median, windows[1].runs[steady_long].median}));
 }
 
 TEST(MatrixReport, AFigureAHairBelowZeroReadsAsPlusZero) {
     // pand <-> mulps saves 0.04 cycles per round trip, and a dirty YMM upper
-    // half 0.004 per instruction, 0.048 per iteration: all round to zero,
-    // which the report signs as it signs every zero.
+    // half 0.04 per change of state and 0.004 per instruction, after a change
+    // and in the steady state: all round to zero, which the report signs as
+    // it signs every zero.
     const PenaltyMatrix matrix = scripted_matrix({pand, mulps}, {0.7}, [](ChainPair pair, std::size_t) {
         const double cycles = pair.first != pair.second ? (1.0 + 4.0 - 0.04) / 2 : pair.first == pand ? 1.0 : 4.0;
         return std::pair{cycles, cycles};
     });
     ASSERT_NEAR(matrix.round_trips[sse_table.chain_index({pand, mulps})].best.median, -0.04, 1e-3);
     MatrixResults results = results_of(matrix);
-    TransitionRow& row = results.transitions.rows[0];
-    row.why.clear();
-    for (std::size_t state = 1; state < transition_state_count; ++state) row.cells[state].why = "not measured here";
-    row.cells[2].why.clear();
-    row.cells[2].windows.push_back(transition_window(3, -0.004, 0.7, 0));
+    results.transitions = one_kind_after({2});
+    results.transitions.rows[0].cells[2].windows.push_back(transition_window(3, {-0.04, -0.004, -0.004}, 0.7, 0));
     results.transitions = transitions_from(std::move(results.transitions));
     const std::string report = matrix_report(results, calibration_from({}, {0, 0}, {1, 1}));
     const std::string next_line(line_break);
     EXPECT_EQ(section(report, "               pand", "crossings"),
               "               pand" + next_line + "  mulps       +0.0" + next_line + next_line);
     EXPECT_EQ(section(report, "    dirty YMM", next_line),
-              "    dirty YMM upper half                  +0.00    +0.00            +0.0");
+              "    dirty YMM upper half                   +0.0     +0.0    +0.00    +0.00    +0.00    +0.00");
+}
+
+TEST(ProcessorName, IsTheBrandStringTrimmedOrAStandInThatIsNotEmpty) {
+    EXPECT_EQ(processor_name_of(nullptr, "  Intel(R) Xeon(R) CPU @ 2.10GHz   "), "Intel(R) Xeon(R) CPU @ 2.10GHz");
+    EXPECT_EQ(processor_name_of(nullptr, "AMD EPYC 7B13"), "AMD EPYC 7B13");
+    EXPECT_EQ(processor_name_of("", "AMD EPYC 7B13"), "AMD EPYC 7B13");
+    EXPECT_EQ(processor_name_of("Evil \"Turin\"", "AMD EPYC 7B13"), "Evil \"Turin\"");
+    EXPECT_EQ(processor_name_of(nullptr, "    "), "unknown processor");
+    EXPECT_EQ(processor_name_of(nullptr, ""), "unknown processor");
 }
 
 }  // namespace

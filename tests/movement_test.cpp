@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,8 @@ TEST(MovementChains, HoldTheirStepsInTheTimedFrame) {
             const ChainRoutines& routines = named.table.routines[cell];
             for (const auto& [routine, steps] :
                  {std::pair{routines.shorter, short_steps}, std::pair{routines.longer, long_steps}}) {
+                EXPECT_EQ(reinterpret_cast<std::uintptr_t>(code_of(routine)) % 64, 0u)
+                    << named.family << ": " << cell_text(named.table, cell) << ", " << steps << " steps";
                 const Bytes expected = expected_routine(named.table, routine, cell, steps);
                 EXPECT_EQ(hex(Bytes(code_of(routine), code_of(routine) + expected.size())), hex(expected))
                     << named.family << ": " << cell_text(named.table, cell) << ", " << steps << " steps";
@@ -109,12 +113,98 @@ TEST(MovementChains, StepsStoreTheWholeRegisterAndLoadThePartsTheirNamesSay) {
     // and 12; sixteen of them on ZMM, the last at 60.
     EXPECT_EQ(hex(body_bytes(movement_step(sse_widths, width_cells[8]))),
               "66 0F 7E C2 89 13 89 53 04 89 53 08 89 53 0C 66 0F 6F 13 66 0F EB C2");
-    EXPECT_EQ(hex(body_bytes(movement_step(evex512_widths, width_cells[8]))).substr(3 * 48, 8), "89 53 3C");
+    EXPECT_EQ(hex(body_bytes(movement_step(evex512_widths, width_cells[8]))).substr(3 * 50, 8), "89 53 3C");
     // The high half at byte 8, 16 and 32; the lane below the middle.
     EXPECT_EQ(hex(body_bytes(movement_step(sse_widths, width_cells[2]))), "66 0F 7F 03 F3 0F 7E 53 08 66 0F EB C2");
     EXPECT_EQ(hex(body_bytes(movement_step(vex256_widths, width_cells[3]))), "C5 FD 7F 03 C5 F9 6E 53 0C C5 FD EB C2");
+    // On ZMM every narrow move is EVEX, the high half's load included
+    // (vmovdqa32 ymm2, [ebx+32], its displacement counted in 32 bytes); the
+    // VEX load of the high half is a cell of its own.
     EXPECT_EQ(hex(body_bytes(movement_step(evex512_widths, width_cells[2]))),
+              "62 F1 7D 48 7F 03 62 F1 7D 28 6F 53 01 62 F1 7D 48 EB C2");
+    EXPECT_EQ(hex(body_bytes(movement_step(evex512_widths, evex512_width_cells[13]))),
               "62 F1 7D 48 7F 03 C5 FD 6F 53 20 62 F1 7D 48 EB C2");
+    for (std::size_t cell = 1; cell + 1 < std::size(evex512_width_cells); ++cell) {
+        for (const Instruction& instruction : movement_step(evex512_widths, evex512_width_cells[cell])) {
+            const std::uint8_t first = instruction.encoding().bytes[0];
+            EXPECT_TRUE(first == 0x62 || first == 0x89 || first == 0x8B) << cell_text(evex512_widths, cell);
+        }
+    }
+}
+
+// The bytes past EBX that each memory operand of a side's instructions
+// reaches, in order: [ebx] (ModRM 00 rr 011) or [ebx + disp8] (01 rr 011).
+// An EVEX form's disp8 counts in units of what it moves: 4 bytes for
+// vmovd, the vector's length (EVEX.L'L) for vmovdqa32.
+std::vector<int> displacements(const MovementSide& side) {
+    std::vector<int> reached;
+    for (std::size_t i = 0; i < side.size(); ++i) {
+        const std::uint8_t* bytes = side.forms[i]->encoding.bytes;
+        const std::size_t n = side.forms[i]->encoding.size;
+        int scale = 1;
+        if (bytes[0] == 0x62) {
+            const std::uint8_t opcode = bytes[4];
+            scale = opcode == 0x6E || opcode == 0x7E ? 4 : 16 << ((bytes[3] >> 5) & 3);
+        }
+        if ((bytes[n - 2] & 0xC7) == 0x43) {
+            reached.push_back(scale * bytes[n - 1]);
+        } else if ((bytes[n - 1] & 0xC7) == 0x03) {
+            reached.push_back(0);
+        }
+    }
+    return reached;
+}
+
+int number_word(const std::string& word) {
+    const std::string words[] = {"one", "two", "four", "eight", "sixteen"};
+    const int numbers[] = {1, 2, 4, 8, 16};
+    for (std::size_t i = 0; i < std::size(words); ++i) {
+        if (word == words[i]) return numbers[i];
+    }
+    return 0;
+}
+
+// What a title says its side reaches: "two 64-bit stores" 0 and 8, "high
+// 128 bits" 16, "32 bits at byte 12" 12, a whole or low load 0.
+std::vector<int> titled_reach(std::string_view title) {
+    std::cmatch parts;
+    const std::string text(title);
+    if (std::regex_match(text.c_str(), parts, std::regex(R"((\w+) (\d+)-bit stores?( of EDX)?)"))) {
+        std::vector<int> reached;
+        for (int i = 0; i < number_word(parts[1].str()); ++i) reached.push_back(i * std::stoi(parts[2].str()) / 8);
+        return reached;
+    }
+    // The ZMM table's VEX load of the high half says so.
+    if (std::regex_match(text.c_str(), parts, std::regex(R"((?:VEX )?high (\d+)(?: bits|, ZMM dirty))")))
+        return {std::stoi(parts[1].str()) / 8};
+    if (std::regex_match(text.c_str(), parts, std::regex(R"(\d+ bits at byte (\d+))")))
+        return {std::stoi(parts[1].str())};
+    if (std::regex_match(text.c_str(), parts, std::regex(R"((low )?\d+ bits( into EDX)?)"))) return {0};
+    return {};
+}
+
+TEST(MovementChains, TheWidthsTitlesNameTheBytesThatTheirStoresAndLoadsReach) {
+    for (const NamedTable& named : tables) {
+        if (named.table.name != "widths") continue;
+        for (std::span<const MovementSide> sides : {named.table.stores, named.table.loads}) {
+            for (const MovementSide& side : sides) {
+                EXPECT_FALSE(titled_reach(side.title).empty()) << side.title;
+                EXPECT_EQ(displacements(side), titled_reach(side.title)) << named.family << ": " << side.title;
+            }
+        }
+        // The parts stored add up to the whole register.
+        const std::string whole = std::to_string(8 * named.table.width) + "-bit";
+        EXPECT_EQ(named.table.stores[0].title, "one " + whole + " store");
+        EXPECT_EQ(named.table.loads[0].title, std::to_string(8 * named.table.width) + " bits");
+        for (const char* parts : {"halves", "quarters", "edx"}) {
+            const auto side = std::find_if(named.table.stores.begin(), named.table.stores.end(),
+                                           [&](const MovementSide& store) { return store.name == parts; });
+            ASSERT_NE(side, named.table.stores.end());
+            const std::vector<int> reached = displacements(*side);
+            EXPECT_EQ(static_cast<std::uint32_t>(reached.back() + (reached[1] - reached[0])), named.table.width)
+                << named.family << ": " << side->title;
+        }
+    }
 }
 
 // After any run of a chain the processor can run, register 0 holds the
@@ -158,6 +248,7 @@ constexpr CpuidAnswers avx_only{sse41_bit | avx_bit, sse2_bit, 0, 0x07};
 constexpr CpuidAnswers avx2_core{sse41_bit | avx_bit | fma_bit, sse2_bit, avx2_bit, 0x07};
 constexpr CpuidAnswers avx512_core{sse41_bit | avx_bit | fma_bit, sse2_bit, avx2_bit | f_bit | dq_bit | bw_bit | vl_bit,
                                    0xE7};
+constexpr CpuidAnswers without_vl{avx512_core.leaf1_ecx, sse2_bit, avx2_bit | f_bit | dq_bit | bw_bit, 0xE7};
 // The processor has AVX-512, but the system saves only the YMM state.
 constexpr CpuidAnswers zmm_not_saved{avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx, 0x07};
 
@@ -186,7 +277,11 @@ TEST(MovementPlans, EveryFamilyTheProcessorHasIsMeasuredAndTheOthersSayWhy) {
               "avx2: types 72 widths 13\navx512: the processor has no AVX-512 Foundation\n");
     EXPECT_EQ(movement_planned(avx512_core),
               "sse: types 72 widths 13\navx: every avx movement chain is measured in avx2's tables\n"
-              "avx2: types 72 widths 13\navx512: types 72 widths 13\n");
+              "avx2: types 72 widths 13\navx512: types 72 widths 14\n");
+    // AVX-512 without VL: the 256- and 128-bit EVEX moves are left out, the
+    // 32-bit ones and the VEX load of the high half stay.
+    EXPECT_EQ(movement_planned(without_vl, {{"avx512"}, {}}),
+              "avx512: types 72 widths 10 without 4 (the processor has no AVX-512 VL)\n");
     EXPECT_EQ(movement_planned(zmm_not_saved, {{"avx512"}, {}}),
               "avx512: the processor has AVX-512 Foundation, but the operating system does not save its registers\n");
     // AVX alone: the single subtraction's grid; the integer one and the
@@ -194,8 +289,11 @@ TEST(MovementPlans, EveryFamilyTheProcessorHasIsMeasuredAndTheOthersSayWhy) {
     EXPECT_EQ(movement_planned(avx_only, {{"avx", "avx2"}, {}}), "avx: types 36\navx2: the processor has no AVX2\n");
     // Named, avx is measured beside avx2.
     EXPECT_EQ(movement_planned(avx2_core, {{"avx", "avx2"}, {}}), "avx: types 36\navx2: types 72 widths 13\n");
-    // The listing plans what the processor cannot run.
-    EXPECT_EQ(movement_planned(sse2_only, {{"avx512"}, {}, true}), "avx512: types 72 widths 13\n");
+    // The listing plans what the processor cannot run, and lists avx's
+    // chains apart from avx2's.
+    EXPECT_EQ(movement_planned(sse2_only, {{"avx512"}, {}, true}), "avx512: types 72 widths 14\n");
+    EXPECT_EQ(movement_planned(avx2_core, {{}, {}, true}),
+              "sse: types 72 widths 13\navx: types 36\navx2: types 72 widths 13\navx512: types 72 widths 14\n");
 }
 
 TEST(MovementPlans, NamesChooseCellsWithTheirReferencesAndOnlyThePartsAsked) {
@@ -233,15 +331,22 @@ ChainWindow step_window(double cycles, double ruler, double typical = 0, double 
 }
 
 // The SSE widths table measured in windows at `rulers`: the reference step
-// takes 11 cycles, and each other cell `cycles(cell, window)`.
+// takes 11 cycles, and each other cell `cycles(cell, window)`. The cell
+// `with_runs` keeps twelve runs of its long routine in every window: the
+// fastest, and eleven that take the middle run's time.
 template <typename Cycles>
-MovementResult scripted_widths(const std::vector<double>& rulers, const std::vector<std::size_t>& cells,
-                               Cycles cycles) {
+MovementResult scripted_widths(const std::vector<double>& rulers, const std::vector<std::size_t>& cells, Cycles cycles,
+                               std::size_t with_runs = std::size(width_cells)) {
     std::vector<std::vector<ChainWindow>> windows(std::size(width_cells));
     for (std::size_t w = 0; w < rulers.size(); ++w) {
         for (std::size_t cell : cells) {
             const auto [best, typical] = cycles(cell, w);
-            windows[cell].push_back(step_window(best, rulers[w], typical));
+            ChainWindow window = step_window(best, rulers[w], typical);
+            if (cell == with_runs) {
+                window.longer_runs.assign(12, window.longer.median);
+                window.longer_runs[0] = window.longer.minimum;
+            }
+            windows[cell].push_back(std::move(window));
         }
     }
     return movement_from({&sse_widths, cells, {}}, {{static_cast<std::uint32_t>(rulers.size()), 12}},
@@ -268,8 +373,9 @@ TEST(MovementArithmetic, AStepIsTheLongRoutinesExtraStepAndACellItsExtraOverTheR
 
 TEST(MovementArithmetic, ACellWhoseWindowsAllCostButSpreadWidelyCostsAndABimodalOneIsMarked) {
     // Halves cost +1 to +9 from window to window: every window costs. EDX's
-    // stores cost +0.2 at best but +4 in most runs: bimodal. The high half
-    // saves 0.05 in one window and costs 0.3 in another: nothing.
+    // stores cost +0.2 in the fastest run of every window but +4 in the
+    // others: bimodal. The high half saves 0.05 in one window and costs 0.3
+    // in another: nothing.
     const double halves[] = {1, 5, 9, 3, 7};
     const double high[] = {-0.05, 0.3, 0.1, 0.1, 0.2};
     const MovementResult result =
@@ -278,7 +384,7 @@ TEST(MovementArithmetic, ACellWhoseWindowsAllCostButSpreadWidelyCostsAndABimodal
             if (cell == 8) return std::pair{11.2, 15.0};
             if (cell == 2) return std::pair{11 + high[w], 11 + high[w]};
             return std::pair{11.0, 11.0};
-        });
+        }, 8);
     EXPECT_NEAR(result.figures[6].extra_best.median, 5, 1e-3);
     EXPECT_TRUE(result.figures[6].measurable());
     EXPECT_FALSE(result.figures[6].bimodal());
@@ -300,6 +406,78 @@ TEST(MovementArithmetic, ACellWhoseWindowsAllCostButSpreadWidelyCostsAndABimodal
                           next_line +
                           "  four 32-bit stores of EDX     -> 128 bits                 11.20    15.00    +0.2*~   "
                           "+4.0" +
+                          next_line + "      two modes: fast +0.2 in 8.3% of runs, typical +4.0" + next_line),
+              std::string::npos)
+        << report;
+}
+
+TEST(MovementArithmetic, AWindowCountsOnlyWhereTheCellsRulerAndItsReferencesBothConvert) {
+    // Two stores of halves cost 6 more in window 0 and 7 more in window 3;
+    // in window 1 the reference's ruler went backwards, in window 2 the
+    // cell's, and neither of those windows may count towards the extra.
+    std::vector<std::vector<ChainWindow>> windows(std::size(width_cells));
+    for (double step : {11.0, 11.0, 11.0, 12.0}) windows[0].push_back(step_window(step, 0.55));
+    for (double step : {17.0, 40.0, 3.0, 19.0}) windows[6].push_back(step_window(step, 0.55));
+    for (auto [cell, w] : {std::pair{0, 1}, std::pair{6, 2}}) {
+        RulerTimes& ruler = windows[cell][w].ruler;
+        std::swap(ruler.shorter, ruler.longer);
+    }
+    const MovementResult result = movement_from({&sse_widths, {0, 6}, {}}, {{4, 12}}, std::move(windows));
+    const MovementFigures& halves = result.figures[6];
+    EXPECT_NEAR(halves.extra_best.lowest, 6.0, 1e-3);
+    EXPECT_NEAR(halves.extra_best.highest, 7.0, 1e-3);
+    EXPECT_NEAR(halves.extra_typical.highest, 7.0, 1e-3);
+    // The cell's own step, over its own usable windows.
+    EXPECT_NEAR(halves.best.highest, 40.0, 1e-3);
+    EXPECT_NEAR(halves.best.lowest, 17.0, 1e-3);
+}
+
+TEST(MovementArithmetic, TheMarksAreJudgedOnTheExtraOverTheReferenceNotOnTheCellsOwnStep) {
+    // The reference runs at two speeds itself, 11 cycles at best and 14 in
+    // most runs. The high half costs 1 more in both: its own step is
+    // bimodal, its extra is not. The lane costs 0.05 at best but 0.5 in
+    // most runs: its typical extra lies beyond the resolution, its best
+    // does not. The low half costs 0.3 at best and nothing in most runs.
+    const MovementResult result = scripted_widths({0.55, 0.6, 0.58}, {0, 1, 2, 3}, [](std::size_t cell, std::size_t) {
+        if (cell == 1) return std::pair{11.3, 14.0};
+        if (cell == 2) return std::pair{12.0, 15.0};
+        if (cell == 3) return std::pair{11.05, 14.5};
+        return std::pair{11.0, 14.0};
+    });
+    const MovementFigures &low = result.figures[1], &high = result.figures[2], &lane = result.figures[3];
+    EXPECT_TRUE(high.measurable());
+    EXPECT_FALSE(high.bimodal());
+    EXPECT_FALSE(lane.measurable());
+    EXPECT_FALSE(lane.bimodal());
+    EXPECT_TRUE(low.measurable());
+    EXPECT_FALSE(low.bimodal());
+}
+
+TEST(MovementReport, TheThirtyTwoBitCellsCountAgainstTheThirtyTwoBitReferenceWhichSaysSoOnItsLine) {
+    // The whole store and load take 11 cycles a step, the 32-bit ones 5;
+    // through EDX on one side 7 or 8, on both 9.
+    const MovementResult result = scripted_widths({0.55, 0.6}, {0, 9, 10, 11, 12}, [](std::size_t cell, std::size_t) {
+        const double steps[] = {11, 0, 0, 0, 0, 0, 0, 0, 0, 5, 7, 8, 9};
+        return std::pair{steps[cell], steps[cell]};
+    });
+    const std::string next_line(line_break);
+    const std::string report =
+        movement_report({{{&families[0], FamilyStatus::measured, "", {result.selection}}, {result}}});
+    EXPECT_NE(report.find(next_line +
+                          "  one 128-bit store             -> 128 bits                 11.00    11.00   "
+                          "(the reference)" +
+                          next_line +
+                          "  one 32-bit store              -> low 32 bits               5.00     5.00   "
+                          "(the reference)" +
+                          next_line +
+                          "  one 32-bit store              -> low 32 bits into EDX      7.00     7.00    +2.0*    "
+                          "+2.0" +
+                          next_line +
+                          "  one 32-bit store of EDX       -> low 32 bits               8.00     8.00    +3.0*    "
+                          "+3.0" +
+                          next_line +
+                          "  one 32-bit store of EDX       -> low 32 bits into EDX      9.00     9.00    +4.0*    "
+                          "+4.0" +
                           next_line),
               std::string::npos)
         << report;
@@ -314,7 +492,7 @@ TEST(MovementJson, GivesEveryCellsFiguresReferenceAndWindowsAndTheMatrixLeavesOu
             if (cell == 6) return std::pair{11 + halves[w], 11 + halves[w]};
             if (cell == 8) return std::pair{11.2, 15.0};
             return std::pair{11.0, 11.0};
-        });
+        }, 8);
     MatrixResults results{{},
                           {},
                           false,
@@ -353,6 +531,12 @@ TEST(MovementJson, GivesEveryCellsFiguresReferenceAndWindowsAndTheMatrixLeavesOu
     EXPECT_NEAR(bimodal["extra"].get<double>(), 0.2, 1e-3);
     EXPECT_NEAR(bimodal["extra_typical"].get<double>(), 4.0, 1e-3);
     EXPECT_EQ(bimodal["bimodal"], true);
+    EXPECT_NEAR(bimodal["fast"].get<double>(), 0.2, 1e-3);
+    EXPECT_EQ(bimodal["fast_runs"], 5);
+    EXPECT_EQ(bimodal["runs"], 60);
+    EXPECT_NEAR(bimodal["fast_share"].get<double>(), 5.0 / 60, 1e-6);
+    EXPECT_EQ(wide["fast"], nullptr);
+    EXPECT_EQ(wide["fast_runs"], 0);
     // The text report of the same run: no triangle, no transitions.
     const std::string report = matrix_report(results, calibration_from({}, {0, 0}, {1, 1}));
     EXPECT_EQ(report.find("transitions"), std::string::npos);
@@ -360,7 +544,7 @@ TEST(MovementJson, GivesEveryCellsFiguresReferenceAndWindowsAndTheMatrixLeavesOu
     EXPECT_NE(report.find("data movement, sse"), std::string::npos);
 }
 
-TEST(MovementReport, ShowsEachSubtractionsGridAndWhyAFamilyWasNotMeasured) {
+TEST(MovementReport, ShowsEachSubtractionsGridAndWhyAFamilyWasNotMeasuredOrIsWithinAnother) {
     // The SSE types table: movaps -> movdqa costs 1 with psubd, movdqa ->
     // movaps saves 2 with subps; the rest cost nothing; psubd's step takes
     // 11 cycles, subps's 12.
@@ -375,6 +559,7 @@ TEST(MovementReport, ShowsEachSubtractionsGridAndWhyAFamilyWasNotMeasured) {
     const MovementResult types = movement_from({&sse_types, cells, {}}, {}, std::move(windows));
     const std::vector<MovementFamilyResult> results = {
         {{&families[0], FamilyStatus::measured, "", {types.selection}}, {types}},
+        {{&families[1], FamilyStatus::within, "every avx movement chain is measured in avx2's tables", {}}, {}},
         {{&families[3], FamilyStatus::unsupported, "the processor has no AVX-512 Foundation", {}}, {}},
     };
     const std::string report = movement_report(results);
@@ -391,11 +576,15 @@ TEST(MovementReport, ShowsEachSubtractionsGridAndWhyAFamilyWasNotMeasured) {
                           "    movdqa      +0.0     +0.0     -2.0*    +0.0     +0.0     +0.0" + next_line),
               std::string::npos)
         << report;
-    EXPECT_NE(report.find(next_line +
+    EXPECT_NE(report.find(next_line + next_line +
+                          "data movement, avx: AVX, 256 bits on YMM: every avx movement chain is measured in avx2's "
+                          "tables" +
+                          next_line + next_line +
                           "data movement, avx512: AVX-512, 512 bits on ZMM: unsupported, the processor has "
                           "no AVX-512 Foundation" +
                           next_line),
-              std::string::npos);
+              std::string::npos)
+        << report;
     EXPECT_EQ(report.find("widths:"), std::string::npos);
 }
 
@@ -403,11 +592,12 @@ TEST(MovementMeasurement, TimesEachChosenCellAndTheRulerInTurnsPassAfterPass) {
     static std::string calls;
     calls.clear();
     static std::uint64_t stamp;
-    static void (*leave)() = [] {
+    static void (*leave_after)(std::uint64_t) = [](std::uint64_t delta) {
         measurement_state.start = stamp;
-        measurement_state.end = stamp + 1000;
+        measurement_state.end = stamp + delta;
         stamp += 1'000'000;
     };
+    static void (*leave)() = [] { leave_after(1000); };
     static ChainRoutines routines[std::size(width_cells)];
     for (ChainRoutines& routine : routines)
         routine = {[] {
@@ -436,25 +626,34 @@ TEST(MovementMeasurement, TimesEachChosenCellAndTheRulerInTurnsPassAfterPass) {
                    }};
     static ClockChain ruler[clock_chain_count];
     std::copy(std::begin(clock_chains), std::end(clock_chains), ruler);
+    // The ruler's three turns in a window take 1200, 1000 and 1100 ticks
+    // short, 3300, 3000 and 3600 long: fastest 1000 and 3000, middle 1100
+    // and 3300.
+    static std::size_t turn;
+    turn = 0;
     ruler[add_short].run = [] {
         calls += 'r';
-        leave();
+        leave_after(std::array<std::uint64_t, 3>{1200, 1000, 1100}[turn % 3]);
     };
     ruler[add_long].run = [] {
         calls += 'R';
-        leave();
+        leave_after(std::array<std::uint64_t, 3>{3300, 3000, 3600}[turn++ % 3]);
     };
     std::size_t progress = 0;
     const MovementResult result = measure_movement(
-        {&sse_widths, {0, 6}, {}}, {{2, 2}}, [&] { ++progress; }, routines, ruler);
+        {&sse_widths, {0, 6}, {}}, {{2, 3}}, [&] { ++progress; }, routines, ruler);
     EXPECT_EQ(calls,
-              "aArRaArR"
-              "hHrRhHrR"
-              "aArRaArR"
-              "hHrRhHrR");
+              "aArRaArRaArR"
+              "hHrRhHrRhHrR"
+              "aArRaArRaArR"
+              "hHrRhHrRhHrR");
     EXPECT_EQ(progress, 4u);
-    EXPECT_EQ(result.windows[6].size(), 2u);
+    ASSERT_EQ(result.windows[6].size(), 2u);
     EXPECT_TRUE(result.windows[1].empty());
+    const ChainWindow& window = result.windows[6][1];
+    EXPECT_EQ(std::vector<std::uint64_t>(
+                  {window.ruler.shorter, window.ruler.longer, window.ruler_middle.shorter, window.ruler_middle.longer}),
+              std::vector<std::uint64_t>({1000, 3000, 1100, 3300}));
 }
 
 TEST(MovementListing, ListsBothLengthsOfEveryChosenCell) {

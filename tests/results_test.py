@@ -106,6 +106,24 @@ class Results(unittest.TestCase):
         bench = bench.replace("python3", os.path.basename(sys.executable))
         self.assertEqual(read(self.log), f"simd-mix-clock --json --tests\n{bench}\nsimd-mix-matrix --json\n" * 2)
 
+    def test_the_levels_seen_include_the_matrix_calibration_and_no_warm_up_is_allowed(self):
+        matrix = json.loads(read(os.path.join(FIXTURES, MACHINES[1], "matrix.json")))
+        matrix["calibration"]["levels"].append({"ghz": 2.9449, "windows": 1})
+        result = self.run_tool(MACHINES[1], options=("--build", "/nowhere/build", "--warmup", "0"),
+                               PRINT_FOR="simd-mix-matrix", PRINT=json.dumps(matrix))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        written = json.loads(read(os.path.join(self.out, MACHINES[1], "machine.json")))
+        self.assertEqual(written["core_clock_levels_ghz"], [2.94, 3.0, 3.1])
+        self.assertIn("bench.py --json --binary simd-mix-bench --runs 3 --warmup 0\n", read(self.log))
+
+    def test_the_levels_seen_are_those_of_every_calibration_of_the_run(self):
+        sys.path.insert(0, os.path.dirname(TOOL))
+        import results
+        levels = lambda *ghz: {"levels": [{"ghz": value, "windows": 1} for value in ghz]}
+        bench = {"calibration": {"before": levels(3.204), "after": levels(3.3)}}
+        self.assertEqual(results.levels_seen(levels(3.1, 3.2), bench, {"calibration": levels(2.9)}),
+                         [2.9, 3.1, 3.2, 3.3])
+
     def test_a_second_run_replaces_the_folder(self):
         machine = MACHINES[0]
         folder = os.path.join(self.out, machine)
@@ -122,12 +140,12 @@ class Results(unittest.TestCase):
             "tools/bench.py --json --binary /nowhere/build/simd-mix-bench --runs 3 --warmup 2 failed with exit "
             "status 4": {"FAIL": "bench.py"},
             "/nowhere/build/simd-mix-clock --json --tests printed JSON without a format version as its first "
-            "key": {"PRINT_FOR": "simd-mix-clock", "PRINT": '{"core_ghz": 3.0, "format_version": 1}'},
-            "/nowhere/build/simd-mix-matrix --json printed format version 2; this tool writes version 1":
-                {"PRINT_FOR": "simd-mix-matrix", "PRINT": '{"format_version": 2}'},
+            "key": {"PRINT_FOR": "simd-mix-clock", "PRINT": '{"core_ghz": 3.0, "format_version": 2}'},
+            "/nowhere/build/simd-mix-matrix --json printed format version 1; this tool writes version 2":
+                {"PRINT_FOR": "simd-mix-matrix", "PRINT": '{"format_version": 1}'},
             "/nowhere/build/simd-mix-clock --json --tests was killed by signal 9": {"KILLED": "simd-mix-clock"},
             "/nowhere/build/simd-mix-matrix --json printed no JSON object":
-                {"PRINT_FOR": "simd-mix-matrix", "PRINT": '{"format_version": 1,'},
+                {"PRINT_FOR": "simd-mix-matrix", "PRINT": '{"format_version": 2,'},
         }
         for message, environment in cases.items():
             with self.subTest(message):

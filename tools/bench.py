@@ -28,7 +28,7 @@ import time
 TESTS = (-1, 0, 1, 2, 3)
 # The version of --json's keys and their meanings, its first key, as in the
 # companion programs' documents: it rises when a key goes or changes meaning.
-FORMAT_VERSION = 1
+FORMAT_VERSION = 2
 ITERATIONS = 4096
 TITLE = re.compile(r"^test (-?\d+)(?: \(.*\))?$")
 COUNT = re.compile(r"execution time in machine cycles: (\S*)")

@@ -7,8 +7,11 @@ Each folder is one machine's, as make results writes it: machine.json,
 clock.json, bench.json and matrix.json. The report, in Markdown on standard
 output, has one column per machine: what the machine is, each family's
 latencies, every round trip between classes that costs on any machine (best
-and typical, with the marks of the heatmaps), the upper-half transitions and
-the benchmark's two penalties in core cycles. A machine that lacks a family,
+and typical, with the marks of the heatmaps), the upper-half transitions (a
+table per figure: per change of state, per instruction after a change, per
+instruction in the steady state; a folder of format 1 has one, per
+instruction over one chain length) and the benchmark's two penalties in core
+cycles. A machine that lacks a family,
 a transition or a state shows "not on this processor".
 
 --picture draws each family's triangle of round trips, a row per family and
@@ -16,9 +19,14 @@ a panel per machine, side by side on the heatmaps' one colour scale, each
 panel saying how many of its round trips cost and the dearest, to PATH (.png
 or .svg); more than five machines take bands of five at most, one under
 the other.
+The report needs no matplotlib: without it, a line on standard error says
+that the picture was not drawn, and the exit status stays as the folders
+make it.
 
-A folder that misses a file, holds malformed JSON, or a format version this
-tool does not know, is refused with a line on standard error naming the file
+A folder that misses a file, holds one that is malformed JSON, nested too
+deeply, holds NaN, Infinity or a number too large to be finite, is larger
+than 64 MB, or has a format version this tool does not know (see
+results_files.py), is refused with a line on standard error naming the file
 and what is wrong; the other folders are still compared.
 
 Exit status: 0; 1 when a folder was refused or the picture cannot be
@@ -30,53 +38,28 @@ import json
 import os
 import sys
 
-import matplotlib
-
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-from matplotlib.collections import PatchCollection  # noqa: E402
-from matplotlib.patches import Rectangle  # noqa: E402
-
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench  # noqa: E402
 import heatmap  # noqa: E402
+import modes  # noqa: E402
+import results_files  # noqa: E402
 from heatmap import field, listed, signed  # noqa: E402
+from results_files import Refused  # noqa: E402
 
-KNOWN_VERSIONS = (1,)
+# The report needs no matplotlib; the picture does (heatmap.NO_DRAWING).
+if not heatmap.NO_DRAWING:
+    import matplotlib.pyplot as plt
+    from matplotlib.collections import PatchCollection
+    from matplotlib.patches import Rectangle
+
 FILES = ("machine.json", "clock.json", "bench.json", "matrix.json")
 ABSENT = "not on this processor"
 NOT_MEASURED = "not measured"
 
 
-class Refused(Exception):
-    """A folder that cannot be compared, and why."""
-
-
 def read_json(folder, name):
-    """The file's JSON object, once its format version is one this tool
-    knows."""
-    path = os.path.join(folder, name)
-    try:
-        # Read as bytes, so that a file that is not UTF-8 counts as malformed
-        # JSON below rather than ending the whole comparison.
-        with open(path, "rb") as source:
-            text = source.read()
-    except FileNotFoundError:
-        raise Refused(f"{path}: missing")
-    except OSError as error:
-        raise Refused(f"{path}: cannot be read: {error.strerror}")
-    try:
-        data = json.loads(text)
-    except ValueError as error:
-        raise Refused(f"{path}: malformed JSON: {error}")
-    if not isinstance(data, dict):
-        raise Refused(f"{path}: not a JSON object")
-    if "format_version" not in data:
-        raise Refused(f"{path}: no format_version (written before results had format versions?)")
-    if data["format_version"] not in KNOWN_VERSIONS:
-        raise Refused(f"{path}: format version {data['format_version']!r}, which this tool does not know "
-                      f"(it reads {', '.join(map(str, KNOWN_VERSIONS))})")
-    return data
+    """The file's JSON object, read with the care that results_files takes."""
+    return results_files.read(os.path.join(folder, name))
 
 
 def checked(path, reader):
@@ -278,6 +261,9 @@ def crossings(machines, families):
     for name in families:
         pairs = in_order([family_state(machine, name)[0]["cells"] for machine in machines
                           if family_state(machine, name)[0]])
+        # A machine that lists the two classes the other way round has the
+        # same round trip: one row, in the order first met.
+        pairs = [pair for number, pair in enumerate(pairs) if pair[::-1] not in pairs[:number]]
         for pair in pairs:
             cells = {}
             for machine in machines:
@@ -297,8 +283,8 @@ def crossing_text(cell):
     if not isinstance(cell, dict):
         return cell
     text = f"{heatmap.cell_label(cell)} / {signed(cell['typical'])}"
-    if cell["bimodal"] and isinstance(cell.get("fast_share"), (int, float)):
-        text += f", fast in {100 * cell['fast_share']:.0f}% of runs"
+    if cell["bimodal"] and heatmap.fast_text(cell):
+        text += f", {heatmap.fast_text(cell)}"
     return text
 
 
@@ -307,7 +293,8 @@ def crossing_section(machines, found, resolution):
              "Extra core cycles of one round trip between two classes, row to column and back, best / typical, "
              "for every round trip that costs on at least one machine, dearest first. "
              f"`*`: every window puts it {resolution:g} cycle or more from zero on one side; "
-             "`~`: bimodal, its typical run costs more than a cycle above its best.", ""]
+             f"`~`: bimodal, its runs fall in two modes more than {modes.BIMODAL_MARGIN:g} cycle apart, the faster "
+             f"(fast) holding at least {100 * modes.FAST_SHARE_LEAST:g}% of them.", ""]
     if not found:
         return lines + ["No round trip costs on any machine.", ""]
     rows = [[f"`{name}` `{pair[0]}` <-> `{pair[1]}`"] + [crossing_text(cells[machine["label"]])
@@ -315,39 +302,69 @@ def crossing_section(machines, found, resolution):
     return lines + table("round trip", machines, rows) + [""]
 
 
+# What each figure of the transitions is, for its table.
+TRANSITION_FIGURES = {
+    "per_change": "Extra core cycles at each change of state, the state written at the head of every iteration, "
+                  "from chains of two lengths beyond the same chains with no state write; its modes are those of "
+                  "the long chain's runs, each read per iteration.",
+    "per_instruction": "Extra core cycles per instruction after a change of state, from the same chains; its modes "
+                       "are those of the long chain's runs, each spread over its instructions.",
+    "steady_per_instruction": "Extra core cycles per instruction with the state set once before the loop, beyond "
+                              "the same chain with no state write; its modes are those of that chain's runs.",
+    heatmap.ONE_LENGTH[0]: "Extra core cycles per instruction of one chain with the state written at the head of "
+                           "every iteration, beyond the same chain with no state write, and per iteration: a cost "
+                           "per change of state and a cost per instruction read alike here; its modes are those of "
+                           "that chain's runs, judged from each window's fastest and middle run.",
+}
+
+
+def transition_text(machine, kind_name, state_name, figure):
+    """A machine's cell of one figure of a kind after a state."""
+    section = machine["transitions"]
+    if section is None:
+        return NOT_MEASURED
+    kind = next((kind for kind in section["kinds"] if kind["name"] == kind_name), None)
+    if kind is None:
+        return NOT_MEASURED
+    result = kind["states"].get(state_name) if kind["status"] == "measured" else None
+    if kind["status"] == "unsupported" or (result and result["status"] == "unsupported"):
+        return ABSENT
+    if result is None or result["status"] != "measured":
+        return NOT_MEASURED
+    entry = result["figures"].get(figure)
+    if entry is None:
+        return f"not measured in format {section['format_version']}"
+    text = f"{signed(entry['cycles'])}{'*' if entry['measurable'] else ''}{'~' if entry.get('bimodal') else ''} / " \
+           f"{signed(entry['typical'])}"
+    if isinstance(entry.get("per_iteration"), (int, float)):
+        text += f" ({signed(entry['per_iteration'])} per iteration)"
+    if entry.get("bimodal") and heatmap.fast_text(entry):
+        text += f", {heatmap.fast_text(entry)}"
+    return text
+
+
 def transition_section(machines):
+    """A table per figure of the transitions, a row per kind and state."""
     known = [machine["transitions"] for machine in machines if machine["transitions"]]
     if not known:
         return []
+    figures = in_order([section["figures"] for section in known])
     states = in_order([[state for state in section["states"]] for section in known])
     kinds = in_order([[(kind["name"], kind["title"]) for kind in section["kinds"] if kind["status"] == "measured"]
                       for section in known])
-    rows = []
-    for kind_name, kind_title in kinds:
-        for state_name, state_title in states:
-            cells = [f"{kind_title}: {state_title}"]
-            for machine in machines:
-                section = machine["transitions"]
-                kind = next((kind for kind in section["kinds"] if kind["name"] == kind_name), None) \
-                    if section else None
-                result = kind["states"].get(state_name) if kind and kind["status"] == "measured" else None
-                if kind is None:
-                    cells.append(NOT_MEASURED)
-                elif kind["status"] == "unsupported" or (result and result["status"] == "unsupported"):
-                    cells.append(ABSENT)
-                elif result is None or result["status"] != "measured":
-                    cells.append(NOT_MEASURED)
-                else:
-                    text = f"{signed(result['cycles'])}{'*' if result['measurable'] else ''} / " \
-                           f"{signed(result['typical'])}"
-                    if isinstance(result.get("per_iteration"), (int, float)):
-                        text += f" ({signed(result['per_iteration'])} per iteration)"
-                    cells.append(text)
-            rows.append(cells)
-    return ["## Transitions", "",
-            "Extra core cycles per instruction of a dependent chain after each upper-half state, beyond the same "
-            "chain with no state write, best / typical, and per iteration (best).", ""] \
-        + table("instruction: state before it", machines, rows) + [""]
+    lines = ["## Transitions", "",
+             "Extra core cycles of a dependent chain after each upper-half state, beyond the same chain with no "
+             "state write, best / typical; a table per figure. "
+             "`~`: bimodal, the runs that the figure judges fall in two modes more than "
+             f"{modes.BIMODAL_MARGIN:g} cycle apart in its unit, the faster (fast) holding at least "
+             f"{100 * modes.FAST_SHARE_LEAST:g}% of them.", ""]
+    for figure, title in figures:
+        rows = [[f"{kind_title}: {state_title}"] + [transition_text(machine, kind_name, state_name, figure)
+                                                     for machine in machines]
+                for kind_name, kind_title in kinds for state_name, state_title in states]
+        lines += [f"### {title[0].upper()}{title[1:]}", "", TRANSITION_FIGURES.get(figure, title), ""]
+        lines += table("instruction: state before it", machines, rows) + [""]
+    return lines
 
 
 def penalty_text(penalty):
@@ -585,6 +602,8 @@ def compare(folders, picture=None, out=sys.stdout, errors=sys.stderr):
     if picture:
         if not found:
             print(f"compare: no round trip costs on any machine, so no picture in {picture}", file=errors)
+        elif heatmap.NO_DRAWING:
+            print(f"compare: the picture {picture} was not drawn: {heatmap.NO_DRAWING}", file=errors)
         else:
             try:
                 save(draw(machines, measured_families(machines)[0]), picture)

@@ -14,10 +14,11 @@ between the gallery's two marker lines is rewritten: a paragraph per machine
 saying what it is and what costs on it, then its pictures.
 
 --check draws nothing and writes nothing: it says whether the README's
-gallery is the one these folders give.
+gallery is the one these folders give, and needs no matplotlib.
 
 Exit status: 0; 1 when the README's gallery is out of date (--check) or a
-picture cannot be written; 2 when a folder or the README cannot be read.
+picture cannot be drawn or written; 2 when a folder or the README cannot be
+read (a folder's file is refused as tools/compare.py refuses it).
 """
 
 import argparse
@@ -222,6 +223,9 @@ def main(argv=None):
     except (compare.Refused, OSError, ValueError) as error:
         print(f"gallery: {error}", file=sys.stderr)
         return 2
+    if not args.check and heatmap.NO_DRAWING:
+        print(f"gallery: cannot draw the gallery's pictures: {heatmap.NO_DRAWING}", file=sys.stderr)
+        return 1
     if args.check:
         if updated != readme:
             print(f"gallery: the gallery in {args.readme} is not the one {results}/ gives: run make gallery",

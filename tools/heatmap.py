@@ -11,14 +11,17 @@ on a diverging colour map centred on zero (red costs, blue saves), labelled in
 cycles, with a '*' and bold type where every window puts the cell 0.1 cycle or
 more from zero on one side. The colours follow a symmetric logarithm, linear
 within half a cycle of zero, so that a cell of one cycle stays visibly red
-beside a cell of a hundred. A bimodal cell, whose typical run costs clearly
-more than its best, is hatched, marked '~' and shows its typical figure below
-the best. The processor's name and the family's title stand in the title.
+beside a cell of a hundred. A bimodal cell, whose runs fall in two modes
+more than a cycle apart (tools/modes.py judges a matrix written before the
+program did), is hatched, marked '~' and shows its typical figure below the
+best. The processor's name and the family's title stand in the title.
 
 The state transitions, where the matrix has any that were measured, go to
-PATH-transitions.svg and .png: a group of bars per kind of instruction, one bar
-per state left behind by the write before it, as high as the extra core
-cycles per instruction of a dependent chain of that kind, on the same
+PATH-transitions.svg and .png: a panel per figure (the cost per change of
+state, per instruction after a change, and per instruction in the steady
+state; a matrix of format 1 has one, per instruction over one chain length,
+and is labelled so), in each a group of bars per kind of instruction, one bar
+per state, as high as the extra core cycles of that figure, on the same
 symmetric logarithm, with a black line at the typical figure. A state that the
 processor cannot reach is marked n/a.
 
@@ -37,28 +40,39 @@ saying why.
 An older matrix, with one triangle of SSE classes and no families, draws as
 the one family "sse".
 
-Exit status: 0; 1 when a file cannot be written; 2 when the input cannot be
-read.
+Exit status: 0; 1 when a file cannot be written, or nothing can be drawn for
+want of matplotlib; 2 when the input cannot be read.
 """
 
 import argparse
 import json
 import math
+import os
 import re
 import sys
 
-import matplotlib
+try:
+    import matplotlib
+except ImportError as missing:
+    # Reading a matrix and summing it up draw nothing, so that a tool that
+    # prints (compare.py's report) still prints; None where it can draw,
+    # else why it cannot.
+    NO_DRAWING = f"{missing.name or 'matplotlib'} is not installed (python3-matplotlib)"
+else:
+    NO_DRAWING = None
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    from matplotlib.colors import SymLogNorm
+    from matplotlib.lines import Line2D
+    from matplotlib.patches import Patch, Rectangle
+    from matplotlib.ticker import NullLocator
 
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-from matplotlib.colors import SymLogNorm  # noqa: E402
-from matplotlib.lines import Line2D  # noqa: E402
-from matplotlib.patches import Patch, Rectangle  # noqa: E402
-from matplotlib.ticker import NullLocator  # noqa: E402
+    # Text stays text in the SVG, and the file is the same for the same input.
+    plt.rcParams["svg.fonttype"] = "none"
+    plt.rcParams["svg.hashsalt"] = "simd-mix-matrix"
 
-# Text stays text in the SVG, and the file is the same for the same input.
-plt.rcParams["svg.fonttype"] = "none"
-plt.rcParams["svg.hashsalt"] = "simd-mix-matrix"
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import modes  # noqa: E402
 
 COLOURS = "RdBu_r"
 # Within half a cycle of zero the scale is linear, so that measurement noise
@@ -104,6 +118,29 @@ def draw_square(axes, column, row, shade, label, typical, bold, gid):
               color=ink, gid=f"cell-{gid}", bbox=backing)
     axes.text(column + 0.5, row + 0.72, "typ " + signed(typical), ha="center", va="center", fontsize=6,
               color=ink, gid=f"typical-{gid}", bbox=backing)
+
+
+def fast_text(cell):
+    """A bimodal cell's fast mode: "fast +3.9 in 15.0% of runs", "in at least"
+    where only the least count of fast runs is known (results that kept each
+    window's fastest and middle runs alone), without a share where none was
+    kept; empty where neither its figure nor its share is known."""
+    fast = cell.get("fast")
+    share = cell.get("fast_share")
+    known_fast = isinstance(fast, (int, float)) and not isinstance(fast, bool)
+    known_share = isinstance(share, (int, float)) and not isinstance(share, bool)
+    if not known_fast and not known_share:
+        return ""
+    text = "fast" + (f" {signed(fast)}" if known_fast else "")
+    if known_share:
+        text += f" in {'at least ' if cell.get('at_least') else ''}{100 * share:.1f}% of runs"
+    return text
+
+
+def bimodal_note(cell, typical):
+    """What a summary says beside a bimodal cell: its fast mode where known,
+    its typical figure, and that it is bimodal."""
+    return " (" + ", ".join(part for part in (fast_text(cell), f"typical {typical:+.1f}", "bimodal") if part) + ")"
 
 
 def cell_label(cell):
@@ -165,11 +202,25 @@ def load_family(entry, where):
     return family
 
 
-def load_transitions(section):
-    """The transitions as drawn: the states in order, and each kind with its
-    states' entries by state name, in the order of the input; a state that a
-    kind does not list is drawn as one it cannot reach."""
+# A matrix of format version 1 timed each state at the head of one chain
+# length and gave one figure per instruction, in which a cost per change of
+# state and a cost per instruction read alike; it is shown as measured then,
+# under this name.
+ONE_LENGTH = ("one_length", "per instruction, one chain length (format 1)")
+
+
+def load_transitions(section, version=1):
+    """The transitions as drawn: the figures and the states in order, and
+    each kind with its states' entries by state name, in the order of the
+    input, each measured entry with its figures by name; a state that a kind
+    does not list is drawn as one it cannot reach. A matrix of format 1 has
+    one figure, ONE_LENGTH; one of format 2 names its figures."""
     where = "transitions"
+    if version >= 2:
+        figures = [(field(entry, "name", "a figure of transitions"), field(entry, "title", "a figure of transitions"))
+                   for entry in listed(section, "figures", where)]
+    else:
+        figures = [ONE_LENGTH]
     states = [(field(entry, "name", "a state of transitions"), field(entry, "title", "a state of transitions"))
               for entry in listed(section, "states", where)]
     known = {name for name, _ in states}
@@ -187,12 +238,19 @@ def load_transitions(section):
                 result_where = f"state {state!r} of {kind_where}"
                 if state not in known:
                     raise ValueError(f"{kind_where} names the state {state!r}, which transitions' states lack")
+                result = dict(result)
                 if field(result, "status", result_where) == "measured":
-                    for needed in ("cycles", "typical", "measurable"):
-                        field(result, needed, result_where)
+                    result["figures"] = {}
+                    for figure, _ in figures:
+                        # Format 1 keeps its one figure's fields in the state's entry.
+                        entry_of = result if version < 2 else field(result, figure, result_where)
+                        figure_where = result_where if version < 2 else f"figure {figure!r} of {result_where}"
+                        for needed in ("cycles", "typical", "measurable"):
+                            field(entry_of, needed, figure_where)
+                        result["figures"][figure] = entry_of
                 kind["states"][state] = result
         kinds.append(kind)
-    return {"states": states, "kinds": kinds}
+    return {"figures": figures, "states": states, "kinds": kinds, "format_version": version}
 
 
 def load(path):
@@ -216,12 +274,21 @@ def read(data):
     else:
         raise ValueError("the matrix has no 'families' (nor the 'classes' of a matrix from before them)")
     families = [load_family(entry, f"family {number + 1}") for number, entry in enumerate(entries)]
+    # Results written before the program judged the modes of its cells get
+    # them judged here, by the same rule.
+    for entry in entries:
+        modes.judge_family(entry, data)
     seen = set()
     for family in families:
         if family["name"] in seen:
             raise ValueError(f"two families have the name {family['name']!r}")
         seen.add(family["name"])
-    transitions = load_transitions(data["transitions"]) if "transitions" in data else None
+    # A matrix from before the format versions has the transitions of format 1.
+    version = data.get("format_version", 1)
+    if "transitions" in data:
+        # Before they are read, so that the figures read carry the modes.
+        modes.judge_transitions(data["transitions"], data, version)
+    transitions = load_transitions(data["transitions"], version) if "transitions" in data else None
     return data, families, transitions
 
 
@@ -326,7 +393,8 @@ def summary(cells):
         return "crossings that cost: none measurable"
     return "crossings that cost: " + "; ".join(
         f"{cell['first']} <-> {cell['second']} {cell['cycles']:+.1f}"
-        + (f" (typical {cell['typical']:+.1f}, bimodal)" if cell["bimodal"] else "") for cell in costly)
+        + (bimodal_note(cell, cell["typical"]) if cell["bimodal"] else "")
+        for cell in costly)
 
 
 def measured_kinds(transitions):
@@ -339,38 +407,79 @@ def measured_results(kind):
     return [(state, result) for state, result in kind["states"].items() if result["status"] == "measured"]
 
 
+def transitions_heading(data, transitions):
+    """What the chart's chains were, for its title."""
+    section = data["transitions"]
+    if transitions["format_version"] < 2:
+        per_iteration = section.get("instructions_per_iteration")
+        return ("a dependent chain" + (f" of {per_iteration} instructions" if per_iteration else "")
+                + " with the state written at the head of each iteration, one chain length (format 1)")
+    return (f"the state written at the head of each iteration of chains of {section.get('short_chain')} and "
+            f"{section.get('long_chain')} instructions, and set once before a chain of {section.get('steady_chain')}")
+
+
 def draw_transitions(data, transitions):
-    """The bar chart: a group per measured kind, a bar per state."""
+    """The bar chart: a panel per figure, in it a group per measured kind and
+    a bar per state."""
     kinds = measured_kinds(transitions)
-    states = transitions["states"]
-    figures = [result[figure] for kind in kinds for _, result in measured_results(kind)
-               for figure in ("cycles", "typical")]
+    states, figures_shown = transitions["states"], transitions["figures"]
     width = 0.8 / max(len(states), 1)
-    figure, axes = plt.subplots(figsize=(max(7.0, 1.5 + len(kinds) * (0.5 * len(states) + 0.9)) + 3.2, 6.5))
+    figure, panels = plt.subplots(len(figures_shown), 1, squeeze=False, sharex=True, figsize=(
+        max(7.0, 1.5 + len(kinds) * (0.5 * len(states) + 0.9)) + 3.2, 1.5 + 3.6 * len(figures_shown)))
     palette = plt.get_cmap("tab10")
+    for axes, (figure_name, figure_title) in zip(panels[:, 0], figures_shown):
+        draw_figure_panel(axes, kinds, states, figure_name, width, palette)
+        axes.set_ylabel("extra core cycles", fontsize=8)
+        axes.set_title(figure_title, fontsize=9, loc="left", fontweight="bold", gid=f"panel-{figure_name}")
+    axes = panels[-1, 0]
+    axes.set_xlim(-0.5, len(kinds) - 0.5)
+    axes.set_xticks(range(len(kinds)), [
+        "\n".join([kind["title"]] + ([kind["instruction"]] if kind["instruction"] else [])
+                  + ([f"latency {kind['latency']:.1f} cycles"] if isinstance(kind["latency"], (int, float)) else []))
+        for kind in kinds], fontsize=8)
+    axes.tick_params(axis="x", length=0)
+    handles = [Patch(facecolor=palette(number % 10), label=title) for number, (_, title) in enumerate(states)]
+    handles.append(Line2D([], [], color="black", linewidth=2, label="typical: what most runs cost"))
+    panels[0, 0].legend(handles=handles, loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8, frameon=False)
+    figure.suptitle(f"{data['processor']}: what the upper-half state costs the instructions after it\n"
+                    f"extra core cycles beyond the same chain with no state write: "
+                    f"{transitions_heading(data, transitions)}\n"
+                    f"bars: best; linear within ±0.5, logarithmic beyond; {marks_legend(data)}; ~ bimodal", fontsize=9)
+    omitted = [f"{kind['title']} ({kind['why'] or kind['status']})" for kind in transitions["kinds"]
+               if kind["status"] != "measured"]
+    return laid_out(figure, "not measured", omitted, "not-measured")
+
+
+def draw_figure_panel(axes, kinds, states, figure_name, width, palette):
+    """One figure's bars: a group per kind, a bar per state."""
+    figures = [result["figures"][figure_name][value] for kind in kinds for _, result in measured_results(kind)
+               for value in ("cycles", "typical")]
     for group, kind in enumerate(kinds):
         for number, (state, _) in enumerate(states):
             x = group - 0.4 + width * (number + 0.5)
             result = kind["states"].get(state)
+            gid = f"{figure_name}-{kind['name']}-{state}"
             if result is None or result["status"] != "measured":
                 # No bar at all, which would read as zero: a state the
                 # processor cannot reach has no figure to show.
                 axes.annotate("n/a", (x, 0), xytext=(0, 3), textcoords="offset points", ha="center", va="bottom",
-                              fontsize=7, color="dimgray", gid=f"na-{kind['name']}-{state}")
+                              fontsize=7, color="dimgray", gid=f"na-{gid}")
                 continue
-            cycles, measurable = result["cycles"], result["measurable"]
+            entry = result["figures"][figure_name]
+            cycles, typical, measurable = entry["cycles"], entry["typical"], entry["measurable"]
             # A measurable bar is drawn in full with a black outline and a
             # bold label; the others are faint, so that the eye goes to what
             # the windows agree on.
             axes.bar(x, cycles, width * 0.92, color=palette(number % 10), alpha=1.0 if measurable else 0.35,
-                     edgecolor="black" if measurable else "none", linewidth=1.2, gid=f"bar-{kind['name']}-{state}")
-            axes.plot([x - width * 0.46, x + width * 0.46], [result["typical"]] * 2, color="black", linewidth=2,
-                      solid_capstyle="butt", gid=f"typical-{kind['name']}-{state}")
-            top = max(cycles, result["typical"]) if cycles >= 0 else min(cycles, result["typical"])
-            axes.annotate(signed(cycles) + ("*" if measurable else ""), (x, top),
+                     edgecolor="black" if measurable else "none", linewidth=1.2, gid=f"bar-{gid}")
+            axes.plot([x - width * 0.46, x + width * 0.46], [typical] * 2, color="black", linewidth=2,
+                      solid_capstyle="butt", gid=f"typical-{gid}")
+            top = max(cycles, typical) if cycles >= 0 else min(cycles, typical)
+            marks = ("*" if measurable else "") + ("~" if entry.get("bimodal") else "")
+            axes.annotate(signed(cycles) + marks, (x, top),
                           xytext=(0, 3 if cycles >= 0 else -3), textcoords="offset points", ha="center",
                           va="bottom" if cycles >= 0 else "top", rotation=90, fontsize=7,
-                          fontweight="bold" if measurable else "normal", gid=f"label-{kind['name']}-{state}")
+                          fontweight="bold" if measurable else "normal", gid=f"label-{gid}")
     axes.axhline(0, color="black", linewidth=0.8)
     axes.set_yscale("symlog", linthresh=LINEAR_WITHIN, linscale=1.0, base=10)
     # Room above the tallest bar, and below the deepest, for its label.
@@ -381,36 +490,24 @@ def draw_transitions(data, transitions):
     ticks = [-mark for mark in reversed(axis_marks(low))] + [0] + axis_marks(high)
     axes.set_yticks(ticks, tick_labels(ticks))
     axes.yaxis.set_minor_locator(NullLocator())
-    axes.set_ylabel("extra core cycles per instruction")
-    axes.set_xlim(-0.5, len(kinds) - 0.5)
-    axes.set_xticks(range(len(kinds)), [
-        "\n".join([kind["title"]] + ([kind["instruction"]] if kind["instruction"] else [])
-                  + ([f"latency {kind['latency']:.1f} cycles"] if isinstance(kind["latency"], (int, float)) else []))
-        for kind in kinds], fontsize=8)
-    axes.tick_params(axis="x", length=0)
-    handles = [Patch(facecolor=palette(number % 10), label=title) for number, (_, title) in enumerate(states)]
-    handles.append(Line2D([], [], color="black", linewidth=2, label="typical: what most runs cost"))
-    axes.legend(handles=handles, loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8, frameon=False)
-    per_iteration = data["transitions"].get("instructions_per_iteration")
-    axes.set_title(f"{data['processor']}: what the state left behind costs the instructions after it\n"
-                   "extra core cycles per instruction of a dependent chain after each state, beyond the same chain "
-                   "with no state write" + (f" ({per_iteration} to an iteration)" if per_iteration else "") + "\n"
-                   f"bars: best; linear within ±0.5, logarithmic beyond; {marks_legend(data)}", fontsize=9)
-    omitted = [f"{kind['title']} ({kind['why'] or kind['status']})" for kind in transitions["kinds"]
-               if kind["status"] != "measured"]
-    return laid_out(figure, "not measured", omitted, "not-measured")
 
 
 def transitions_summary(transitions):
-    """The transitions that cost, dearest first, in the order of the input
-    where the tenths are equal."""
-    costly = sorted(((kind["name"], state, result) for kind in measured_kinds(transitions)
-                     for state, result in measured_results(kind) if result["measurable"] and result["cycles"] > 0),
-                    key=lambda item: -round(item[2]["cycles"], 1))
-    if not costly:
-        return "transitions that cost: none measurable"
-    return "transitions that cost: " + "; ".join(
-        f"{kind} after {state} {result['cycles']:+.1f}" for kind, state, result in costly)
+    """The transitions that cost, figure by figure, dearest first, in the
+    order of the input where the tenths are equal; each bimodal one with its
+    fast mode and typical figure."""
+    parts = []
+    for figure, title in transitions["figures"]:
+        costly = sorted(((kind["name"], state, result["figures"][figure]) for kind in measured_kinds(transitions)
+                         for state, result in measured_results(kind)
+                         if result["figures"][figure]["measurable"] and result["figures"][figure]["cycles"] > 0),
+                        key=lambda item: -round(item[2]["cycles"], 1))
+        if costly:
+            parts.append(f"{title}: " + ", ".join(
+                f"{kind} after {state} {entry['cycles']:+.1f}"
+                + (bimodal_note(entry, entry["typical"]) if entry.get("bimodal") else "")
+                for kind, state, entry in costly))
+    return "transitions that cost: " + ("; ".join(parts) if parts else "none measurable")
 
 
 def draw_all_transitions(data, transitions, args):
@@ -484,6 +581,7 @@ def load_movement(section):
                                                       f"{item.get('arithmetic')} ({item.get('why', 'no reason given')})"
                                                       for item in table.get("left_out", [])]})
         families.append(family)
+    modes.judge_movement(section)
     return families
 
 
@@ -565,7 +663,8 @@ def movement_summary(table):
         return "movements that cost: none measurable"
     return "movements that cost: " + "; ".join(
         f"{cell['store']} -> {cell['load']} -> {cell['arithmetic']} {cell['extra']:+.1f}"
-        + (f" (typical {cell['extra_typical']:+.1f}, bimodal)" if cell["bimodal"] else "") for cell in costly)
+        + (bimodal_note(cell, cell["extra_typical"]) if cell["bimodal"] else "")
+        for cell in costly)
 
 
 def draw_all_movement(data, args):
@@ -592,6 +691,9 @@ def main(argv=None):
     parser.add_argument("--formats", type=formats_list, default=list(FORMATS),
                         help="comma-separated, of svg and png (default: svg,png)")
     args = parser.parse_args(argv)
+    if NO_DRAWING:
+        print(f"heatmap: cannot draw: {NO_DRAWING}", file=sys.stderr)
+        return 1
     try:
         data, families, transitions = load(args.matrix)
         if "movement" in data:

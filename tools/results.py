@@ -37,7 +37,7 @@ import time
 
 # The version of every file's layout, the first key of each; readers refuse
 # versions they do not know.
-FORMAT_VERSION = 1
+FORMAT_VERSION = 2
 UNTRUSTED = 3
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)

@@ -1,0 +1,196 @@
+"""Tests of tools/modes.py, the tools' copy of the program's rule for two
+modes (matrix/modes.hpp): the rule itself on the readings that the
+program's own tests give it, scripted windows of results that kept each
+window's fastest and middle runs alone, each figure of a transition of
+format 2 judged on its own routine's runs, and the round trips of the Intel
+Xeon guest (family 6, model 167) in data/intel_modes.json, copied unchanged
+from the matrix.json that make results wrote there: the SSE family's four
+adds and AVX2's two, with their windows.
+"""
+
+import json
+import os
+import sys
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tools"))
+import modes  # noqa: E402
+
+RULER = 0.7
+ITERATIONS = 4096
+
+
+def ticks(instructions, cycles, iterations=ITERATIONS):
+    return round(5000 + instructions * cycles * iterations * RULER)
+
+
+def ruler():
+    return [ticks(8, 1), ticks(24, 1)]
+
+
+def chain(shorter, longer, fastest, middle, iterations=ITERATIONS):
+    """One window of a chain of `shorter` and `longer` instructions, run
+    `iterations` times beside a ruler of ITERATIONS: its fastest and middle
+    runs take `fastest` and `middle` core cycles an instruction, its short
+    routine's always the fastest's."""
+    return {"short_minimums": [ticks(shorter, fastest, iterations)],
+            "short_medians": [ticks(shorter, fastest, iterations)],
+            "long_minimums": [ticks(longer, fastest, iterations)], "long_medians": [ticks(longer, middle, iterations)],
+            "ruler_minimums": [ruler()], "ruler_medians": [ruler()]}
+
+
+def windows(each):
+    """The windows of a chain, one from `each` per window, joined field by
+    field."""
+    joined = {}
+    for window in each:
+        for key, values in window.items():
+            joined.setdefault(key, []).extend(values)
+    return joined
+
+
+def round_trip(trips, turns=12):
+    """paddd (1 cycle) <-> addps (3 cycles), window w's fastest and middle
+    runs costing the round trips trips[w]."""
+    pure = [windows([chain(4, 12, cycles, cycles)] * len(trips)) for cycles in (1, 3)]
+    both = windows([chain(4, 12, (4 + fastest) / 2, (4 + middle) / 2) for fastest, middle in trips])
+    return modes.round_trip_modes(both, pure[0], pure[1], 4, 12, turns, ITERATIONS)
+
+
+class Rule(unittest.TestCase):
+    def test_the_fast_mode_lies_below_the_first_gap_wider_than_a_cycle_going_down_from_the_centre(self):
+        # The readings of the program's own test, each with the runs it
+        # stands for.
+        self.assertEqual(modes.modes_of([(9.6, 5), (9.2, 3), (7.5, 2), (7.0, 4), (2.0, 1), (12.0, 9)], 10.0, 100),
+                         (7, 7.0))
+        self.assertEqual(modes.modes_of([(9.6, 5), (12.0, 9)], 10.0, 14), (0, None))
+        self.assertEqual(modes.modes_of([(9.6, 5), (9.1, 5), (8.6, 5), (8.1, 5), (12.0, 9)], 10.0, 29), (0, None))
+
+
+class ScriptedWindows(unittest.TestCase):
+    def test_one_mode(self):
+        judged = round_trip([(78.0, 78.2)] * 12)
+        self.assertEqual((judged["bimodal"], judged["fast_runs"], judged["runs"]), (False, 0, 144))
+
+    def test_a_fast_mode_in_one_window_of_twelve(self):
+        # Its fastest and middle runs both fast: six of its twelve runs at
+        # least, the fastest up to the middle.
+        judged = round_trip([(78.0, 78.2)] * 5 + [(4.0, 4.0)] + [(78.0, 78.2)] * 6)
+        self.assertTrue(judged["bimodal"])
+        self.assertEqual((judged["fast_runs"], judged["runs"], judged["at_least"]), (6, 144, True))
+        self.assertAlmostEqual(judged["fast"], 4.0, places=2)
+        self.assertAlmostEqual(judged["fast_share"], 6 / 144)
+
+    def test_two_modes_less_than_a_cycle_apart(self):
+        judged = round_trip([(78.0, 78.2)] * 5 + [(77.3, 77.3)] + [(78.0, 78.2)] * 6)
+        self.assertEqual((judged["bimodal"], judged["fast_runs"]), (False, 0))
+
+    def test_a_fast_share_just_under_one_percent(self):
+        # Windows of 100 runs: a fast fastest run is one fast run.
+        under = round_trip([(4.0, 78.0)] * 11 + [(78.0, 78.0)], turns=100)
+        self.assertEqual((under["fast_runs"], under["runs"], under["bimodal"]), (11, 1200, False))
+        least = round_trip([(4.0, 78.0)] * 12, turns=100)
+        self.assertEqual((least["fast_runs"], least["bimodal"]), (12, True))
+
+    def test_chains_of_half_the_ruler_s_iterations_are_read_by_the_file_s_chain_iterations(self):
+        # Eight chains to a window run 2,048 iterations each beside the
+        # ruler's 4,096; a window's fast round trip reads +4.0, not half.
+        trips = [(78.0, 78.2)] * 5 + [(4.0, 4.0)] + [(78.0, 78.2)] * 6
+        pure = [windows([chain(4, 12, cycles, cycles, 2048)] * len(trips)) for cycles in (1, 3)]
+        both = windows([chain(4, 12, (4 + fastest) / 2, (4 + middle) / 2, 2048) for fastest, middle in trips])
+        cell = {"first": "paddd", "second": "addps", "windows": both}
+        entry = {"classes": [{"name": "paddd", "windows": pure[0]}, {"name": "addps", "windows": pure[1]}],
+                 "round_trips": [cell]}
+        modes.judge_family(entry, {"iterations": ITERATIONS, "chain_iterations": 2048, "short_chain": 4,
+                                   "long_chain": 12, "turns": 12})
+        self.assertEqual((cell["bimodal"], cell["fast_runs"], cell["runs"]), (True, 6, 144))
+        self.assertAlmostEqual(cell["fast"], 4.0, places=2)
+
+
+def transitions(head_long, steady, turns=12):
+    """A transitions section of format 2 with one kind after one state:
+    window w's fastest and middle runs of the long chain with the state at
+    the head take head_long[w] core cycles an iteration, the steady chain's
+    steady[w]; its figures +389 per change, +2 per instruction in the steady
+    state, none per instruction after a change."""
+    def runs(routine, each):
+        return {f"{routine}_minimums": [ticks(1, fastest) for fastest, _ in each],
+                f"{routine}_medians": [ticks(1, middle) for _, middle in each]}
+    windows = {**runs("head_long", head_long), **runs("steady", steady),
+               "ruler_minimums": [ruler()] * len(head_long), "ruler_medians": [ruler()] * len(head_long)}
+    figures = {"per_change": 389.0, "per_instruction": 0.0, "steady_per_instruction": 2.0}
+    state = {"state": "dirty_ymm", "status": "measured", "windows": windows,
+             **{name: {"cycles": cycles, "typical": cycles, "measurable": True} for name, cycles in figures.items()}}
+    return {"short_chain": 4, "long_chain": 12, "steady_chain": 12, "windows": len(head_long), "turns": turns,
+            "figures": [{"name": "per_change", "modes_from": "head_long", "modes_parts": 1},
+                        {"name": "per_instruction", "modes_from": "head_long", "modes_parts": 12},
+                        {"name": "steady_per_instruction", "modes_from": "steady", "modes_parts": 12}],
+            "kinds": [{"name": "sse128", "status": "measured", "states": [state]}]}
+
+
+class Transitions(unittest.TestCase):
+    def test_each_figure_of_format_2_judges_the_runs_of_its_own_routine(self):
+        # One window's long chain at the head saves 6 cycles an iteration in
+        # its fastest and middle runs: a mode of its own per change, half a
+        # cycle per instruction. The steady chain's runs keep to one mode.
+        section = transitions([(413.0, 413.0)] * 5 + [(407.0, 407.0)] + [(413.0, 413.0)] * 6, [(48.0, 48.0)] * 12)
+        modes.judge_transitions(section, {"iterations": ITERATIONS}, 2)
+        state = section["kinds"][0]["states"][0]
+        change = state["per_change"]
+        self.assertEqual((change["bimodal"], change["fast_runs"], change["runs"], change["at_least"]),
+                         (True, 6, 144, True))
+        self.assertAlmostEqual(change["fast"], 383.0, places=2)
+        self.assertEqual((state["per_instruction"]["bimodal"], state["per_instruction"]["fast_runs"]), (False, 0))
+        self.assertEqual((state["steady_per_instruction"]["bimodal"], state["steady_per_instruction"]["runs"]),
+                         (False, 144))
+
+    def test_a_figure_that_the_program_judged_is_kept_and_one_without_windows_is_judged_by_its_figures(self):
+        section = transitions([(413.0, 413.0)] * 12, [(48.0, 48.0)] * 5 + [(24.0, 24.0)] + [(48.0, 48.0)] * 6)
+        state = section["kinds"][0]["states"][0]
+        state["steady_per_instruction"].update(bimodal=False, fast=None, fast_share=0.0, fast_runs=0, runs=144)
+        modes.judge_transitions(section, {"iterations": ITERATIONS}, 2)
+        self.assertEqual(state["steady_per_instruction"]["fast_runs"], 0)
+        del state["windows"]
+        state["per_change"] = {"cycles": 389.0, "typical": 392.0, "measurable": True}
+        modes.judge_transitions(section, {"iterations": ITERATIONS}, 2)
+        self.assertEqual(state["per_change"], {"cycles": 389.0, "typical": 392.0, "measurable": True, "bimodal": True,
+                                               "fast": 389.0, "fast_share": None, "fast_runs": None, "runs": None,
+                                               "at_least": False})
+
+
+class IntelGuest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        with open(os.path.join(HERE, "data", "intel_modes.json")) as source:
+            cls.data = json.load(source)
+
+    def judged(self, family, first, second):
+        entry = next(item for item in self.data["families"] if item["name"] == family)
+        classes = {item["name"]: item for item in entry["classes"]}
+        cell = next(item for item in entry["round_trips"] if (item["first"], item["second"]) == (first, second))
+        return cell, modes.round_trip_modes(cell["windows"], classes[first]["windows"], classes[second]["windows"],
+                                            self.data["short_chain"], self.data["long_chain"], self.data["turns"],
+                                            self.data["iterations"])
+
+    def test_addps_addpd_keeps_to_one_mode_in_these_windows(self):
+        # +77.5 to +79.8 in every window's fastest runs, +77.9 to +78.1 in
+        # their middle ones; the two windows whose fastest runs ran faster
+        # in ticks ran at a faster clock, which their ruler saw.
+        cell, judged = self.judged("sse", "addps", "addpd")
+        self.assertEqual((cell["bimodal"], judged["bimodal"], judged["fast_runs"]), (False, False, 0))
+
+    def test_addss_addsd_and_vaddps_vaddpd_fall_in_two_modes_three_cycles_apart(self):
+        cell, judged = self.judged("sse", "addss", "addsd")
+        # The old rule, typical less best, saw nothing.
+        self.assertFalse(cell["bimodal"])
+        self.assertEqual((judged["bimodal"], judged["fast_runs"], judged["runs"]), (True, 15, 144))
+        self.assertAlmostEqual(judged["fast"], 75.67, places=2)
+        cell, judged = self.judged("avx2", "vaddps", "vaddpd")
+        self.assertEqual((judged["bimodal"], judged["fast_runs"]), (True, 22))
+        self.assertAlmostEqual(judged["fast"], 76.20, places=2)
+        self.assertAlmostEqual(cell["cycles"], 76.24, places=2)
+
+
+if __name__ == "__main__":
+    unittest.main()
