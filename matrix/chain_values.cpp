@@ -3,7 +3,7 @@
 extern "C" {
 
 // clang-format off
-alignas(64) const VectorValue matrix_chain_values[7] = {
+alignas(64) const VectorValue matrix_chain_values[8] = {
     chain_value,
     zero_value,                                                         // 1: adds nothing
     repeated(0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF),           // 2: masks nothing
@@ -14,6 +14,7 @@ alignas(64) const VectorValue matrix_chain_values[7] = {
     // same row swaps the two lanes of a YMM register and reverses the four
     // of a ZMM register.
     {{12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3}},
+    chain_value,                                                        // 7: the minimum's operand
 };
 // clang-format on
 
@@ -40,7 +41,9 @@ std::vector<std::size_t> runnable_classes(const Family& family, Features feature
 std::vector<Instruction> chain_body(const ClassTable& table, ChainPair pair, std::uint32_t length) {
     std::vector<Instruction> body;
     for (std::uint32_t i = 0; i < length; ++i) {
-        body.push_back({&table.classes[i % 2 == 0 ? pair.first : pair.second].form});
+        const InstructionClass& row = table.classes[i % 2 == 0 ? pair.first : pair.second];
+        body.push_back({&row.form});
+        for (const InstructionForm& form : row.then) body.push_back({&form});
     }
     return body;
 }

@@ -34,6 +34,12 @@ static_assert(chain_index({11, 11}, 12) == chain_count(12) - 1);
 // Instructions per loop iteration of a chain's two routines.
 inline constexpr std::uint32_t short_chain = 4;
 inline constexpr std::uint32_t long_chain = 12;
+// Loop iterations of every run of a chain, which matrix_chains.S loads into
+// ECX: half the benchmark's, so that a triangle of hundreds of chains takes a
+// few seconds. The long routine's 16,384 extra instructions over the short
+// one's take thousands of time-stamp ticks even at one cycle each, where a
+// few ticks of the frame's own spread weigh a tenth of a percent.
+inline constexpr std::uint32_t chain_iterations = 2048;
 
 // The short and the long routine of a chain.
 struct ChainRoutines {
@@ -56,7 +62,9 @@ struct ClassTable {
     std::size_t chain_index(ChainPair pair) const { return ::chain_index(pair, classes.size()); }
     std::size_t chain_count() const { return ::chain_count(classes.size()); }
     // Whether the chain runs on zeros, as a chain with a conversion does.
-    bool from_zero(ChainPair pair) const { return converts(classes[pair.first]) || converts(classes[pair.second]); }
+    bool from_zero(ChainPair pair) const {
+        return runs_on_zero(classes[pair.first]) || runs_on_zero(classes[pair.second]);
+    }
 };
 
 inline const ClassTable sse_table{sse_classes, matrix_sse_routines, 16};
@@ -77,11 +85,14 @@ struct Family {
 
 // clang-format off
 inline const Family families[] = {
-    {"sse",    "SSE to SSE4.1, 128 bits on XMM", &sse_table,     isa::sse2,               isa::sse2 | isa::sse41},
+    {"sse",    "SSE to SSE4.1, 128 bits on XMM", &sse_table,     isa::sse2,
+                                                                 isa::sse2 | isa::sse3 | isa::ssse3 | isa::sse41},
     {"avx",    "AVX, 256 bits on YMM",           &vex256_table,  isa::avx,                isa::avx},
-    {"avx2",   "AVX2 and FMA, 256 bits on YMM",  &vex256_table,  isa::avx | isa::avx2,    isa::avx | isa::avx2 | isa::fma},
+    {"avx2",   "AVX2 and FMA, 256 bits on YMM",  &vex256_table,  isa::avx | isa::avx2,
+                                                                 isa::avx | isa::avx2 | isa::fma | isa::avx_vnni},
     {"avx512", "AVX-512, 512 bits on ZMM",       &evex512_table, isa::avx | isa::avx512f,
-                                                                 isa::avx512f | isa::avx512dq | isa::avx512bw | isa::avx512vl},
+                                                                 isa::avx512f | isa::avx512dq | isa::avx512bw |
+                                                                 isa::avx512vl | isa::avx512_vnni},
 };
 // clang-format on
 
@@ -90,5 +101,6 @@ inline const Family families[] = {
 std::vector<std::size_t> classes_of(const Family& family);
 std::vector<std::size_t> runnable_classes(const Family& family, Features features);
 
-// A chain's loop body, instruction by instruction, as the listing shows it.
+// A chain's loop body, instruction by instruction, as the listing shows it:
+// `length` steps, each a class's instruction or the whole of its round trip.
 std::vector<Instruction> chain_body(const ClassTable& table, ChainPair pair, std::uint32_t length);

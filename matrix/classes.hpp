@@ -22,16 +22,48 @@ struct InstructionClass {
     std::string_view operation;
     // The instruction sets it needs beyond those of its table.
     Features needs;
+    // A round trip's instructions after `form`, for a class whose result
+    // leaves the vector register, for a general register or a mask register,
+    // and comes back to it: the chain waits for the whole round trip, which
+    // stands in it for one instruction.
+    std::span<const InstructionForm> then = {};
+    // The class keeps no value but zero (see chain_value).
+    bool zero_only = false;
+
+    // The instructions of one step of a chain: `form`, then `then`.
+    std::size_t instructions() const { return 1 + then.size(); }
 };
 
 // A conversion keeps no value but zero: chains that hold one run on zeros.
 constexpr bool converts(const InstructionClass& row) { return row.operation == "convert"; }
+// Nor does a class marked so: chains that hold one run on zeros too.
+constexpr bool runs_on_zero(const InstructionClass& row) { return converts(row) || row.zero_only; }
 
 // The operand registers, in every table at its width: 1 zero, 2 all ones,
 // 3 singles of 1.0, 4 doubles of 1.0, 5 the multiplier of pmuludq, 6 the
-// index of vpermps, which swaps the 128-bit lanes.
-// matrix_chains.S holds one instruction macro per row, in the same order.
+// index of vpermps, which swaps the 128-bit lanes, 7 the chain's value
+// itself, the operand of the minimum of singles.
+// matrix_chains.S holds one instruction macro per row, in the same order; a
+// round trip's macro holds all of its instructions.
+//
+// Each class after the blends keeps the chain's value, or runs on zeros, so:
+// the shifts shift by zero; pminud takes the minimum with all ones, the
+// largest unsigned doubleword, and minps with the value itself, which gives
+// zero back on zeros too; insertps copies lane 0 to lane 2, which holds the
+// same doubleword; the round trips through EAX take doubleword 1 out and put
+// it back where it was. The compares (equal to all ones, greater than zero,
+// equal to 1.0, a quiet compare), the pack, the unpacks, the horizontal adds
+// and pmaddwd keep no value but zero, which each of them gives back from
+// zero, and movd's round trip clears the three doublewords above the one it
+// moves: chains that hold one of them run on zeros, as a conversion's do.
 // clang-format off
+// The second halves of the SSE round trips through EAX.
+inline constexpr InstructionForm sse_pinsrd_eax[] = {
+    {{{0x66, 0x0F, 0x3A, 0x22, 0xC0, 0x01}, 6}, "# insert doubleword from a general-purpose register (integer; SSE4.1)",
+                                              "# pinsrd xmm0, eax, 1"}};
+inline constexpr InstructionForm sse_movd_from_eax[] = {
+    {{{0x66, 0x0F, 0x6E, 0xC0}, 4}, "# move doubleword from a general-purpose register (integer; SSE2)", "# movd xmm0, eax"}};
+
 inline constexpr InstructionClass sse_classes[] = {
     {"paddd",    {{{0x66, 0x0F, 0xFE, 0xC1},             4}, "# add packed doubleword integers (integer; SSE2)",
                                                               "# paddd xmm0, xmm1"},           "packed 32-bit integer", "add",      isa::sse2},
@@ -73,7 +105,49 @@ inline constexpr InstructionClass sse_classes[] = {
                                                               "# blendvps xmm0, xmm1, <xmm0>"}, "packed single",        "blend",    isa::sse41},
     {"pblendvb", {{{0x66, 0x0F, 0x38, 0x10, 0xC0},       5}, "# variable blend packed bytes (integer; SSE4.1)",
                                                               "# pblendvb xmm0, xmm0, <xmm0>"}, "packed bytes",         "blend",    isa::sse41},
+    {"pslld",    {{{0x66, 0x0F, 0x72, 0xF0, 0x00},       5}, "# shift packed doublewords left logical (integer; SSE2)",
+                                                              "# pslld xmm0, 0"},              "packed 32-bit integer", "shift",    isa::sse2},
+    {"psrlq",    {{{0x66, 0x0F, 0x73, 0xD0, 0x00},       5}, "# shift packed quadwords right logical (integer; SSE2)",
+                                                              "# psrlq xmm0, 0"},              "packed 64-bit integer", "shift",    isa::sse2},
+    {"pcmpeqd",  {{{0x66, 0x0F, 0x76, 0xC2},             4}, "# compare packed doublewords for equal (integer; SSE2)",
+                                                              "# pcmpeqd xmm0, xmm2"},         "packed 32-bit integer", "compare",  isa::sse2, {}, true},
+    {"pcmpgtd",  {{{0x66, 0x0F, 0x66, 0xC1},             4}, "# compare packed signed doublewords for greater than (integer; SSE2)",
+                                                              "# pcmpgtd xmm0, xmm1"},         "packed 32-bit integer", "compare",  isa::sse2, {}, true},
+    {"cmpps",    {{{0x0F, 0xC2, 0xC3, 0x00},             4}, "# compare packed single-precision floating-point values (floating point; SSE)",
+                                                              "# cmpps xmm0, xmm3, 0"},       "packed single",         "compare",  isa::sse2, {}, true},
+    {"pminud",   {{{0x66, 0x0F, 0x38, 0x3B, 0xC2},       5}, "# minimum of packed unsigned doublewords (integer; SSE4.1)",
+                                                              "# pminud xmm0, xmm2"},          "packed 32-bit integer", "minimum",  isa::sse41},
+    {"minps",    {{{0x0F, 0x5D, 0xC7},                   3}, "# minimum of packed single-precision floating-point values (floating point; SSE)",
+                                                              "# minps xmm0, xmm7"},           "packed single",         "minimum",  isa::sse2},
+    {"packssdw", {{{0x66, 0x0F, 0x6B, 0xC0},             4}, "# pack doublewords into words with signed saturation (integer; SSE2)",
+                                                              "# packssdw xmm0, xmm0"},        "packed 32-bit integer", "pack",     isa::sse2, {}, true},
+    {"punpckldq", {{{0x66, 0x0F, 0x62, 0xC0},            4}, "# unpack and interleave low doublewords (integer; SSE2)",
+                                                              "# punpckldq xmm0, xmm0"},       "packed 32-bit integer", "unpack",   isa::sse2, {}, true},
+    {"unpcklps", {{{0x0F, 0x14, 0xC0},                   3}, "# unpack and interleave low packed single-precision floating-point values (floating point; SSE)",
+                                                              "# unpcklps xmm0, xmm0"},        "packed single",         "unpack",   isa::sse2, {}, true},
+    {"phaddd",   {{{0x66, 0x0F, 0x38, 0x02, 0xC0},       5}, "# horizontal add packed doublewords (integer; SSSE3)",
+                                                              "# phaddd xmm0, xmm0"},          "packed 32-bit integer", "horizontal add", isa::ssse3, {}, true},
+    {"haddps",   {{{0xF2, 0x0F, 0x7C, 0xC0},             4}, "# horizontal add packed single-precision floating-point values (floating point; SSE3)",
+                                                              "# haddps xmm0, xmm0"},          "packed single",         "horizontal add", isa::sse3, {}, true},
+    {"pmaddwd",  {{{0x66, 0x0F, 0xF5, 0xC2},             4}, "# multiply and add packed words (integer; SSE2)",
+                                                              "# pmaddwd xmm0, xmm2"},         "packed 16-bit integer", "multiply-add", isa::sse2, {}, true},
+    {"insertps", {{{0x66, 0x0F, 0x3A, 0x21, 0xC0, 0x20}, 6}, "# insert packed single-precision floating-point value (floating point; SSE4.1)",
+                                                              "# insertps xmm0, xmm0, 0x20"},  "packed single",         "insert",   isa::sse41},
+    {"pextrd:eax", {{{0x66, 0x0F, 0x3A, 0x16, 0xC0, 0x01}, 6}, "# extract doubleword to a general-purpose register (integer; SSE4.1)",
+                                                              "# pextrd eax, xmm0, 1"},        "xmm->eax->xmm",         "extract, insert", isa::sse41, sse_pinsrd_eax},
+    {"extractps:eax", {{{0x66, 0x0F, 0x3A, 0x17, 0xC0, 0x01}, 6}, "# extract packed single-precision floating-point value to a general-purpose register (floating point; SSE4.1)",
+                                                              "# extractps eax, xmm0, 1"},     "xmm->eax->xmm",         "extract, insert", isa::sse41, sse_pinsrd_eax},
+    {"movd:eax", {{{0x66, 0x0F, 0x7E, 0xC0},             4}, "# move doubleword to a general-purpose register (integer; SSE2)",
+                                                              "# movd eax, xmm0"},             "xmm->eax->xmm",         "move, move", isa::sse2, sse_movd_from_eax, true},
 };
+
+// The second halves of the VEX round trips through EAX: VEX.128 forms, which
+// clear the upper half of YMM0, as every VEX instruction on XMM does.
+inline constexpr InstructionForm vex_vpinsrd_eax[] = {
+    {{{0xC4, 0xE3, 0x79, 0x22, 0xC0, 0x01}, 6}, "# insert doubleword from a general-purpose register (integer; AVX)",
+                                              "# vpinsrd xmm0, xmm0, eax, 1"}};
+inline constexpr InstructionForm vex_vmovd_from_eax[] = {
+    {{{0xC5, 0xF9, 0x6E, 0xC0}, 4}, "# move doubleword from a general-purpose register (integer; AVX)", "# vmovd xmm0, eax"}};
 
 inline constexpr InstructionClass vex256_classes[] = {
     {"vpaddd",      {{{0xC5, 0xFD, 0xFE, 0xC1},             4}, "# add packed doubleword integers (integer; AVX2)",
@@ -110,7 +184,53 @@ inline constexpr InstructionClass vex256_classes[] = {
                                                                  "# vperm2f128 ymm0, ymm0, ymm0, 0x01"}, "packed single",        "lane cross",   isa::avx},
     {"vcvtdq2ps",   {{{0xC5, 0xFC, 0x5B, 0xC0},             4}, "# convert packed doubleword integers to packed single-precision floating-point values (floating point; AVX)",
                                                                  "# vcvtdq2ps ymm0, ymm0"},             "integer to single",     "convert",      isa::avx},
+    {"vpslld",      {{{0xC5, 0xFD, 0x72, 0xF0, 0x00},       5}, "# shift packed doublewords left logical (integer; AVX2)",
+                                                                 "# vpslld ymm0, ymm0, 0"},             "packed 32-bit integer", "shift",        isa::avx2},
+    {"vpsrlq",      {{{0xC5, 0xFD, 0x73, 0xD0, 0x00},       5}, "# shift packed quadwords right logical (integer; AVX2)",
+                                                                 "# vpsrlq ymm0, ymm0, 0"},             "packed 64-bit integer", "shift",        isa::avx2},
+    {"vpcmpeqd",    {{{0xC5, 0xFD, 0x76, 0xC2},             4}, "# compare packed doublewords for equal (integer; AVX2)",
+                                                                 "# vpcmpeqd ymm0, ymm0, ymm2"},        "packed 32-bit integer", "compare",      isa::avx2, {}, true},
+    {"vpcmpgtd",    {{{0xC5, 0xFD, 0x66, 0xC1},             4}, "# compare packed signed doublewords for greater than (integer; AVX2)",
+                                                                 "# vpcmpgtd ymm0, ymm0, ymm1"},        "packed 32-bit integer", "compare",      isa::avx2, {}, true},
+    {"vcmpps",      {{{0xC5, 0xFC, 0xC2, 0xC3, 0x00},       5}, "# compare packed single-precision floating-point values (floating point; AVX)",
+                                                                 "# vcmpps ymm0, ymm0, ymm3, 0"},       "packed single",         "compare",      isa::avx, {}, true},
+    {"vpminud",     {{{0xC4, 0xE2, 0x7D, 0x3B, 0xC2},       5}, "# minimum of packed unsigned doublewords (integer; AVX2)",
+                                                                 "# vpminud ymm0, ymm0, ymm2"},         "packed 32-bit integer", "minimum",      isa::avx2},
+    {"vminps",      {{{0xC5, 0xFC, 0x5D, 0xC7},             4}, "# minimum of packed single-precision floating-point values (floating point; AVX)",
+                                                                 "# vminps ymm0, ymm0, ymm7"},          "packed single",         "minimum",      isa::avx},
+    {"vpackssdw",   {{{0xC5, 0xFD, 0x6B, 0xC0},             4}, "# pack doublewords into words with signed saturation (integer; AVX2)",
+                                                                 "# vpackssdw ymm0, ymm0, ymm0"},       "packed 32-bit integer", "pack",         isa::avx2, {}, true},
+    {"vpunpckldq",  {{{0xC5, 0xFD, 0x62, 0xC0},             4}, "# unpack and interleave low doublewords (integer; AVX2)",
+                                                                 "# vpunpckldq ymm0, ymm0, ymm0"},      "packed 32-bit integer", "unpack",       isa::avx2, {}, true},
+    {"vunpcklps",   {{{0xC5, 0xFC, 0x14, 0xC0},             4}, "# unpack and interleave low packed single-precision floating-point values (floating point; AVX)",
+                                                                 "# vunpcklps ymm0, ymm0, ymm0"},       "packed single",         "unpack",       isa::avx, {}, true},
+    {"vphaddd",     {{{0xC4, 0xE2, 0x7D, 0x02, 0xC0},       5}, "# horizontal add packed doublewords (integer; AVX2)",
+                                                                 "# vphaddd ymm0, ymm0, ymm0"},         "packed 32-bit integer", "horizontal add", isa::avx2, {}, true},
+    {"vhaddps",     {{{0xC5, 0xFF, 0x7C, 0xC0},             4}, "# horizontal add packed single-precision floating-point values (floating point; AVX)",
+                                                                 "# vhaddps ymm0, ymm0, ymm0"},         "packed single",         "horizontal add", isa::avx, {}, true},
+    {"vpmaddwd",    {{{0xC5, 0xFD, 0xF5, 0xC2},             4}, "# multiply and add packed words (integer; AVX2)",
+                                                                 "# vpmaddwd ymm0, ymm0, ymm2"},        "packed 16-bit integer", "multiply-add", isa::avx2, {}, true},
+    {"vpdpbusd",    {{{0xC4, 0xE2, 0x75, 0x50, 0xC2},       5}, "# multiply and add unsigned and signed bytes (integer; AVX-VNNI)",
+                                                                 "# {vex} vpdpbusd ymm0, ymm1, ymm2"},  "packed bytes",          "multiply-add", isa::avx2 | isa::avx_vnni},
+    {"vmovd:eax",   {{{0xC5, 0xF9, 0x7E, 0xC0},             4}, "# move doubleword to a general-purpose register (integer; AVX)",
+                                                                 "# vmovd eax, xmm0"},                  "ymm->eax->ymm",         "move, move",   isa::avx, vex_vmovd_from_eax, true},
+    {"vpextrd:eax", {{{0xC4, 0xE3, 0x79, 0x16, 0xC0, 0x01}, 6}, "# extract doubleword to a general-purpose register (integer; AVX)",
+                                                                 "# vpextrd eax, xmm0, 1"},             "ymm->eax->ymm",         "extract, insert", isa::avx, vex_vpinsrd_eax, true},
 };
+
+// The rest of the EVEX round trips through mask register k1: a masked add
+// of zero, which waits for the mask and the value both, straight after the
+// compare or after the mask's round trip through EAX.
+inline constexpr InstructionForm evex_vpaddd_k1[] = {
+    {{{0x62, 0xF1, 0x7D, 0x49, 0xFE, 0xC1}, 6}, "# add packed doubleword integers under a mask (integer; AVX-512F)",
+                                              "# vpaddd zmm0{k1}, zmm0, zmm1"}};
+inline constexpr InstructionForm evex_vaddps_k1[] = {
+    {{{0x62, 0xF1, 0x7C, 0x49, 0x58, 0xC1}, 6}, "# add packed single-precision floating-point values under a mask (floating point; AVX-512F)",
+                                              "# vaddps zmm0{k1}, zmm0, zmm1"}};
+inline constexpr InstructionForm evex_kmovw_eax[] = {
+    {{{0xC5, 0xF8, 0x93, 0xC1}, 4}, "# move a mask to a general-purpose register (mask; AVX-512F)", "# kmovw eax, k1"},
+    {{{0xC5, 0xF8, 0x92, 0xC8}, 4}, "# move a general-purpose register to a mask (mask; AVX-512F)", "# kmovw k1, eax"},
+    evex_vpaddd_k1[0]};
 
 inline constexpr InstructionClass evex512_classes[] = {
     {"vpaddd",      {{{0x62, 0xF1, 0x7D, 0x48, 0xFE, 0xC1},       6}, "# add packed doubleword integers (integer; AVX-512F)",
@@ -147,6 +267,34 @@ inline constexpr InstructionClass evex512_classes[] = {
                                                                        "# vshuff32x4 zmm0, zmm0, zmm0, 0x4E"}, "packed single",        "lane cross",   isa::avx512f},
     {"vcvtdq2ps",   {{{0x62, 0xF1, 0x7C, 0x48, 0x5B, 0xC0},       6}, "# convert packed doubleword integers to packed single-precision floating-point values (floating point; AVX-512F)",
                                                                        "# vcvtdq2ps zmm0, zmm0"},             "integer to single",     "convert",      isa::avx512f},
+    {"vpslld",      {{{0x62, 0xF1, 0x7D, 0x48, 0x72, 0xF0, 0x00}, 7}, "# shift packed doublewords left logical (integer; AVX-512F)",
+                                                                       "# vpslld zmm0, zmm0, 0"},             "packed 32-bit integer", "shift",        isa::avx512f},
+    {"vpsrlq",      {{{0x62, 0xF1, 0xFD, 0x48, 0x73, 0xD0, 0x00}, 7}, "# shift packed quadwords right logical (integer; AVX-512F)",
+                                                                       "# vpsrlq zmm0, zmm0, 0"},             "packed 64-bit integer", "shift",        isa::avx512f},
+    {"vpcmpgtd:k1", {{{0x62, 0xF1, 0x7D, 0x48, 0x66, 0xC9},       6}, "# compare packed signed doublewords for greater than into a mask (integer; AVX-512F)",
+                                                                       "# vpcmpgtd k1, zmm0, zmm1"},          "zmm->k1->zmm",          "compare, masked add", isa::avx512f, evex_vpaddd_k1},
+    {"vcmpps:k1",   {{{0x62, 0xF1, 0x7C, 0x48, 0xC2, 0xC9, 0x1E}, 7}, "# compare packed single-precision floating-point values into a mask (floating point; AVX-512F)",
+                                                                       "# vcmpps k1, zmm0, zmm1, 0x1E"},      "zmm->k1->zmm",          "compare, masked add", isa::avx512f, evex_vaddps_k1},
+    {"kmovw:eax",   {{{0x62, 0xF1, 0x7D, 0x48, 0x66, 0xC9},       6}, "# compare packed signed doublewords for greater than into a mask (integer; AVX-512F)",
+                                                                       "# vpcmpgtd k1, zmm0, zmm1"},          "zmm->k1->eax->k1->zmm", "mask through eax", isa::avx512f, evex_kmovw_eax},
+    {"vpminud",     {{{0x62, 0xF2, 0x7D, 0x48, 0x3B, 0xC2},       6}, "# minimum of packed unsigned doublewords (integer; AVX-512F)",
+                                                                       "# vpminud zmm0, zmm0, zmm2"},         "packed 32-bit integer", "minimum",      isa::avx512f},
+    {"vminps",      {{{0x62, 0xF1, 0x7C, 0x48, 0x5D, 0xC7},       6}, "# minimum of packed single-precision floating-point values (floating point; AVX-512F)",
+                                                                       "# vminps zmm0, zmm0, zmm7"},          "packed single",         "minimum",      isa::avx512f},
+    {"vpackssdw",   {{{0x62, 0xF1, 0x7D, 0x48, 0x6B, 0xC0},       6}, "# pack doublewords into words with signed saturation (integer; AVX-512BW)",
+                                                                       "# vpackssdw zmm0, zmm0, zmm0"},       "packed 32-bit integer", "pack",         isa::avx512f | isa::avx512bw, {}, true},
+    {"vpunpckldq",  {{{0x62, 0xF1, 0x7D, 0x48, 0x62, 0xC0},       6}, "# unpack and interleave low doublewords (integer; AVX-512F)",
+                                                                       "# vpunpckldq zmm0, zmm0, zmm0"},      "packed 32-bit integer", "unpack",       isa::avx512f, {}, true},
+    {"vunpcklps",   {{{0x62, 0xF1, 0x7C, 0x48, 0x14, 0xC0},       6}, "# unpack and interleave low packed single-precision floating-point values (floating point; AVX-512F)",
+                                                                       "# vunpcklps zmm0, zmm0, zmm0"},       "packed single",         "unpack",       isa::avx512f, {}, true},
+    {"vpmaddwd",    {{{0x62, 0xF1, 0x7D, 0x48, 0xF5, 0xC2},       6}, "# multiply and add packed words (integer; AVX-512BW)",
+                                                                       "# vpmaddwd zmm0, zmm0, zmm2"},        "packed 16-bit integer", "multiply-add", isa::avx512f | isa::avx512bw, {}, true},
+    {"vpdpbusd",    {{{0x62, 0xF2, 0x75, 0x48, 0x50, 0xC2},       6}, "# multiply and add unsigned and signed bytes (integer; AVX-512 VNNI)",
+                                                                       "# vpdpbusd zmm0, zmm1, zmm2"},        "packed bytes",          "multiply-add", isa::avx512f | isa::avx512_vnni},
+    {"vmovd:eax",   {{{0xC5, 0xF9, 0x7E, 0xC0},                   4}, "# move doubleword to a general-purpose register (integer; AVX)",
+                                                                       "# vmovd eax, xmm0"},                  "zmm->eax->zmm",         "move, move",   isa::avx512f, vex_vmovd_from_eax, true},
+    {"vpextrd:eax", {{{0xC4, 0xE3, 0x79, 0x16, 0xC0, 0x01},       6}, "# extract doubleword to a general-purpose register (integer; AVX)",
+                                                                       "# vpextrd eax, xmm0, 1"},             "zmm->eax->zmm",         "extract, insert", isa::avx512f, vex_vpinsrd_eax, true},
 };
 // clang-format on
 
@@ -166,8 +314,8 @@ constexpr VectorValue repeated(std::uint32_t a, std::uint32_t b, std::uint32_t c
     return value;
 }
 
-// The chain's value, which every class but the conversions leaves as it
-// is: each 64-bit half is 0x3FF00000'40000000. It is a normal number in
+// The chain's value, which every class leaves as it is but those that run
+// on zeros: each 64-bit half is 0x3FF00000'40000000. It is a normal number in
 // every type the classes read it as: as singles 2.0 and 1.875, as a double
 // 1.0000002384, and its halves are equal, so the swaps of the shuffles and
 // the lane crossings keep it too. The operands are zero, all ones and 1.0,
@@ -181,12 +329,17 @@ constexpr VectorValue repeated(std::uint32_t a, std::uint32_t b, std::uint32_t c
 //
 // A conversion changes every value but zero, which it converts exactly:
 // a chain with a conversion in it runs on zeros, which are no denormal and
-// meet no assist either.
+// meet no assist either. So does a chain with any other class that keeps no
+// value but zero (see the classes' table).
+//
+// A round trip's instructions keep the value between them: what leaves the
+// vector register for EAX comes back to the place it left, but for movd's
+// round trip, which clears the rest of the register and runs on zeros.
 inline constexpr VectorValue chain_value = repeated(0x40000000, 0x3FF00000, 0x40000000, 0x3FF00000);
 inline constexpr VectorValue zero_value{};
 
-// Registers 0 to 6 as the chains start: the chain's value, then the
-// operands; the chains with a conversion start from row 1, zero.
-extern "C" const VectorValue matrix_chain_values[7];
+// Registers 0 to 7 as the chains start: the chain's value, then the
+// operands; the chains that run on zeros start from row 1, zero.
+extern "C" const VectorValue matrix_chain_values[8];
 // Register 0 as the last run of a chain left it, at its table's width.
 extern "C" VectorValue matrix_chain_result;

@@ -10,8 +10,9 @@ namespace {
 struct FeatureRow {
     isa::Feature feature;
     std::string_view name;
-    // Where CPUID reports it: leaf 1 ECX or EDX, or leaf 7 EBX, and the bit.
-    enum { leaf1_ecx, leaf1_edx, leaf7_ebx } where;
+    // Where CPUID reports it: leaf 1 ECX or EDX, leaf 7 EBX or ECX, or leaf 7
+    // subleaf 1 EAX, and the bit.
+    enum { leaf1_ecx, leaf1_edx, leaf7_ebx, leaf7_ecx, leaf7_1_eax } where;
     unsigned bit;
     // The XCR0 bits whose state the system must save: SSE, then AVX's upper
     // halves, then AVX-512's mask registers, ZMM upper halves and zmm16-31.
@@ -29,10 +30,14 @@ constexpr FeatureRow feature_rows[] = {
     {isa::avx512dq, "AVX-512 DQ",         FeatureRow::leaf7_ebx, 17, zmm_state},
     {isa::avx512bw, "AVX-512 BW",         FeatureRow::leaf7_ebx, 30, zmm_state},
     {isa::avx512vl, "AVX-512 VL",         FeatureRow::leaf7_ebx, 31, zmm_state},
+    {isa::avx512_vnni, "AVX-512 VNNI",    FeatureRow::leaf7_ecx, 11, zmm_state},
+    {isa::avx_vnni, "AVX-VNNI",           FeatureRow::leaf7_1_eax, 4, ymm_state},
     {isa::avx2,     "AVX2",               FeatureRow::leaf7_ebx,  5, ymm_state},
     {isa::fma,      "FMA",                FeatureRow::leaf1_ecx, 12, ymm_state},
     {isa::avx,      "AVX",                FeatureRow::leaf1_ecx, 28, ymm_state},
     {isa::sse41,    "SSE4.1",             FeatureRow::leaf1_ecx, 19, 0},
+    {isa::ssse3,    "SSSE3",              FeatureRow::leaf1_ecx,  9, 0},
+    {isa::sse3,     "SSE3",               FeatureRow::leaf1_ecx,  0, 0},
     {isa::sse2,     "SSE2",               FeatureRow::leaf1_edx, 26, 0},
 };
 // clang-format on
@@ -40,7 +45,9 @@ constexpr FeatureRow feature_rows[] = {
 bool has_instructions(const FeatureRow& row, const CpuidAnswers& answers) {
     const std::uint32_t word = row.where == FeatureRow::leaf1_ecx   ? answers.leaf1_ecx
                                : row.where == FeatureRow::leaf1_edx ? answers.leaf1_edx
-                                                                    : answers.leaf7_ebx;
+                               : row.where == FeatureRow::leaf7_ebx ? answers.leaf7_ebx
+                               : row.where == FeatureRow::leaf7_ecx ? answers.leaf7_ecx
+                                                                    : answers.leaf7_1_eax;
     return (word >> row.bit) & 1;
 }
 
@@ -59,6 +66,12 @@ CpuidAnswers cpuid_answers() {
     if (__get_cpuid_max(0, nullptr) >= 7) {
         __cpuid_count(7, 0, eax, ebx, ecx, edx);
         answers.leaf7_ebx = ebx;
+        answers.leaf7_ecx = ecx;
+        // EAX of subleaf 0 is the highest subleaf of leaf 7.
+        if (eax >= 1) {
+            __cpuid_count(7, 1, eax, ebx, ecx, edx);
+            answers.leaf7_1_eax = eax;
+        }
     }
     if (answers.leaf1_ecx & bit_OSXSAVE) {
         unsigned low, high;

@@ -17,6 +17,10 @@ enum Feature : std::uint32_t {
     avx512dq = 1u << 6,
     avx512bw = 1u << 7,
     avx512vl = 1u << 8,
+    sse3 = 1u << 9,
+    ssse3 = 1u << 10,
+    avx_vnni = 1u << 11,
+    avx512_vnni = 1u << 12,
 };
 }  // namespace isa
 using Features = std::uint32_t;
@@ -29,6 +33,10 @@ struct CpuidAnswers {
     std::uint32_t leaf7_ebx;
     // XCR0; zero where the system has not enabled XSAVE (no OSXSAVE).
     std::uint64_t xcr0;
+    // Leaf 7, subleaf 0 ECX and subleaf 1 EAX, where the VNNI extensions
+    // stand; zero where the processor has no such leaf.
+    std::uint32_t leaf7_ecx = 0;
+    std::uint32_t leaf7_1_eax = 0;
 };
 
 CpuidAnswers cpuid_answers();

@@ -8,9 +8,12 @@
 //
 // Every instruction computes register 0 from register 0, so each one waits
 // for the one before, and a chain runs at the latency of its instructions
-// plus whatever a hand-over between two classes costs. Before the first time
-// stamp, each routine gives register 0 the chain's value (zero where the
-// chain holds a conversion) and registers 1..6 the operands that keep it
+// plus whatever a hand-over between two classes costs; a round trip through
+// a general register or a mask register stands in a chain for one
+// instruction and computes register 0 from register 0 as a whole. Before the
+// first time stamp, each routine gives register 0 the chain's value (zero
+// where the chain holds a class that keeps no other value, as a conversion)
+// and registers 1..7 the operands that keep it
 // (matrix_chain_values), at its table's width: no chain ever meets a
 // denormal, and its times do not depend on what ran before. vzeroupper comes
 // first: code that ran before may have left the upper halves of the YMM
@@ -21,17 +24,25 @@
 // and EVEX routines clear the upper halves again for the code they return to.
 //
 // Every routine starts on a 64-byte boundary and its loop two boundaries
-// later, so that each loop starts a 64-byte block.
+// later, so that each loop starts a 64-byte block. A run is 2,048
+// iterations, half the benchmark's: the difference of the two lengths still
+// spans thousands of time-stamp ticks, and the matrix's hundreds of chains
+// take half the time (see chain_iterations in chains.hpp).
 
+#define TIMED_FRAME_ITERATIONS 0x800
 #include "run/timed_frame.h"
 
 // The classes of each table, in the order of its rows in classes.hpp.
 #define SSE_CLASSES paddd, pmuludq, pand, pshufd, addps, mulps, andps, shufps, addpd, mulpd, andpd, shufpd, \
-    addss, mulss, addsd, mulsd, cvtdq2ps, cvtps2dq, blendvps, pblendvb
+    addss, mulss, addsd, mulsd, cvtdq2ps, cvtps2dq, blendvps, pblendvb, pslld, psrlq, pcmpeqd, pcmpgtd, cmpps, \
+    pminud, minps, packssdw, punpckldq, unpcklps, phaddd, haddps, pmaddwd, insertps, pextrd_eax, extractps_eax, \
+    movd_eax
 #define VEX256_CLASSES vpaddd, vpmuludq, vpand, vpshufd, vaddps, vmulps, vandps, vshufps, vaddpd, vmulpd, vandpd, \
-    vshufpd, vfmadd231ps, vfmadd231pd, vpermps, vperm2f128, vcvtdq2ps
+    vshufpd, vfmadd231ps, vfmadd231pd, vpermps, vperm2f128, vcvtdq2ps, vpslld, vpsrlq, vpcmpeqd, vpcmpgtd, vcmpps, \
+    vpminud, vminps, vpackssdw, vpunpckldq, vunpcklps, vphaddd, vhaddps, vpmaddwd, vpdpbusd, vmovd_eax, vpextrd_eax
 #define EVEX512_CLASSES vpaddd, vpmuludq, vpandd, vpshufd, vaddps, vmulps, vandps, vshufps, vaddpd, vmulpd, vandpd, \
-    vshufpd, vfmadd231ps, vfmadd231pd, vpermps, vshuff32x4, vcvtdq2ps
+    vshufpd, vfmadd231ps, vfmadd231pd, vpermps, vshuff32x4, vcvtdq2ps, vpslld, vpsrlq, vpcmpgtd_k1, vcmpps_k1, \
+    kmovw_eax, vpminud, vminps, vpackssdw, vpunpckldq, vunpcklps, vpmaddwd, vpdpbusd, vmovd_eax, vpextrd_eax
 #define SHORT_CHAIN 4
 #define LONG_CHAIN 12
 #define CHAIN_LOOP_OFFSET 128
@@ -62,6 +73,32 @@
 .macro sse_blendvps;         blendvps %xmm0, %xmm1, %xmm0;             .endm
 // Some bytes of the value have their sign bit set: it blends with itself.
 .macro sse_pblendvb;         pblendvb %xmm0, %xmm0, %xmm0;             .endm
+// Shifts by zero.
+.macro sse_pslld;            pslld $0, %xmm0;                          .endm
+.macro sse_psrlq;            psrlq $0, %xmm0;                          .endm
+// Zero is equal to no all-ones lane, greater than no zero and equal to no
+// 1.0 (a quiet predicate, which no number makes invalid): zero stays.
+// pcmpgtd compares with another register, since one that compares a
+// register with itself is an idiom that waits for nothing.
+.macro sse_pcmpeqd;          pcmpeqd %xmm2, %xmm0;                     .endm
+.macro sse_pcmpgtd;          pcmpgtd %xmm1, %xmm0;                     .endm
+.macro sse_cmpps;            cmpps $0, %xmm3, %xmm0;                   .endm
+// The minimum with all ones, and with the value itself.
+.macro sse_pminud;           pminud %xmm2, %xmm0;                      .endm
+.macro sse_minps;            minps %xmm7, %xmm0;                       .endm
+.macro sse_packssdw;         packssdw %xmm0, %xmm0;                    .endm
+.macro sse_punpckldq;        punpckldq %xmm0, %xmm0;                   .endm
+.macro sse_unpcklps;         unpcklps %xmm0, %xmm0;                    .endm
+.macro sse_phaddd;           phaddd %xmm0, %xmm0;                      .endm
+.macro sse_haddps;           haddps %xmm0, %xmm0;                      .endm
+.macro sse_pmaddwd;          pmaddwd %xmm2, %xmm0;                     .endm
+// Lane 0 into lane 2, which holds the same doubleword.
+.macro sse_insertps;         insertps $0x20, %xmm0, %xmm0;             .endm
+// The round trips through EAX: out of the vector register and back into it,
+// the next step waiting for both.
+.macro sse_pextrd_eax;       pextrd $1, %xmm0, %eax; pinsrd $1, %eax, %xmm0; .endm
+.macro sse_extractps_eax;    extractps $1, %xmm0, %eax; pinsrd $1, %eax, %xmm0; .endm
+.macro sse_movd_eax;         movd %xmm0, %eax; movd %eax, %xmm0;       .endm
 
 .macro vex256_vpaddd;        vpaddd %ymm1, %ymm0, %ymm0;               .endm
 .macro vex256_vpmuludq;      vpmuludq %ymm5, %ymm0, %ymm0;             .endm
@@ -81,6 +118,27 @@
 .macro vex256_vpermps;       vpermps %ymm0, %ymm6, %ymm0;              .endm
 .macro vex256_vperm2f128;    vperm2f128 $0x01, %ymm0, %ymm0, %ymm0;    .endm
 .macro vex256_vcvtdq2ps;     vcvtdq2ps %ymm0, %ymm0;                   .endm
+// The same data as the SSE classes', at 256 bits.
+.macro vex256_vpslld;        vpslld $0, %ymm0, %ymm0;                  .endm
+.macro vex256_vpsrlq;        vpsrlq $0, %ymm0, %ymm0;                  .endm
+.macro vex256_vpcmpeqd;      vpcmpeqd %ymm2, %ymm0, %ymm0;             .endm
+.macro vex256_vpcmpgtd;      vpcmpgtd %ymm1, %ymm0, %ymm0;             .endm
+.macro vex256_vcmpps;        vcmpps $0, %ymm3, %ymm0, %ymm0;           .endm
+.macro vex256_vpminud;       vpminud %ymm2, %ymm0, %ymm0;              .endm
+.macro vex256_vminps;        vminps %ymm7, %ymm0, %ymm0;               .endm
+.macro vex256_vpackssdw;     vpackssdw %ymm0, %ymm0, %ymm0;            .endm
+.macro vex256_vpunpckldq;    vpunpckldq %ymm0, %ymm0, %ymm0;           .endm
+.macro vex256_vunpcklps;     vunpcklps %ymm0, %ymm0, %ymm0;            .endm
+.macro vex256_vphaddd;       vphaddd %ymm0, %ymm0, %ymm0;              .endm
+.macro vex256_vhaddps;       vhaddps %ymm0, %ymm0, %ymm0;              .endm
+.macro vex256_vpmaddwd;      vpmaddwd %ymm2, %ymm0, %ymm0;             .endm
+// Zero bytes times all-ones bytes, added to the chain's value; the VEX form,
+// AVX-VNNI's.
+.macro vex256_vpdpbusd;      {vex} vpdpbusd %ymm2, %ymm1, %ymm0;       .endm
+// VEX.128 forms, as compilers emit them for the low 128 bits; the way back
+// clears the upper half, so these chains run on zeros.
+.macro vex256_vmovd_eax;     vmovd %xmm0, %eax; vmovd %eax, %xmm0;     .endm
+.macro vex256_vpextrd_eax;   vpextrd $1, %xmm0, %eax; vpinsrd $1, %eax, %xmm0, %xmm0; .endm
 
 .macro evex512_vpaddd;       vpaddd %zmm1, %zmm0, %zmm0;               .endm
 .macro evex512_vpmuludq;     vpmuludq %zmm5, %zmm0, %zmm0;             .endm
@@ -99,12 +157,49 @@
 .macro evex512_vpermps;      vpermps %zmm0, %zmm6, %zmm0;              .endm
 .macro evex512_vshuff32x4;   vshuff32x4 $0x4E, %zmm0, %zmm0, %zmm0;    .endm
 .macro evex512_vcvtdq2ps;    vcvtdq2ps %zmm0, %zmm0;                   .endm
+.macro evex512_vpslld;       vpslld $0, %zmm0, %zmm0;                  .endm
+.macro evex512_vpsrlq;       vpsrlq $0, %zmm0, %zmm0;                  .endm
+// The compares into k1, from the vector domain into the masks, and back by
+// a masked add of zero that waits for k1 and the value: the value is
+// greater than zero in every lane, as an integer and as a single (a quiet
+// predicate), so every lane adds; a chain on zeros adds in none and keeps
+// them too. kmovw takes the mask through EAX and back on the way.
+.macro evex512_vpcmpgtd_k1;  vpcmpgtd %zmm1, %zmm0, %k1; vpaddd %zmm1, %zmm0, %zmm0{%k1}; .endm
+.macro evex512_vcmpps_k1;    vcmpps $0x1E, %zmm1, %zmm0, %k1; vaddps %zmm1, %zmm0, %zmm0{%k1}; .endm
+.macro evex512_kmovw_eax
+    vpcmpgtd %zmm1, %zmm0, %k1
+    kmovw %k1, %eax
+    kmovw %eax, %k1
+    vpaddd %zmm1, %zmm0, %zmm0{%k1}
+.endm
+.macro evex512_vpminud;      vpminud %zmm2, %zmm0, %zmm0;              .endm
+.macro evex512_vminps;       vminps %zmm7, %zmm0, %zmm0;               .endm
+.macro evex512_vpackssdw;    vpackssdw %zmm0, %zmm0, %zmm0;            .endm
+.macro evex512_vpunpckldq;   vpunpckldq %zmm0, %zmm0, %zmm0;           .endm
+.macro evex512_vunpcklps;    vunpcklps %zmm0, %zmm0, %zmm0;            .endm
+.macro evex512_vpmaddwd;     vpmaddwd %zmm2, %zmm0, %zmm0;             .endm
+.macro evex512_vpdpbusd;     vpdpbusd %zmm2, %zmm1, %zmm0;             .endm
+// The VEX.128 forms, as for YMM: they clear everything above the lowest 128
+// bits of ZMM0.
+.macro evex512_vmovd_eax;    vmovd %xmm0, %eax; vmovd %eax, %xmm0;     .endm
+.macro evex512_vpextrd_eax;  vpextrd $1, %xmm0, %eax; vpinsrd $1, %eax, %xmm0, %xmm0; .endm
 
-// The conversions, whose chains run on zeros.
+// The classes that keep no value but zero, whose chains run on zeros: the
+// conversions, and those marked so in classes.hpp.
 .set sse_cvtdq2ps_from_zero, 1
 .set sse_cvtps2dq_from_zero, 1
+.irp name, pcmpeqd, pcmpgtd, cmpps, packssdw, punpckldq, unpcklps, phaddd, haddps, pmaddwd, movd_eax
+.set sse_\name\()_from_zero, 1
+.endr
 .set vex256_vcvtdq2ps_from_zero, 1
+.irp name, vpcmpeqd, vpcmpgtd, vcmpps, vpackssdw, vpunpckldq, vunpcklps, vphaddd, vhaddps, vpmaddwd, vmovd_eax, \
+    vpextrd_eax
+.set vex256_\name\()_from_zero, 1
+.endr
 .set evex512_vcvtdq2ps_from_zero, 1
+.irp name, vpackssdw, vpunpckldq, vunpcklps, vpmaddwd, vmovd_eax, vpextrd_eax
+.set evex512_\name\()_from_zero, 1
+.endr
 
 // Sets `value_row` to the row that register 0 starts from: 1, zero, where
 // either class converts, else 0, the chain's value.
@@ -118,14 +213,12 @@
     .endif
 .endm
 
-// Loads register 0 from row `value_row` and registers 1 to `last` from
-// their own rows, with `move` at the width of `name` (xmm, ymm or zmm).
-.macro load_rows move, name, last
+// Loads register 0 from row `value_row` and registers 1 to 7 from their own
+// rows, with `move` at the width of `name` (xmm, ymm or zmm).
+.macro load_rows move, name
     \move DATA(matrix_chain_values, value_row * ROW), %\name\()0
-    .irp reg, 1, 2, 3, 4, 5, 6
-    .if \reg <= \last
+    .irp reg, 1, 2, 3, 4, 5, 6, 7
     \move DATA(matrix_chain_values, \reg * ROW), %\name\()\reg
-    .endif
     .endr
 .endm
 
@@ -135,7 +228,7 @@
     je 1f
     vzeroupper
 1:
-    load_rows movaps, xmm, 5
+    load_rows movaps, xmm
 .endm
 .macro store_sse
     movaps %xmm0, DATA(matrix_chain_result, 0)
@@ -144,7 +237,7 @@
 // The VEX and EVEX routines: vzeroupper first, and again after the store.
 .macro load_wide name
     vzeroupper
-    load_rows vmovaps, \name, 6
+    load_rows vmovaps, \name
 .endm
 .macro store_wide name
     vmovaps %\name\()0, DATA(matrix_chain_result, 0)

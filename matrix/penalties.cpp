@@ -6,7 +6,7 @@
 namespace {
 
 double per_instruction(std::uint64_t shorter, std::uint64_t longer, RulerTimes ruler) {
-    return tick_difference(shorter, longer) / (static_cast<double>(long_chain - short_chain) * loop_iterations) /
+    return tick_difference(shorter, longer) / (static_cast<double>(long_chain - short_chain) * chain_iterations) /
            ticks_per_cycle(ruler);
 }
 
@@ -91,7 +91,7 @@ PenaltyMatrix matrix_from(const ClassTable& table, std::vector<std::size_t> clas
         // them to a round trip.
         matrix.round_trips[chain_index(pair)] = {
             best_trips, spread_of(typical),
-            modes_of_windows(runs, best_trips.median, 2 / (static_cast<double>(long_chain) * loop_iterations))};
+            modes_of_windows(runs, best_trips.median, 2 / (static_cast<double>(long_chain) * chain_iterations))};
     }
     return matrix;
 }
@@ -103,18 +103,28 @@ PenaltyMatrix measure_matrix(const ClassTable& table, std::vector<std::size_t> c
     const std::vector<ChainPair> chains = chains_of(classes);
     const std::array<TimedRun, 2> rule = ruler_routines(ruler);
     std::vector<std::vector<ChainWindow>> windows(table.chain_count());
+    const std::size_t group = std::max<std::size_t>(settings.chains_per_window, 1);
     // Every pass visits every chain once, so that a neighbour's busy spell
     // spoils one window of many chains rather than many windows of one.
     for (std::uint32_t pass = 0; pass < settings.windows.windows; ++pass) {
-        for (const ChainPair& chain : chains) {
-            const ChainRoutines& pair = routines[table.chain_index(chain)];
-            const TimedRun turn[] = {pair.shorter, pair.longer, rule[0], rule[1]};
+        for (std::size_t first = 0; first < chains.size(); first += group) {
+            const std::size_t count = std::min(group, chains.size() - first);
+            std::vector<TimedRun> turn;
+            for (std::size_t i = 0; i < count; ++i) {
+                const ChainRoutines& pair = routines[table.chain_index(chains[first + i])];
+                turn.push_back(pair.shorter);
+                turn.push_back(pair.longer);
+            }
+            turn.push_back(rule[0]);
+            turn.push_back(rule[1]);
             WindowRuns runs = time_turns(turn, settings.windows.turns);
-            const RunSummary ruler_short = summary_of(runs[2]), ruler_long = summary_of(runs[3]);
-            windows[table.chain_index(chain)].push_back({summary_of(runs[0]), summary_of(runs[1]),
-                                                         {ruler_short.minimum, ruler_long.minimum},
-                                                         {ruler_short.median, ruler_long.median}, std::move(runs[1])});
-            progress();
+            const RunSummary ruler_short = summary_of(runs[2 * count]), ruler_long = summary_of(runs[2 * count + 1]);
+            for (std::size_t i = 0; i < count; ++i) {
+                windows[table.chain_index(chains[first + i])].push_back(
+                    {summary_of(runs[2 * i]), summary_of(runs[2 * i + 1]), {ruler_short.minimum, ruler_long.minimum},
+                     {ruler_short.median, ruler_long.median}, std::move(runs[2 * i + 1])});
+                progress();
+            }
         }
     }
     return matrix_from(table, std::move(classes), settings, std::move(windows));

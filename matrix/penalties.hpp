@@ -62,12 +62,16 @@ struct Cell {
     bool bimodal() const { return modes.bimodal(); }
 };
 
-// Settings for the matrix's windows: each chain's routines and the ruler in
-// turns. Fewer than the clock's: the 210 chains of the SSE family must fit
-// in a few seconds, and every family together in well under a quarter of a
-// minute.
+// Settings for the matrix's windows: the routines of a few chains and the
+// ruler in turns. Fewer turns than the clock's: the 703 chains of the SSE
+// family must fit in a few seconds, and every family together in well under
+// a quarter of a minute. A window holds `chains_per_window` chains beside
+// one ruler, which converts them all: the ruler's 32 add instructions an
+// iteration, at 4,096 iterations, would otherwise take longer than a chain
+// of one-cycle instructions, and the window stays a few milliseconds long.
 struct MatrixSettings {
     WindowSettings windows{12, 12};
+    std::uint32_t chains_per_window = 8;
 };
 
 struct PenaltyMatrix {
@@ -98,10 +102,11 @@ std::vector<ChainPair> chains_of(const std::vector<std::size_t>& classes);
 PenaltyMatrix matrix_from(const ClassTable& table, std::vector<std::size_t> classes, MatrixSettings settings,
                           std::vector<std::vector<ChainWindow>> windows);
 
-// Times every chain the classes need, window after window, each chain's
-// short and long routine and the ruler in turns; `progress()` follows each
-// chain's window, of which there are windows * chains_of(classes).size().
-// `routines` stands in for the table's own in tests.
+// Times every chain the classes need, window after window, the short and
+// long routines of chains_per_window chains after each other in the order of
+// chains_of, and the ruler, in turns; `progress()` follows each chain's
+// window, of which there are windows * chains_of(classes).size(). `routines`
+// stands in for the table's own in tests.
 PenaltyMatrix measure_matrix(const ClassTable& table, std::vector<std::size_t> classes, const MatrixSettings& settings,
                              const std::function<void()>& progress, std::span<const ChainRoutines> routines = {},
                              std::span<const ClockChain, clock_chain_count> ruler = clock_chains);

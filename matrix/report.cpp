@@ -141,6 +141,14 @@ WindowSettings matrix_windows(const MatrixResults& results) {
     return MatrixSettings{}.windows;
 }
 
+// How many chains shared a window, as matrix_windows finds the windows.
+std::uint32_t matrix_chains_per_window(const MatrixResults& results) {
+    for (const FamilyResult& result : results.families) {
+        if (result.plan.status == FamilyStatus::measured) return result.matrix.settings.chains_per_window;
+    }
+    return MatrixSettings{}.chains_per_window;
+}
+
 // Time-stamp ticks per core cycle over every window of every family, of the
 // transitions and of the movement tables.
 Spread window_rulers(const MatrixResults& results) {
@@ -254,10 +262,12 @@ std::string matrix_report(const MatrixResults& results, const Calibration& calib
     text += calibration_line(calibration) + next_line;
     text += "each window converted by the clock's add chains timed in it: " + format_fixed(rulers.median, 4) +
             " ticks per core cycle (spread " + format_fixed(rulers.percent(), 2) + "%)" + next_line;
+    static_assert(chain_iterations == 2048, "the line below writes the chains' iterations out");
     if (results.arithmetic) {
         text += "chains of " + decimal_text(short_chain) + " and " + decimal_text(long_chain) +
-                " dependent instructions per iteration, 4,096 iterations a run; " + decimal_text(windows.windows) +
-                " windows of " + decimal_text(windows.turns) + " turns for each chain" + next_line;
+                " dependent instructions per iteration, 2,048 iterations a run; " + decimal_text(windows.windows) +
+                " windows of " + decimal_text(windows.turns) + " turns for each chain, " +
+                decimal_text(matrix_chains_per_window(results)) + " chains to a window" + next_line;
     }
     for (const FamilyResult& result : results.families) {
         text += next_line + family_heading(result.plan) + next_line;
@@ -291,6 +301,11 @@ Json json_family(const FamilyResult& result) {
     for (std::size_t c : matrix.classes) {
         const InstructionClass& row = table.classes[c];
         Json entry = {{"name", text_of(row.name)}, {"type", text_of(row.type)}, {"operation", text_of(row.operation)}};
+        // One instruction, or a round trip's instructions in their order.
+        entry["instructions"] = {text_of(row.form.mnemonic_line.substr(2))};
+        for (const InstructionForm& form : row.then) {
+            entry["instructions"].push_back(text_of(form.mnemonic_line.substr(2)));
+        }
         add_json_spread(entry, "latency", matrix.latencies[c].best);
         add_json_spread(entry, "typical", matrix.latencies[c].typical);
         entry["windows"] = json_windows(matrix.windows[table.chain_index({c, c})]);
@@ -406,9 +421,11 @@ Json matrix_json(const MatrixResults& results, const Calibration& calibration) {
     json["iterations"] = loop_iterations;
     json["short_chain"] = short_chain;
     json["long_chain"] = long_chain;
+    json["chain_iterations"] = chain_iterations;
     const WindowSettings windows = matrix_windows(results);
     json["windows"] = windows.windows;
     json["turns"] = windows.turns;
+    json["chains_per_window"] = matrix_chains_per_window(results);
     json["cycle_resolution"] = json_fixed(cycle_resolution, 2);
     json["bimodal_margin"] = json_fixed(bimodal_margin, 2);
     json["fast_share_least"] = json_fixed(fast_share_least, 2);
@@ -427,11 +444,28 @@ std::string chain_listings(const std::vector<FamilyPlan>& plans) {
         for (const ChainPair& pair : chains_of(plan.classes)) {
             const std::string first = text_of(table.classes[pair.first].name);
             const std::string second = text_of(table.classes[pair.second].name);
+            // A round trip is one step of its chain, and its instructions,
+            // which the title counts, are shown one by one.
+            std::string round_trips;
+            std::vector<std::size_t> classes{pair.first};
+            if (pair.second != pair.first) classes.push_back(pair.second);
+            for (std::size_t c : classes) {
+                const InstructionClass& row = table.classes[c];
+                if (row.then.empty()) continue;
+                round_trips += "; each " + text_of(row.name) + " the round trip " + text_of(row.type) + " in " +
+                               decimal_text(static_cast<std::int64_t>(row.instructions())) + " instructions";
+            }
             for (std::uint32_t length : {short_chain, long_chain}) {
+                const std::vector<Instruction> body = chain_body(table, pair, length);
+                const std::string per_iteration =
+                    round_trips.empty()
+                        ? decimal_text(length) + " instructions per loop iteration"
+                        : decimal_text(length) + " steps per loop iteration, " +
+                              decimal_text(static_cast<std::int64_t>(body.size())) + " instructions" + round_trips;
                 const std::string title = text_of(plan.family->name) + " chain " +
                                           (pair.first == pair.second ? first + " alone" : first + ", " + second) +
-                                          ": " + decimal_text(length) + " instructions per loop iteration";
-                text += listing_of(title, chain_body(table, pair, length));
+                                          ": " + per_iteration;
+                text += listing_of(title, body);
             }
         }
     }

@@ -5,7 +5,8 @@
 // A timed routine is, in this order and with nothing else in between:
 //   rdtsc, store EDX:EAX into measurement_state.start (lower half first);
 //   point EAX/RAX at the scratch block, 80..111 bytes below the stack pointer,
-//   32-byte aligned; load ECX with 4,096;
+//   32-byte aligned; load ECX with 4,096 (or the count that a file defines as
+//   TIMED_FRAME_ITERATIONS before it includes this one);
 //   a short jump over never-executed 0x90 filler to the loop, which starts at
 //   a chosen offset from the 64-byte-aligned routine start;
 //   the loop: the body, sub ecx, 1 and jne back to the loop start;
@@ -40,6 +41,12 @@
 #endif
 #define STATE_FIELD(offset) DATA(measurement_state, offset)
 
+// The loop's iterations: the benchmark's 4,096 unless the including file
+// asks for another count.
+#ifndef TIMED_FRAME_ITERATIONS
+#  define TIMED_FRAME_ITERATIONS 0x1000
+#endif
+
 #if defined(__ELF__)
 #  define ROUTINE_TYPE(name) .type name, @function
 #  define ROUTINE_SIZE(name) .size name, . - name
@@ -65,7 +72,7 @@
     mov STACK_POINTER, SCRATCH_POINTER
     sub $0x50, SCRATCH_POINTER
     and $0xE0, %al                  // clears the low 5 bits: 32-byte aligned
-    mov $0x1000, %ecx               // B9 and a 32-bit immediate
+    mov $TIMED_FRAME_ITERATIONS, %ecx   // B9 and a 32-bit immediate
     // The jump is written as bytes: as a mnemonic it would be relaxable, and
     // the filler after it could not then be counted.
     .byte 0xEB, .Lloop\@ - .Lfiller\@

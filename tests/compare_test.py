@@ -33,9 +33,10 @@ FIXTURES = os.path.join(HERE, "data", "results")
 WITHOUT_AVX512 = os.path.join(FIXTURES, "amd-family25-model1-vm")
 FORMAT_1 = os.path.join(HERE, "data", "format1", "amd-family25-model1-vm")
 BIMODAL = os.path.join(FIXTURES, "intel-family6-model207-metal")
-# The committed measurements, whose families have up to twenty classes.
+# The committed measurements, whose families have twenty classes, or up to
+# thirty-seven where measured since.
 MEASURED = [os.path.join(HERE, "..", "docs", "results", name)
-            for name in ("amd-family26-model2-vm", "intel-family6-model167-vm")]
+            for name in ("amd-family26-model2-vm", "intel-family6-model167-vm", "amd-family25-model17-vm")]
 SVG = "{http://www.w3.org/2000/svg}"
 
 
@@ -153,13 +154,13 @@ class Picture(unittest.TestCase):
         self.assertEqual(squares, {"squares-sse-0": 6, "squares-sse-1": 3, "left-out-sse-1": 3, "squares-avx2-0": 3,
                                    "squares-avx2-1": 3, "squares-avx512-1": 3})
 
-    def test_two_and_ten_machines_of_twenty_classes_fit_a_screen_wide_and_two_high(self):
+    def test_three_and_ten_machines_of_up_to_thirty_seven_classes_fit_a_screen_wide_and_two_high(self):
         with tempfile.TemporaryDirectory() as work:
             picture = os.path.join(work, "crossings.png")
             self.assertEqual(run(*MEASURED, picture=picture)[0], 0)
             sizes = [png_size(picture)]
-            two = [compare.load_folder(folder) for folder in MEASURED]
-            machines = [dict(two[number % 2], label=f"machine-{number}") for number in range(10)]
+            three = [compare.load_folder(folder) for folder in MEASURED]
+            machines = [dict(three[number % 3], label=f"machine-{number}") for number in range(10)]
             families = compare.measured_families(machines)[0]
             figure = compare.draw(machines, families)
             panels = {axes.get_gid(): axes.get_position() for axes in figure.axes if axes.get_gid()}
@@ -212,6 +213,31 @@ def rewrite(path, change):
         json.dump(data, target)
 
 
+class MissingClasses(unittest.TestCase):
+    def test_a_class_never_measured_reads_not_measured_and_one_the_processor_lacked_left_out(self):
+        # The second machine as an older program measured it, without shufps,
+        # on a processor that could not run paddd.
+        with tempfile.TemporaryDirectory() as work:
+            older = copy_of(BIMODAL, work)
+
+            def drop(data):
+                sse = data["families"][0]
+                sse["classes"] = [entry for entry in sse["classes"] if entry["name"] not in ("shufps", "paddd")]
+                sse["round_trips"] = [cell for cell in sse["round_trips"]
+                                      if not {"shufps", "paddd"} & {cell["first"], cell["second"]}]
+                sse["left_out"] = [{"name": "paddd", "why": "the processor has no SSE2"}]
+
+            rewrite(os.path.join(older, "matrix.json"), drop)
+            status, text, errors = run(WITHOUT_AVX512, older)
+            _, _, _, texts = svg_of(WITHOUT_AVX512, older)
+        self.assertEqual((status, errors), (0, ""))
+        self.assertIn("| `paddd` | 1.00 / 1.00 | left out |\n", text)
+        self.assertIn("| `shufps` | 1.00 / 1.00 | not measured |\n", text)
+        self.assertIn("| `sse` `paddd` <-> `addps` | +2.0* / +2.0 | left out |\n", text)
+        # Its sse panel counts the one round trip it measured.
+        self.assertIn("1 of 1 cost, 1 bimodal", texts)
+
+
 def reversed_sse(data):
     """The SSE family's classes in the other order, each round trip stored
     the other way round."""
@@ -245,7 +271,7 @@ class Refusals(unittest.TestCase):
             rewrite(os.path.join(bad["no_counter"], "clock.json"), lambda data: data.update(counter_ghz=None))
             rewrite(os.path.join(bad["boolean_clock"], "clock.json"), lambda data: data.update(core_ghz=True))
             rewrite(os.path.join(bad["wrong_type"], "matrix.json"),
-                    lambda data: data["families"][0]["classes"][1].update(latency="fast"))
+                    lambda data: data["families"][0].update(classes="addps"))
             rewrite(os.path.join(bad["version"], "clock.json"), lambda data: data.update(format_version=3))
             rewrite(os.path.join(bad["unversioned"], "machine.json"), lambda data: data.pop("format_version"))
             rewrite(os.path.join(bad["incomplete"], "matrix.json"),
@@ -272,8 +298,7 @@ class Refusals(unittest.TestCase):
                 "not a number",
                 f"compare: refused {bad['no_counter']}: {bad['no_counter']}/clock.json: the clock's 'counter_ghz' is "
                 "null, not a number",
-                f"compare: refused {bad['wrong_type']}: {bad['wrong_type']}/matrix.json: class 'addps' of family "
-                "'sse': 'latency' is \"fast\", not a number",
+                f"compare: refused {bad['wrong_type']}: {bad['wrong_type']}/matrix.json: ",
                 f"compare: refused {bad['boolean_clock']}: {bad['boolean_clock']}/clock.json: the clock's 'core_ghz' "
                 "is true, not a number",
             ]

@@ -20,18 +20,26 @@ ITERATIONS = 4096
 TRANSITION_SHORT, TRANSITION_LONG = 4, 12
 TRANSITION_FIGURES = ["per_change", "per_instruction", "steady_per_instruction"]
 SSE_CLASSES = ["paddd", "pmuludq", "pand", "pshufd", "addps", "mulps", "andps", "shufps", "addpd", "mulpd", "andpd",
-               "shufpd", "addss", "mulss", "addsd", "mulsd", "cvtdq2ps", "cvtps2dq", "blendvps", "pblendvb"]
+               "shufpd", "addss", "mulss", "addsd", "mulsd", "cvtdq2ps", "cvtps2dq", "blendvps", "pblendvb", "pslld",
+               "psrlq", "pcmpeqd", "pcmpgtd", "cmpps", "pminud", "minps", "packssdw", "punpckldq", "unpcklps", "phaddd",
+               "haddps", "pmaddwd", "insertps", "pextrd:eax", "extractps:eax", "movd:eax"]
+# The SSE classes that need no more than SSE2, which every x86-64 processor has.
+SSE2_CLASSES = 29
 FAMILIES = ["sse", "avx", "avx2", "avx512"]
 # The instruction sets each family needs, as /proc/cpuinfo names them.
 FAMILY_FLAGS = {"sse": "sse2", "avx": "avx", "avx2": "avx2", "avx512": "avx512f"}
-TYPES = "packed 32-bit integer|packed single|packed double|scalar single|scalar double|integer to single|" \
-        "single to integer|packed bytes"
-OPERATIONS = "add|multiply|logic|shuffle|convert|blend|multiply-add|lane cross"
-LATENCY = re.compile(rf"  (\w+) +({TYPES}) +({OPERATIONS}) +\d+\.\d\d +\d+\.\d\d")
+TYPES = "packed (?:16|32|64)-bit integer|packed single|packed double|scalar single|scalar double|integer to single|" \
+        "single to integer|packed bytes|[xyz]mm->eax->[xyz]mm|zmm->k1->zmm|zmm->k1->eax->k1->zmm"
+OPERATIONS = "add|multiply|logic|shuffle|convert|blend|multiply-add|lane cross|shift|compare|minimum|pack|unpack|" \
+             "horizontal add|insert|extract, insert|move, move|compare, masked add|mask through eax"
+# A class's name: a mnemonic, or for a round trip through a general or a mask
+# register, the mnemonic that leaves the vector register and the register.
+NAME = r"\w+(?::\w+)?"
+LATENCY = re.compile(rf"  ({NAME}) +({TYPES}) +({OPERATIONS}) +\d+\.\d\d +\d+\.\d\d")
 CELL = re.compile(r"[+-]\d+\.\d\*?~?")
 MODES = r"fast [+-]\d+\.\d in \d+\.\d% of runs, typical [+-]\d+\.\d"
-CROSSING = re.compile(rf"  (\w+) <-> (\w+): \+\d+\.\d cycles per round trip( \(best\); two modes: {MODES})?")
-BIMODAL = re.compile(rf"  (\w+) <-> (\w+): best [+-]\d+\.\d; {MODES}")
+CROSSING = re.compile(rf"  ({NAME}) <-> ({NAME}): \+\d+\.\d cycles per round trip( \(best\); two modes: {MODES})?")
+BIMODAL = re.compile(rf"  ({NAME}) <-> ({NAME}): best [+-]\d+\.\d; {MODES}")
 HEADING = re.compile(r"(sse|avx|avx2|avx512): ([^:]+)(: (unsupported, .+|every avx class is measured in the avx2 "
                      r"triangle))?")
 # A state's three figures: per change of state, per instruction after it and
@@ -206,10 +214,11 @@ def check_report(lines, classes_of):
 
 def measured_classes(name, section):
     """The classes of a family as its latency lines name them; the SSE ones
-    must be all of SSE's but for blends the processor may lack."""
+    must be all of SSE's but for those of SSE3, SSSE3 and SSE4.1 that the
+    processor may lack."""
     names = [LATENCY.fullmatch(line).group(1) for line in section if LATENCY.fullmatch(line)]
     if name == "sse":
-        check([c for c in SSE_CLASSES if c in names] == names and len(names) >= 18, f"sse classes {names}")
+        check([c for c in SSE_CLASSES if c in names] == names and len(names) >= SSE2_CLASSES, f"sse classes {names}")
     return names
 
 
@@ -374,7 +383,10 @@ def per_window(runs, kind, extra, lengths, every_ruler=None):
 
 
 def check_json_family(family, data, lengths, every_ruler):
-    windows, extra = data["windows"], (data["long_chain"] - data["short_chain"]) * ITERATIONS
+    # The chains run fewer iterations than the ruler, whose ITERATIONS the
+    # document's "iterations" gives.
+    check(data["iterations"] == ITERATIONS and data["chain_iterations"] < ITERATIONS, "iterations")
+    windows, extra = data["windows"], (data["long_chain"] - data["short_chain"]) * data["chain_iterations"]
     latency = {}
     for entry in family["classes"]:
         for kind, key in (("minimums", "latency"), ("medians", "typical")):
@@ -463,8 +475,12 @@ def check_json_transitions(transitions, data, lengths, every_ruler):
 
 def case_json(program):
     data = json.loads(program.line_break.join(program.measured(
-        "--json", "--classes", "paddd,addps,cvtdq2ps,blendvps,vpaddd,vaddps,vfmadd231pd,vperm2f128")))
+        "--json", "--classes", "paddd,addps,cvtdq2ps,blendvps,movd:eax,vpaddd,vaddps,vfmadd231pd,vperm2f128")))
     check([family["name"] for family in data["families"]] == FAMILIES, "families")
+    # Each class names its instructions, a round trip all of them in order.
+    instructions = {entry["name"]: entry["instructions"] for entry in data["families"][0]["classes"]}
+    check(instructions["paddd"] == ["paddd xmm0, xmm1"] and
+          instructions["movd:eax"] == ["movd eax, xmm0", "movd xmm0, eax"], f"instructions {instructions}")
     lengths = [chain["length"] for chain in data["calibration"]["chains"]]
     every_ruler = []
     for family in data["families"]:
@@ -558,10 +574,37 @@ def case_list(program):
     # the 16, 14 and 12 bytes of the short chains, and at 0, 16 and 32 of the
     # 48, 42 and 36 bytes of the long ones.
     check(chains.count("/*|*/") == 3 * 1 + 3 * 3, "16-byte marks")
-    # A family the processor lacks is listed all the same.
-    status, output, _ = program.run("--list", "--isa", "avx512", "--classes", "vshuff32x4")
+    # A round trip through EAX is one step of its chain, both of its
+    # instructions listed, and the titles count both.
+    status, output, _ = program.run("--list", "--isa", "sse", "--classes", "paddd,movd:eax", "--arithmetic")
+    titles = [line for line in output.split(program.line_break) if line.startswith("sse chain ")]
+    round_trip = "; each movd:eax the round trip xmm->eax->xmm in 2 instructions"
+    check(status == 0 and titles == ["sse chain paddd alone: 4 instructions per loop iteration",
+                                     "sse chain paddd alone: 12 instructions per loop iteration",
+                                     "sse chain paddd, movd:eax: 4 steps per loop iteration, 6 instructions" + round_trip,
+                                     "sse chain paddd, movd:eax: 12 steps per loop iteration, 18 instructions" + round_trip,
+                                     "sse chain movd:eax alone: 4 steps per loop iteration, 8 instructions" + round_trip,
+                                     "sse chain movd:eax alone: 12 steps per loop iteration, 24 instructions" + round_trip],
+          f"round-trip titles {titles!r}")
+    step = program.line_break.join([
+        "\t\t# add packed doubleword integers (integer; SSE2)", "\t\t# paddd xmm0, xmm1", "\t\t66 0F FE C1", "",
+        "\t\t# move doubleword to a general-purpose register (integer; SSE2)", "\t\t# movd eax, xmm0",
+        "\t\t66 0F 7E C0", "",
+        "\t\t# move doubleword from a general-purpose register (integer; SSE2)", "\t\t# movd xmm0, eax",
+        "\t\t66 0F 6E C0", "", "\t\t# add packed"])
+    check(step in output, "the listing of paddd, movd:eax")
+    # A family the processor lacks is listed all the same, and a round trip
+    # through the mask register k1 and EAX as its four instructions.
+    status, output, _ = program.run("--list", "--isa", "avx512", "--classes", "vshuff32x4,kmovw:eax")
     check(status == 0 and "\t\t# vshuff32x4 zmm0, zmm0, zmm0, 0x4E" + program.line_break + "\t\t62 F3 7D 48 23 C0 4E"
           in output, "the listing of vshuff32x4")
+    check("avx512 chain kmovw:eax alone: 4 steps per loop iteration, 16 instructions; each kmovw:eax the round trip "
+          "zmm->k1->eax->k1->zmm in 4 instructions" + program.line_break in output, "the title of kmovw:eax alone")
+    chains = output[:output.index("transition ")].split(program.line_break)
+    mnemonics = [line for line in chains if line.startswith("\t\t# ") and "," in line]
+    check(mnemonics[:4] == ["\t\t# vshuff32x4 zmm0, zmm0, zmm0, 0x4E"] * 4 and
+          mnemonics[-4:] == ["\t\t# vpcmpgtd k1, zmm0, zmm1", "\t\t# kmovw eax, k1", "\t\t# kmovw k1, eax",
+                             "\t\t# vpaddd zmm0{k1}, zmm0, zmm1"], f"mnemonics {mnemonics[-4:]!r}")
     # The movement chains of a family the processor lacks, and no others.
     status, output, _ = program.run("--list", "--movement", "--isa", "avx512", "--classes", "edx")
     titles = [line for line in output.split(program.line_break) if line.startswith(("movement", "sse", "transition"))]

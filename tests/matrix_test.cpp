@@ -48,9 +48,10 @@ constexpr std::size_t loop_offset = 128;
 const Bytes vzeroupper{0xC5, 0xF8, 0x77};
 
 // Each chain is read where it runs: vzeroupper (for SSE only where AVX is
-// usable), the registers loaded from matrix_chain_values at the table's
-// width, register 0 from the zero row where the chain converts, the timed
-// frame around its classes in turn with the loop on a 64-byte boundary, and
+// usable), registers 0 to 7 loaded from matrix_chain_values at the table's
+// width, register 0 from the zero row where the chain runs on zeros, the timed
+// frame of 2,048 iterations around its classes in turn with the loop on a
+// 64-byte boundary, and
 // register 0 stored into matrix_chain_result, the upper halves cleared
 // again after VEX and EVEX.
 Bytes expected_chain(const ClassTable& table, TimedRun routine, ChainPair pair, std::uint32_t length) {
@@ -62,12 +63,11 @@ Bytes expected_chain(const ClassTable& table, TimedRun routine, ChainPair pair, 
         code.add({0x00, 0x74, 0x03});  // je over vzeroupper
     }
     code.add(vzeroupper);
-    const std::uint8_t registers = legacy ? 6 : 7;
-    for (std::uint8_t reg = 0; reg < registers; ++reg) {
+    for (std::uint8_t reg = 0; reg < 8; ++reg) {
         const std::size_t row = reg == 0 && table.from_zero(pair) ? 1 : reg;
         add_move(code, table.width, legacy, load, reg, &matrix_chain_values[row]);
     }
-    code.timed_frame(0, body_bytes(chain_body(table, pair, length)), loop_offset);
+    code.timed_frame(0, body_bytes(chain_body(table, pair, length)), loop_offset, chain_iterations);
     add_move(code, table.width, legacy, store, 0, &matrix_chain_result);
     if (!legacy) code.add(vzeroupper);
     code.add({0xC3});
@@ -235,7 +235,7 @@ TEST(TransitionRoutines, EveryRunEndsWithTheChainsValueAndNoExceptionFlag) {
 // ticks per cycle, in a frame of `frame` ticks; its middle runs, and the
 // ruler's, ran at a clock 10% slower, and take `typical` each.
 ChainWindow window_taking(double cycles, double ruler, double typical = 0, double frame = 5000) {
-    return scripted_window(short_chain, long_chain, cycles, ruler, typical, frame);
+    return scripted_window(short_chain, long_chain, cycles, ruler, typical, frame, chain_iterations);
 }
 
 constexpr std::size_t paddd = 0, pand = 2, pshufd = 3, addps = 4, mulps = 5, addpd = 8;
@@ -374,14 +374,15 @@ TEST(MatrixArithmetic, ACellWhoseMostRunsAreSlowerThanItsBestIsBimodal) {
 }
 
 // paddd (1 cycle) <-> addps (3 cycles) over `windows` windows of `turns`
-// runs at 0.7 ticks per cycle: run r of window w of the alternating chain's
-// long routine costs the round trip that trip(w, r) gives, its short
-// routine the +77.8 of the fastest slow run.
+// runs of chain_iterations at 0.7 ticks per cycle, the ruler's runs of
+// loop_iterations: run r of window w of the alternating chain's long routine
+// costs the round trip that trip(w, r) gives, its short routine the +77.8 of
+// the fastest slow run.
 template <typename Trip>
 Modes scripted_modes(std::size_t windows, std::uint32_t turns, Trip trip) {
     std::vector<std::vector<ChainWindow>> chains(sse_table.chain_count());
     auto ticks = [](std::uint32_t instructions, double trip_cycles) {
-        return static_cast<std::uint64_t>(5000 + instructions * (4.0 + trip_cycles) / 2 * loop_iterations * 0.7 + 0.5);
+        return static_cast<std::uint64_t>(5000 + instructions * (4.0 + trip_cycles) / 2 * chain_iterations * 0.7 + 0.5);
     };
     for (std::size_t w = 0; w < windows; ++w) {
         chains[sse_table.chain_index({paddd, paddd})].push_back(window_taking(1, 0.7));
@@ -456,7 +457,7 @@ TEST(CellModes, TheFastModeMustHoldOnePercentOfTheRuns) {
     EXPECT_EQ(modes_of({{9.6, 5}, {9.1, 5}, {8.6, 5}, {8.1, 5}, {12.0, 9}}, 10.0, 29).fast_runs, 0u);
 }
 
-TEST(MatrixMeasurement, TimesOnlyTheChainsOfTheChosenClassesWithTheRulerInEveryTurn) {
+TEST(MatrixMeasurement, TimesTheChosenClassesChainsAFewToAWindowWithTheRulerInEveryTurn) {
     static std::string calls;
     static std::uint64_t stamp;
     calls.clear();
@@ -478,19 +479,28 @@ TEST(MatrixMeasurement, TimesOnlyTheChainsOfTheChosenClassesWithTheRulerInEveryT
     }
     std::copy(std::begin(clock_chains), std::end(clock_chains), ruler);
     ruler[add_short].run = [] { calls += 'r'; run(1000); };
-    ruler[add_long].run = [] { calls += 'R'; run(3000); };
+    // The long add chain takes 100 ticks longer at every run: each window's
+    // ruler is its own.
+    static std::uint64_t ruler_runs;
+    ruler_runs = 0;
+    ruler[add_long].run = [] { calls += 'R'; run(3000 + 100 * ruler_runs++); };
     ruler[imul_short].run = ruler[imul_long].run = [] { calls += '!'; run(1); };
     std::size_t progress = 0;
+    // Two chains to a window: the first two chains share one, the third has
+    // one of its own, in each of the two passes.
     const PenaltyMatrix matrix =
-        measure_matrix(sse_table, {paddd, addpd}, MatrixSettings{{2, 2}}, [&] { ++progress; }, routines, ruler);
-    EXPECT_EQ(calls, "aArRaArR" "bBrRbBrR" "cCrRcCrR" "aArRaArR" "bBrRbBrR" "cCrRcCrR");
+        measure_matrix(sse_table, {paddd, addpd}, MatrixSettings{{2, 2}, 2}, [&] { ++progress; }, routines, ruler);
+    EXPECT_EQ(calls, "aAbBrRaAbBrR" "cCrRcCrR" "aAbBrRaAbBrR" "cCrRcCrR");
     EXPECT_EQ(progress, 6u);
     const std::vector<ChainWindow>& windows = matrix.windows[sse_table.chain_index({paddd, addpd})];
     ASSERT_EQ(windows.size(), 2u);
     EXPECT_EQ(windows[1].shorter, (RunSummary{200, 200}));
     EXPECT_EQ(windows[1].longer_runs, (std::vector<std::uint64_t>{600, 600}));
-    EXPECT_EQ(windows[1].ruler.longer, 3000u);
+    EXPECT_EQ(windows[1].ruler.longer, 3400u);
     EXPECT_EQ(windows[1].ruler_middle.shorter, 1000u);
+    EXPECT_EQ(matrix.windows[sse_table.chain_index({paddd, paddd})][1].ruler.longer, 3400u);
+    EXPECT_EQ(matrix.windows[sse_table.chain_index({addpd, addpd})][0].ruler.longer, 3200u);
+    EXPECT_EQ(matrix.windows[sse_table.chain_index({addpd, addpd})][1].ruler.longer, 3600u);
     EXPECT_TRUE(matrix.windows[sse_table.chain_index({pand, pand})].empty());
 }
 
@@ -547,10 +557,15 @@ TEST(MatrixReport, ListsTheLatenciesTheCostlyCrossingsDearestFirstAndTheBimodalO
 // CPUID's answers for a few processors: the feature bits and XCR0.
 constexpr std::uint32_t sse2_bit = 1u << 26, sse41_bit = 1u << 19, avx_bit = 1u << 28, fma_bit = 1u << 12;
 constexpr std::uint32_t avx2_bit = 1u << 5, f_bit = 1u << 16, dq_bit = 1u << 17, bw_bit = 1u << 30, vl_bit = 1u << 31;
+constexpr std::uint32_t sse3_bit = 1u << 0, ssse3_bit = 1u << 9;
+constexpr std::uint32_t sse_bits = sse3_bit | ssse3_bit | sse41_bit;
+// AVX-512 VNNI in leaf 7's ECX, AVX-VNNI in EAX of its subleaf 1.
+constexpr std::uint32_t vnni512_bit = 1u << 11, avx_vnni_bit = 1u << 4;
 constexpr CpuidAnswers sse2_only{0, sse2_bit, 0, 0x03};
-constexpr CpuidAnswers avx2_core{sse41_bit | avx_bit | fma_bit, sse2_bit, avx2_bit, 0x07};
-constexpr CpuidAnswers avx512_core{sse41_bit | avx_bit | fma_bit, sse2_bit, avx2_bit | f_bit | dq_bit | bw_bit | vl_bit,
-                                   0xE7};
+constexpr CpuidAnswers avx2_core{sse_bits | avx_bit | fma_bit, sse2_bit, avx2_bit, 0x07};
+// A core with both VNNI extensions, as recent Intel cores have.
+constexpr CpuidAnswers avx512_core{sse_bits | avx_bit | fma_bit, sse2_bit, avx2_bit | f_bit | dq_bit | bw_bit | vl_bit,
+                                   0xE7, vnni512_bit, avx_vnni_bit};
 
 std::string plans_text(const std::vector<FamilyPlan>& plans) {
     std::string text;
@@ -575,41 +590,48 @@ std::string planned(const CpuidAnswers& answers, PlanRequest request = {}) {
 
 TEST(FamilyPlans, EveryFamilyIsReportedAndThoseTheProcessorOrSystemLackSayWhy) {
     EXPECT_EQ(planned(avx2_core),
-              "sse 20 classes\n"
+              "sse 37 classes\n"
               "avx within: every avx class is measured in the avx2 triangle\n"
-              "avx2 17 classes\n"
+              "avx2 32 classes, without vpdpbusd (the processor has no AVX-VNNI)\n"
               "avx512 unsupported: the processor has no AVX-512 Foundation\n");
     EXPECT_EQ(planned(avx512_core),
-              "sse 20 classes\navx within: every avx class is measured in the avx2 triangle\n"
-              "avx2 17 classes\navx512 17 classes\n");
-    // The processor has AVX-512, but the system saves only the YMM state.
-    EXPECT_EQ(planned({avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx, 0x07}),
-              "sse 20 classes\navx within: every avx class is measured in the avx2 triangle\navx2 17 classes\n"
+              "sse 37 classes\navx within: every avx class is measured in the avx2 triangle\n"
+              "avx2 33 classes\navx512 31 classes\n");
+    // The processor has AVX-512, but the system saves only the YMM state,
+    // which is all that AVX-VNNI needs.
+    EXPECT_EQ(planned({avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx, 0x07, vnni512_bit, avx_vnni_bit}),
+              "sse 37 classes\navx within: every avx class is measured in the avx2 triangle\navx2 33 classes\n"
               "avx512 unsupported: the processor has AVX-512 Foundation, but the operating system does not save its "
               "registers\n");
-    // SSE2 alone: the blends are left out, and with no AVX avx is not within
-    // anything but unsupported itself.
+    // SSE2 alone: the blends and the other classes of SSE3, SSSE3 and SSE4.1
+    // are left out, and with no AVX avx is not within anything but
+    // unsupported itself.
     EXPECT_EQ(planned(sse2_only),
-              "sse 18 classes, without blendvps (the processor has no SSE4.1), without pblendvb (the processor has no "
-              "SSE4.1)\n"
+              "sse 29 classes, without blendvps (the processor has no SSE4.1), without pblendvb (the processor has no "
+              "SSE4.1), without pminud (the processor has no SSE4.1), without phaddd (the processor has no SSSE3), "
+              "without haddps (the processor has no SSE3), without insertps (the processor has no SSE4.1), without "
+              "pextrd:eax (the processor has no SSE4.1), without extractps:eax (the processor has no SSE4.1)\n"
               "avx unsupported: the processor has no AVX\navx2 unsupported: the processor has no AVX2\n"
               "avx512 unsupported: the processor has no AVX-512 Foundation\n");
     // AVX without AVX2 or FMA: avx is measured in full.
     EXPECT_EQ(planned({sse41_bit | avx_bit, sse2_bit, 0, 0x07}, {{"avx", "avx2"}, {}}),
-              "avx 10 classes\navx2 unsupported: the processor has no AVX2\n");
-    // AVX-512 Foundation without DQ: the logic classes that need DQ go.
+              "avx 16 classes\navx2 unsupported: the processor has no AVX2\n");
+    // AVX-512 Foundation without DQ, BW or VNNI: the logic classes that need
+    // DQ go, the pack and the multiply-add of words that need BW, and the
+    // dot product of bytes.
     EXPECT_EQ(planned({avx512_core.leaf1_ecx, sse2_bit, avx2_bit | f_bit, 0xE7}, {{"avx512"}, {}}),
-              "avx512 15 classes, without vandps (the processor has no AVX-512 DQ), without vandpd (the processor has "
-              "no AVX-512 DQ)\n");
+              "avx512 26 classes, without vandps (the processor has no AVX-512 DQ), without vandpd (the processor has "
+              "no AVX-512 DQ), without vpackssdw (the processor has no AVX-512 BW), without vpmaddwd (the processor "
+              "has no AVX-512 BW), without vpdpbusd (the processor has no AVX-512 VNNI)\n");
 }
 
 TEST(FamilyPlans, AvxIsUnsupportedWhereTheSystemSavesOnlyTheSseState) {
     // XCR0 = 0x03 keeps the x87 and SSE state but not the upper halves of
     // the YMM registers: an operating system that never enabled them.
     const CpuidAnswers sse_state_only{avx2_core.leaf1_ecx, sse2_bit, avx2_core.leaf7_ebx, 0x03};
-    EXPECT_EQ(usable_features(sse_state_only), isa::sse2 | isa::sse41);
+    EXPECT_EQ(usable_features(sse_state_only), isa::sse2 | isa::sse3 | isa::ssse3 | isa::sse41);
     EXPECT_EQ(planned(sse_state_only),
-              "sse 20 classes\n"
+              "sse 37 classes\n"
               "avx unsupported: the processor has AVX, but the operating system does not save its registers\n"
               "avx2 unsupported: the processor has AVX2, but the operating system does not save its registers\n"
               "avx512 unsupported: the processor has no AVX-512 Foundation\n");
@@ -627,7 +649,8 @@ TEST(FamilyPlans, Avx512IsUnsupportedWhereTheProcessorHasNoAvx) {
 
 TEST(FamilyPlans, ChosenFamiliesAndClassesNarrowTheRunAndBadNamesAreRefused) {
     // Named families are measured even where one holds the other.
-    EXPECT_EQ(planned(avx2_core, {{"avx2", "avx"}, {}}), "avx 10 classes\navx2 17 classes\n");
+    EXPECT_EQ(planned(avx2_core, {{"avx2", "avx"}, {}}),
+              "avx 16 classes\navx2 32 classes, without vpdpbusd (the processor has no AVX-VNNI)\n");
     // A class name picks its class in every family that has it; families
     // without any named class are left out of the report.
     EXPECT_EQ(planned(avx512_core, {{}, {"vaddps", "vpermps"}}),

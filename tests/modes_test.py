@@ -21,20 +21,22 @@ RULER = 0.7
 ITERATIONS = 4096
 
 
-def ticks(instructions, cycles):
-    return round(5000 + instructions * cycles * ITERATIONS * RULER)
+def ticks(instructions, cycles, iterations=ITERATIONS):
+    return round(5000 + instructions * cycles * iterations * RULER)
 
 
 def ruler():
     return [ticks(8, 1), ticks(24, 1)]
 
 
-def chain(shorter, longer, fastest, middle):
-    """One window of a chain of `shorter` and `longer` instructions: its
-    fastest and middle runs take `fastest` and `middle` core cycles an
-    instruction, its short routine's always the fastest's."""
-    return {"short_minimums": [ticks(shorter, fastest)], "short_medians": [ticks(shorter, fastest)],
-            "long_minimums": [ticks(longer, fastest)], "long_medians": [ticks(longer, middle)],
+def chain(shorter, longer, fastest, middle, iterations=ITERATIONS):
+    """One window of a chain of `shorter` and `longer` instructions, run
+    `iterations` times beside a ruler of ITERATIONS: its fastest and middle
+    runs take `fastest` and `middle` core cycles an instruction, its short
+    routine's always the fastest's."""
+    return {"short_minimums": [ticks(shorter, fastest, iterations)],
+            "short_medians": [ticks(shorter, fastest, iterations)],
+            "long_minimums": [ticks(longer, fastest, iterations)], "long_medians": [ticks(longer, middle, iterations)],
             "ruler_minimums": [ruler()], "ruler_medians": [ruler()]}
 
 
@@ -90,6 +92,20 @@ class ScriptedWindows(unittest.TestCase):
         self.assertEqual((under["fast_runs"], under["runs"], under["bimodal"]), (11, 1200, False))
         least = round_trip([(4.0, 78.0)] * 12, turns=100)
         self.assertEqual((least["fast_runs"], least["bimodal"]), (12, True))
+
+    def test_chains_of_half_the_ruler_s_iterations_are_read_by_the_file_s_chain_iterations(self):
+        # Eight chains to a window run 2,048 iterations each beside the
+        # ruler's 4,096; a window's fast round trip reads +4.0, not half.
+        trips = [(78.0, 78.2)] * 5 + [(4.0, 4.0)] + [(78.0, 78.2)] * 6
+        pure = [windows([chain(4, 12, cycles, cycles, 2048)] * len(trips)) for cycles in (1, 3)]
+        both = windows([chain(4, 12, (4 + fastest) / 2, (4 + middle) / 2, 2048) for fastest, middle in trips])
+        cell = {"first": "paddd", "second": "addps", "windows": both}
+        entry = {"classes": [{"name": "paddd", "windows": pure[0]}, {"name": "addps", "windows": pure[1]}],
+                 "round_trips": [cell]}
+        modes.judge_family(entry, {"iterations": ITERATIONS, "chain_iterations": 2048, "short_chain": 4,
+                                   "long_chain": 12, "turns": 12})
+        self.assertEqual((cell["bimodal"], cell["fast_runs"], cell["runs"]), (True, 6, 144))
+        self.assertAlmostEqual(cell["fast"], 4.0, places=2)
 
 
 def transitions(head_long, steady, turns=12):

@@ -51,8 +51,10 @@ public:
     }
     // The timed frame around a loop of `body` that starts `placement` bytes
     // after the next 64-byte boundary, or, with a `loop_offset`, that many
-    // bytes after the routine's entry; then `ret`.
-    void timed_frame(std::uintptr_t placement, const Bytes& body, std::size_t loop_offset = 0) {
+    // bytes after the routine's entry, and repeats `iterations` times; then
+    // `ret`.
+    void timed_frame(std::uintptr_t placement, const Bytes& body, std::size_t loop_offset = 0,
+                     std::uint32_t iterations = loop_iterations) {
         add({0x0F, 0x31});  // rdtsc
         store_time_stamp(measurement_state.start);
 #if defined(__x86_64__)
@@ -61,7 +63,8 @@ public:
         add({0x89, 0xE0, 0x83, 0xE8, 0x50});  // mov eax, esp; sub eax, 0x50
 #endif
         add({0x24, 0xE0});                    // and al, 0xE0
-        add({0xB9, 0x00, 0x10, 0x00, 0x00});  // mov ecx, 4096
+        add({0xB9});  // mov ecx, iterations
+        add32(iterations);
         // The first address after the jump with the loop's placement.
         const std::uintptr_t after_jump = here() + 2;
         const std::uintptr_t filler = loop_offset != 0

@@ -193,6 +193,14 @@ def family_state(machine, name):
     return family, None
 
 
+def missing_class(family, class_name):
+    """What stands for a class that a measured family lacks: left out, where
+    the processor could not run it, or not measured, where the program that
+    measured the machine had no such class yet."""
+    left_out = {item.split(" (")[0] for item in family.get("left_out", [])}
+    return "left out" if class_name in left_out else NOT_MEASURED
+
+
 def measured_families(machines):
     """The names of the families, in the order first met, that some machine
     measured; and the others, with the reason the first machine gave."""
@@ -227,7 +235,7 @@ def latency_section(machines, families):
                 if instead:
                     cells.append(instead)
                 elif entry is None:
-                    cells.append("left out")
+                    cells.append(missing_class(family_state(machine, name)[0], class_name))
                 else:
                     cells.append(f"{entry['latency']:.2f} / {entry['typical']:.2f}")
             rows.append(cells)
@@ -260,8 +268,10 @@ def crossings(machines, families):
             cells = {}
             for machine in machines:
                 family, instead = family_state(machine, name)
-                cells[machine["label"]] = instead or (family["cells"].get(pair) or family["cells"].get(pair[::-1])
-                                                      or "left out")
+                cells[machine["label"]] = instead or (
+                    family["cells"].get(pair) or family["cells"].get(pair[::-1])
+                    or next((missing_class(family, class_name) for class_name in pair if class_name not in family["names"]),
+                            "left out"))
             costly = [cell for cell in cells.values() if isinstance(cell, dict) and costs(cell)]
             if costly:
                 found.append((name, pair, cells, max(dearest(cell) for cell in costly)))
@@ -428,10 +438,11 @@ def bands(machines):
 
 
 def panel_caption(family, classes):
-    """What costs in one machine's triangle: how many, then the dearest, on
-    two short lines that a small panel's width holds."""
+    """What costs in one machine's triangle: how many of the round trips it
+    measured, which may be fewer than the triangle's `classes` hold, then the
+    dearest, on two short lines that a small panel's width holds."""
     costly = [cell for cell in family["cells"].values() if costs(cell)]
-    pairs = len(classes) * (len(classes) - 1) // 2
+    pairs = len(family["names"]) * (len(family["names"]) - 1) // 2
     if not costly:
         return f"none of {pairs} costs"
     dearest_cell = max(costly, key=dearest)
@@ -547,7 +558,7 @@ def draw(machines, families):
     figure.text(0.1 / width, 1 - 0.1 / height,
                 "Round trips between instruction classes: a row per family, a triangle per machine, as in the "
                 "heatmaps\nbest figure, one colour scale for all (linear within ±0.5, logarithmic beyond); "
-                "hatched: bimodal; grey: left out", ha="left", va="top", fontsize=8)
+                "hatched: bimodal; grey: left out or not measured", ha="left", va="top", fontsize=8)
     return figure
 
 

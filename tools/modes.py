@@ -44,6 +44,9 @@ FAST_SHARE_LEAST = 1 / FAST_RUNS_ONE_IN
 # The clock's two add chains, 8 and 24 dependent one-cycle additions per
 # iteration: the ruler of every window.
 RULER_EXTRA_CYCLES = 16
+# The ruler's iterations a run, and everything's but the matrix's chains,
+# which run "chain_iterations" where a file says so (2,048 since the windows
+# held eight chains) and ITERATIONS in files written before.
 ITERATIONS = 4096
 
 
@@ -81,24 +84,28 @@ def usable(windows, index):
     return all(ticks_per_cycle(windows[name][index], 1) > 0 for name in ("ruler_minimums", "ruler_medians"))
 
 
-def per_unit(windows, index, units, iterations, fastest):
+def per_unit(windows, index, units, iterations, fastest, ruler_iterations=None):
     """A routine pair's figure in one window from its fastest runs
     (fastest=True) or its middle runs, per unit of the `units` units that the
-    long routine holds more than the short one."""
+    long routine holds more than the short one, each run `iterations` long
+    and the ruler's `ruler_iterations` (as many where not given)."""
     kind = "minimums" if fastest else "medians"
     ruler = windows["ruler_minimums" if fastest else "ruler_medians"][index]
     return (windows[f"long_{kind}"][index] - windows[f"short_{kind}"][index]) / (units * iterations) \
-        / ticks_per_cycle(ruler, iterations)
+        / ticks_per_cycle(ruler, ruler_iterations or iterations)
 
 
-def judged(windows, indices, routine, best, units_per_cycle, turns, iterations):
+def judged(windows, indices, routine, best, units_per_cycle, turns, ruler_iterations):
     """A cell's modes as the program writes them, from the fastest and middle
-    runs of `routine` in the windows at `indices`, read in the cell's unit."""
+    runs of `routine` in the windows at `indices`, read in the cell's unit;
+    each run's core cycles come from its window's ruler, whose runs are
+    `ruler_iterations` long."""
     if not indices:
         return {"bimodal": False, "fast": None, "fast_share": 0, "fast_runs": 0, "runs": 0, "at_least": True}
 
     def cycles(index, kind):
-        return windows[f"{routine}_{kind}"][index] / ticks_per_cycle(windows["ruler_minimums"][index], iterations)
+        return windows[f"{routine}_{kind}"][index] / ticks_per_cycle(windows["ruler_minimums"][index],
+                                                                     ruler_iterations)
 
     origin = median([cycles(index, "minimums") for index in indices])
     readings, middles = [], []
@@ -114,18 +121,22 @@ def judged(windows, indices, routine, best, units_per_cycle, turns, iterations):
             "fast_runs": fast_runs, "runs": runs, "at_least": True}
 
 
-def round_trip_modes(both, first, second, short_chain, long_chain, turns, iterations=ITERATIONS):
+def round_trip_modes(both, first, second, short_chain, long_chain, turns, iterations=ITERATIONS,
+                     ruler_iterations=ITERATIONS):
     """A round trip's modes from the windows of its alternating chain and of
-    its two classes' chains alone."""
+    its two classes' chains alone, whose runs are `iterations` long, each
+    window converted by its own ruler's runs of `ruler_iterations`."""
     count = min(len(both["long_minimums"]), len(first["long_minimums"]), len(second["long_minimums"]))
     indices = [index for index in range(count) if usable(both, index) and usable(first, index)
                and usable(second, index)]
     extra = long_chain - short_chain
-    best = median([2 * per_unit(both, index, extra, iterations, True) - per_unit(first, index, extra, iterations, True)
-                   - per_unit(second, index, extra, iterations, True) for index in indices]) if indices else 0
+    best = median([2 * per_unit(both, index, extra, iterations, True, ruler_iterations)
+                   - per_unit(first, index, extra, iterations, True, ruler_iterations)
+                   - per_unit(second, index, extra, iterations, True, ruler_iterations) for index in indices]) \
+        if indices else 0
     # A run's cycles spread over the long chain's instructions, two of them
     # to a round trip.
-    return judged(both, indices, "long", best, 2 / (long_chain * iterations), turns, iterations)
+    return judged(both, indices, "long", best, 2 / (long_chain * iterations), turns, ruler_iterations)
 
 
 def movement_modes(own, reference, is_reference, short_steps, long_steps, turns, iterations=ITERATIONS):
@@ -192,8 +203,10 @@ def judge_family(entry, data):
             continue
         first, second = classes.get(cell.get("first"), {}), classes.get(cell.get("second"), {})
         if all("windows" in item for item in (cell, first, second)) and "turns" in data:
+            ruler_iterations = data.get("iterations", ITERATIONS)
             cell.update(round_trip_modes(cell["windows"], first["windows"], second["windows"], data["short_chain"],
-                                         data["long_chain"], data["turns"], data.get("iterations", ITERATIONS)))
+                                         data["long_chain"], data["turns"],
+                                         data.get("chain_iterations", ruler_iterations), ruler_iterations))
         elif "cycles" in cell and "typical" in cell:
             cell.update(from_figures(cell["cycles"], cell["typical"], cell.get("fast_share")))
 
