@@ -101,6 +101,33 @@ class Report(unittest.TestCase):
         # Everything else reads as in format 2.
         self.assertEqual(text.split("## Transitions")[0], run(WITHOUT_AVX512, BIMODAL)[1].split("## Transitions")[0])
 
+    def test_a_kind_that_a_machine_does_not_list_is_not_measured_there_rather_than_absent(self):
+        with open(os.path.join(HERE, "data", "compare_report.md")) as source:
+            expected = source.read()
+        with tempfile.TemporaryDirectory() as work:
+            unlisted = copy_of(WITHOUT_AVX512, work)
+            rewrite(os.path.join(unlisted, "matrix.json"), lambda data: data["transitions"].update(
+                kinds=[kind for kind in data["transitions"]["kinds"] if kind["name"] != "evex512"]))
+            status, text, errors = run(unlisted, BIMODAL)
+        self.assertEqual((status, errors), (0, ""))
+        self.assertEqual(text, expected.replace("| EVEX, 512 bits: after vzeroupper (the control) | not on this processor |",
+                                                "| EVEX, 512 bits: after vzeroupper (the control) | not measured |")
+                         .replace("| EVEX, 512 bits: dirty YMM upper half | not on this processor |",
+                                  "| EVEX, 512 bits: dirty YMM upper half | not measured |")
+                         .replace("| EVEX, 512 bits: dirty ZMM upper half | not on this processor |",
+                                  "| EVEX, 512 bits: dirty ZMM upper half | not measured |")
+                         .replace("| EVEX, 512 bits: dirty zmm16-31 | not on this processor |",
+                                  "| EVEX, 512 bits: dirty zmm16-31 | not measured |"))
+
+    def test_a_kind_that_no_machine_measured_has_no_rows(self):
+        status, text, _ = run(WITHOUT_AVX512)
+        self.assertEqual(status, 0)
+        section = text.split("## Transitions\n")[1].split("### ")[1]
+        states = ("after vzeroupper (the control)", "dirty YMM upper half", "dirty ZMM upper half", "dirty zmm16-31")
+        self.assertEqual([line.split(" | ")[0] for line in section.splitlines() if line.startswith("| ")][2:],
+                         [f"| {kind}: {state}" for kind in ("legacy SSE, 128 bits", "VEX, 256 bits")
+                          for state in states])
+
 
 def svg_of(*folders):
     """The ids and the texts of the picture that the comparison of the
@@ -150,9 +177,30 @@ class Picture(unittest.TestCase):
         figure = compare.draw(machines, ["sse", "avx2", "avx512"])
         squares = {collection.get_gid(): len(collection.get_paths()) for axes in figure.axes
                    for collection in axes.collections if collection.get_gid()}
+        # The classes in the order of the machine that measured the most.
+        first_sse = next(axes for axes in figure.axes if axes.get_gid() == "panel-sse-0")
+        rows = [label.get_text() for label in first_sse.get_yticklabels()]
         compare.plt.close(figure)
         self.assertEqual(squares, {"squares-sse-0": 6, "squares-sse-1": 3, "left-out-sse-1": 3, "squares-avx2-0": 3,
                                    "squares-avx2-1": 3, "squares-avx512-1": 3})
+        self.assertEqual(rows, ["addps", "shufps", "addpd"])
+
+    def test_a_round_trip_stored_the_other_way_round_is_drawn_in_its_place(self):
+        with tempfile.TemporaryDirectory() as work:
+            reordered = copy_of(BIMODAL, work)
+            rewrite(os.path.join(reordered, "matrix.json"), reversed_sse)
+            self.assertEqual(svg_of(WITHOUT_AVX512, reordered), svg_of(WITHOUT_AVX512, BIMODAL))
+
+    def test_one_colour_scale_spans_every_machines_round_trips_whatever_their_order(self):
+        # The AMD guest's dearest round trip, +2.0, is twice the Intel host's.
+        for folders in ((WITHOUT_AVX512, BIMODAL), (BIMODAL, WITHOUT_AVX512)):
+            with self.subTest(folders[0]):
+                machines = [compare.load_folder(folder) for folder in folders]
+                figure = compare.draw(machines, ["sse", "avx2", "avx512"])
+                bar = next(axes for axes in figure.axes if axes.get_gid() is None and axes.get_ylabel())
+                ticks = [label.get_text() for label in bar.get_yticklabels()]
+                compare.plt.close(figure)
+                self.assertEqual(ticks, ["-2", "-1", "0", "+1", "+2"])
 
     def test_three_and_ten_machines_of_up_to_thirty_seven_classes_fit_a_screen_wide_and_two_high(self):
         with tempfile.TemporaryDirectory() as work:
@@ -180,6 +228,13 @@ class Picture(unittest.TestCase):
                 self.assertEqual([box.x0 for box in row], sorted(box.x0 for box in row))
         lowest_of_first = min(panels[f"panel-avx512-{index}"].y0 for index in range(5))
         self.assertTrue(all(panels[f"panel-sse-{index}"].y1 < lowest_of_first for index in range(5, 10)))
+
+    def test_five_machines_share_a_band_and_more_split_into_bands_as_even_as_they_go(self):
+        for count, sizes in ((5, [5]), (6, [3, 3]), (11, [4, 4, 3])):
+            with self.subTest(count):
+                grouped = compare.bands([f"machine-{number}" for number in range(count)])
+                self.assertEqual([len(band) for band in grouped], sizes)
+                self.assertEqual([index for band in grouped for index, _ in band], list(range(count)))
 
 
 class Modes(unittest.TestCase):

@@ -98,6 +98,14 @@ class Fixtures(unittest.TestCase):
                 self.assertIn(f"gallery: wrote {path}\n", printed)
                 with open(os.path.join(work, path), "rb") as picture:
                     self.assertEqual(picture.read(8), b"\x89PNG\r\n\x1a\n")
+            # The side-by-side picture is the comparison's of every machine,
+            # the AVX-512 family too, which the first machine lacks.
+            compared = os.path.join(work, "compared.png")
+            self.assertEqual(gallery.compare.compare(gallery.folders_under(os.path.join(work, "results")), compared,
+                                                     io.StringIO(), io.StringIO()), 0)
+            with open(os.path.join(work, "results", "crossings.png"), "rb") as drawn, open(compared, "rb") as same:
+                # Whole files, too large for a readable difference.
+                self.assertTrue(drawn.read() == same.read(), "crossings.png is not what compare.py --picture draws")
             self.assertIn("addps <-> addpd +0.4~ / +77.0, fast +0.4 in 18.0% of runs", text)
             self.assertIn("- `avx512`: not on this processor (the processor has no AVX-512 Foundation)", text)
             self.assertEqual(text.count("- the `sse` widths table's movements that cost: "), 1)

@@ -309,6 +309,15 @@ def texts_by_id(by_id, start):
     return {key[len(start):]: "".join(by_id[key].itertext()).strip() for key in by_id if key.startswith(start)}
 
 
+def title_lines(svg):
+    """The lines of a chart's title: the texts of the picture's own, outside
+    its panels."""
+    root = ElementTree.parse(svg).getroot()
+    inside = {id(text) for element in root.iter() if (element.get("id") or "").startswith("axes_")
+              for text in element.iter(f"{SVG}text")}
+    return ["".join(text.itertext()) for text in root.iter(f"{SVG}text") if id(text) not in inside]
+
+
 class Transitions(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -340,6 +349,31 @@ class Transitions(unittest.TestCase):
                                            "per instruction after a change: vex128 after dirty_ymm +1.0; "
                                            "per instruction, steady state: vex128 after dirty_ymm +1.0")
 
+    def test_the_title_gives_the_chain_lengths_as_they_were_timed(self):
+        self.assertEqual(title_lines(os.path.join(self.folder.name, "matrix-transitions.svg"))[:3], [
+            "AMD EPYC: what the upper-half state costs the instructions after it",
+            "extra core cycles beyond the same chain with no state write: the state written at the head of each "
+            "iteration of chains of 4 and 12 instructions, and set once before a chain of 12",
+            "bars: best; linear within ±0.5, logarithmic beyond; * every window 0.1 or more from zero on one "
+            "side; ~ bimodal"])
+
+    def test_a_transition_costs_by_its_best_figure_not_its_typical_one(self):
+        data = copy.deepcopy(MATRIX)
+        vex256 = next(kind for kind in data["transitions"]["kinds"] if kind["name"] == "vex256")
+        clean, dirty_ymm = vex256["states"][0], vex256["states"][1]
+        # A measurable cost whose typical runs save, and a measurable saving
+        # whose typical runs cost.
+        dirty_ymm["per_instruction"].update(cycles=0.5, cycles_lowest=0.5, typical=-0.2, measurable=True)
+        clean["per_change"].update(cycles=-0.5, cycles_highest=-0.5, typical=0.3, measurable=True)
+        status, printed, _, _ = run(FOLDER.name, "typical", data)
+        self.assertEqual(status, 0)
+        self.assertEqual(printed[-1], "transitions that cost: per change of state: sse128 after dirty_ymm +389.0 "
+                                      "(fast +389.0, typical +392.0, bimodal), vex128 after dirty_ymm +1.0 "
+                                      "(fast +1.0, typical +3.0, bimodal); "
+                                      "per instruction after a change: vex128 after dirty_ymm +1.0, "
+                                      "vex256 after dirty_ymm +0.5; "
+                                      "per instruction, steady state: vex128 after dirty_ymm +1.0")
+
     def test_one_cycle_stands_plainly_above_zero_beside_three_hundred_and_eighty_nine(self):
         def height(key):
             top, bottom = span_of(self.by_id["bar-per_change-" + key])
@@ -356,13 +390,24 @@ class Transitions(unittest.TestCase):
 
     def test_a_matrix_of_format_1_shows_its_one_figure_labelled_so(self):
         with open(FORMAT_1) as source:
-            status, printed, _, written = run(FOLDER.name, "format1", json.load(source))
-        self.assertEqual((status, written), (0, ["avx2.svg", "sse.svg", "transitions.svg"]))
-        by_id = elements(os.path.join(FOLDER.name, "format1-transitions.svg"))
-        self.assertEqual(texts_by_id(by_id, "panel-"), {"one_length": "per instruction, one chain length (format 1)"})
-        self.assertEqual(texts_by_id(by_id, "label-")["one_length-sse128-dirty_ymm"], "+28.1*")
-        self.assertEqual(printed[-1], "transitions that cost: per instruction, one chain length (format 1): "
-                                      "sse128 after dirty_ymm +28.1")
+            format_1 = json.load(source)
+        # A matrix from before the format versions, which names none, is one
+        # of format 1.
+        unnamed = {key: value for key, value in format_1.items() if key != "format_version"}
+        for name, data in (("format1", format_1), ("unnamed", unnamed)):
+            with self.subTest(name):
+                status, printed, _, written = run(FOLDER.name, name, data)
+                self.assertEqual((status, written), (0, ["avx2.svg", "sse.svg", "transitions.svg"]))
+                svg = os.path.join(FOLDER.name, f"{name}-transitions.svg")
+                by_id = elements(svg)
+                self.assertEqual(texts_by_id(by_id, "panel-"),
+                                 {"one_length": "per instruction, one chain length (format 1)"})
+                self.assertEqual(texts_by_id(by_id, "label-")["one_length-sse128-dirty_ymm"], "+28.1*")
+                self.assertEqual(title_lines(svg)[1], "extra core cycles beyond the same chain with no state write: "
+                                                      "a dependent chain of 12 instructions with the state written "
+                                                      "at the head of each iteration, one chain length (format 1)")
+                self.assertEqual(printed[-1], "transitions that cost: per instruction, one chain length (format 1): "
+                                              "sse128 after dirty_ymm +28.1")
 
 
 class Inputs(unittest.TestCase):

@@ -171,6 +171,9 @@ TEST(TransitionRoutines, HoldTheStateWriteAndTheChainInTheTimedFrame) {
                     continue;
                 }
                 ASSERT_NE(routine, nullptr) << name;
+                // The loop's place is counted from the entry, so the entry
+                // itself must stand on a 64-byte boundary.
+                EXPECT_EQ(reinterpret_cast<std::uintptr_t>(code_of(routine)) % 64, 0u) << name;
                 ExpectedRoutine code(code_of(routine));
                 code.add(vzeroupper);
                 for (std::uint8_t reg = 0; reg < 4; ++reg) {
@@ -772,6 +775,15 @@ TEST(TransitionArithmetic, AWindowWhoseRulerCannotConvertIsLeftOut) {
     table = transitions_from(std::move(table));
     EXPECT_NEAR(table.rows[0].cells[2].figures[per_change].best.lowest, 389, 1e-2);
     EXPECT_NEAR(table.rows[0].cells[2].figures[per_instruction].best.highest, 0, 1e-2);
+    // Nor does its ruler count among the windows' in the report.
+    MatrixResults results = results_of(scripted_matrix({pand}, {0.7}, [](ChainPair, std::size_t) {
+        return std::pair{1.0, 1.0};
+    }));
+    results.transitions = table;
+    const std::string report = matrix_report(results, calibration_from({}, {0, 0}, {1, 1}));
+    EXPECT_EQ(section(report, "each window", "chains of"),
+              "each window converted by the clock's add chains timed in it: 0.7000 ticks per core cycle (spread "
+              "10.00%)" + std::string(line_break));
 }
 
 // Twelve runs of `routine` in the window, each as fast as its fastest run
@@ -886,10 +898,27 @@ TEST(TransitionMeasurement, TimesOnlyWhatTheProcessorCanRunTheReferenceAndTheRul
     EXPECT_EQ(minimums, (std::vector<std::uint64_t>{10, 11, 30, 31, 32}));
     EXPECT_EQ(window.ruler.longer, 3000u);
     EXPECT_EQ(window.ruler_middle.shorter, 1000u);
+    // Three turns a window, the ruler's chains slower in some: its fastest
+    // runs, and its middle ones, are those of each of its chains.
+    static std::uint32_t ruler_turn;
+    ruler_turn = 0;
+    ruler[add_short].run = [] { leave(std::array<std::uint64_t, 3>{1200, 1000, 1100}[ruler_turn % 3]); };
+    ruler[add_long].run = [] { leave(std::array<std::uint64_t, 3>{3300, 3100, 3000}[ruler_turn++ % 3]); };
+    const TransitionTable three_turns = measure_transitions({{1, 3}}, avx2_core, [] {}, routines, ruler);
+    const TransitionWindow& slower = three_turns.rows[0].cells[2].windows[0];
+    EXPECT_EQ((std::vector<std::uint64_t>{slower.ruler.shorter, slower.ruler.longer, slower.ruler_middle.shorter,
+                                          slower.ruler_middle.longer}),
+              (std::vector<std::uint64_t>{1000, 3000, 1100, 3100}));
+    // The zmm16-31 state's write is an EVEX.128 move, which needs AVX-512 VL.
+    const CpuidAnswers without_vl{avx512_core.leaf1_ecx, avx512_core.leaf1_edx, avx512_core.leaf7_ebx & ~vl_bit,
+                                  avx512_core.xcr0};
+    EXPECT_EQ(why_no_transition(0, 3, without_vl), "");
     if (sizeof(void*) < 8) {
         EXPECT_EQ(why_no_transition(0, 4, avx512_core), "a 32-bit program has no zmm16-31");
+        EXPECT_EQ(why_no_transition(0, 4, without_vl), "a 32-bit program has no zmm16-31");
     } else {
         EXPECT_EQ(why_no_transition(0, 4, avx512_core), "");
+        EXPECT_EQ(why_no_transition(0, 4, without_vl), "the processor has no AVX-512 VL");
     }
 }
 
@@ -903,8 +932,12 @@ TEST(MatrixReport, SaysWhyAFamilyWasNotMeasuredAndShowsTheTransitions) {
                                  {}, {}},
                                 {}});
     // The first kind on a core that pays +389 per change of state, the
-    // second on one that pays +1 per instruction, in the steady state too.
+    // second on one that pays +1 per instruction, in the steady state too;
+    // the second's reference takes 3 cycles in the control's windows and 4
+    // in the others, 3.5 over them all. Windows of fewer turns than there
+    // are windows.
     results.transitions = one_kind_after({1, 2});
+    results.transitions.settings.windows = {12, 8};
     for (std::size_t kind : {0, 1}) {
         TransitionRow& row = results.transitions.rows[kind];
         row.why.clear();
@@ -913,7 +946,7 @@ TEST(MatrixReport, SaysWhyAFamilyWasNotMeasuredAndShowsTheTransitions) {
         for (double ruler : {0.7, 0.75}) {
             row.cells[1].windows.push_back(transition_window(3, {0.001, 0.001, 0}, ruler, 0));
             row.cells[2].windows.push_back(kind == 0 ? transition_window(2, {389, 0, 0}, ruler, 0, StateCost{389.4, 0.01, 0})
-                                                     : transition_window(3, {0, 1, 1}, ruler, 0, StateCost{0, 1.25, 1}));
+                                                     : transition_window(4, {0, 1, 1}, ruler, 0, StateCost{0, 1.25, 1}));
         }
     }
     results.transitions.rows[0].cells[2].windows.push_back(transition_window(2, {389, -0.2, 0}, 0.7, 0));
@@ -946,7 +979,7 @@ TEST(MatrixReport, SaysWhyAFamilyWasNotMeasuredAndShowsTheTransitions) {
                   next_line +
                   "    dirty YMM upper half                 +389.0*  +389.4    +0.00    +0.01    +0.00    +0.00" +
                   next_line + unsupported +
-                  "  VEX, 128 bits, vaddps xmm0, xmm0, xmm1, 3.00 cycles per instruction with no state write:" +
+                  "  VEX, 128 bits, vaddps xmm0, xmm0, xmm1, 3.50 cycles per instruction with no state write:" +
                   next_line + heads +
                   "    after vzeroupper (the control)         +0.0     +0.0    +0.00    +0.00    +0.00    +0.00" +
                   next_line +
@@ -954,6 +987,18 @@ TEST(MatrixReport, SaysWhyAFamilyWasNotMeasuredAndShowsTheTransitions) {
                   next_line + unsupported);
     EXPECT_NE(report.find("  EVEX, 512 bits, vaddps zmm0, zmm0, zmm1: unsupported, not measured here"),
               std::string::npos);
+    EXPECT_EQ(section(report, next_line + "transitions", "  legacy SSE"),
+              next_line + "transitions between upper-half states: extra core cycles of a dependent chain after a "
+                          "state write," + next_line +
+                  "beyond the same chain without it. With the write at the head of every iteration, at 4 and 12" +
+                  next_line +
+                  "instructions, the extra per iteration is the cost per change of state plus the length times the "
+                  "cost" + next_line + "per instruction after a change; with the write once before the loop, at 12 "
+                  "instructions, the cost per" + next_line +
+                  "instruction in the steady state. 12 windows of 8 turns for each state; * where every window puts "
+                  "a" + next_line + "figure 0.1 or more from zero on one side; ~ where a figure's runs fall in two "
+                  "modes, judged on" + next_line + "the runs of the chain of 12 with the write at the head for the "
+                  "first two figures, of the chain" + next_line + "after the write once for the third:" + next_line);
 }
 
 // The keys of a JSON object, in order.
@@ -1012,6 +1057,13 @@ TEST(MatrixJson, GivesEachTransitionFigureItsOwnObjectAndEveryRoutinesRunsWindow
                                         "steady_minimums", "steady_medians", "ruler_minimums", "ruler_medians"}));
     EXPECT_EQ(states[1]["windows"]["steady_medians"],
               Json::array({windows[0].runs[steady_long].median, windows[1].runs[steady_long].median}));
+    // The ruler's middle runs, which ran at a slower clock than its fastest.
+    EXPECT_EQ(states[1]["windows"]["ruler_minimums"],
+              Json::array({Json::array({windows[0].ruler.shorter, windows[0].ruler.longer}),
+                           Json::array({windows[1].ruler.shorter, windows[1].ruler.longer})}));
+    EXPECT_EQ(states[1]["windows"]["ruler_medians"],
+              Json::array({Json::array({windows[0].ruler_middle.shorter, windows[0].ruler_middle.longer}),
+                           Json::array({windows[1].ruler_middle.shorter, windows[1].ruler_middle.longer})}));
 }
 
 TEST(MatrixReport, AFigureAHairBelowZeroReadsAsPlusZero) {
