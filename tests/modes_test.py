@@ -158,6 +158,53 @@ class Transitions(unittest.TestCase):
                                                "fast": 389.0, "fast_share": None, "fast_runs": None, "runs": None,
                                                "at_least": False})
 
+    def test_a_file_whose_figures_do_not_name_their_runs_is_judged_as_the_program_judges(self):
+        # Written before the program named each figure's routine and parts:
+        # per change from the head chain's runs read per iteration, per
+        # instruction from the same runs spread over the long chain.
+        section = transitions([(413.0, 413.0)] * 5 + [(407.0, 407.0)] + [(413.0, 413.0)] * 6, [(48.0, 48.0)] * 12)
+        for figure in section["figures"]:
+            del figure["modes_from"], figure["modes_parts"]
+        modes.judge_transitions(section, {"iterations": ITERATIONS}, 2)
+        state = section["kinds"][0]["states"][0]
+        self.assertEqual((state["per_change"]["bimodal"], state["per_change"]["fast_runs"]), (True, 6))
+        self.assertAlmostEqual(state["per_change"]["fast"], 383.0, places=2)
+        self.assertEqual((state["per_instruction"]["bimodal"], state["per_instruction"]["fast_runs"]), (False, 0))
+
+    def test_a_state_of_format_1_is_judged_on_the_chain_with_the_state_write(self):
+        # The chain with the write takes 34 cycles an instruction, 30 in one
+        # window; the plain chain keeps to 2.
+        plain = [ticks(12, 2.0)] * 12
+        written = [ticks(12, cycles) for cycles in [34.0] * 5 + [30.0] + [34.0] * 6]
+        state = {"state": "dirty_ymm", "status": "measured", "cycles": 32.0, "typical": 32.0, "measurable": True,
+                 "windows": {"plain_minimums": plain, "plain_medians": plain, "state_minimums": written,
+                             "state_medians": written, "ruler_minimums": [ruler()] * 12,
+                             "ruler_medians": [ruler()] * 12}}
+        section = {"instructions_per_iteration": 12, "turns": 12,
+                   "kinds": [{"name": "sse128", "status": "measured", "states": [state]}]}
+        modes.judge_transitions(section, {"iterations": ITERATIONS}, 1)
+        self.assertEqual((state["bimodal"], state["fast_runs"], state["runs"]), (True, 6, 144))
+        self.assertAlmostEqual(state["fast"], 28.0, places=2)
+
+
+class Movement(unittest.TestCase):
+    def test_the_reference_is_judged_on_its_own_step_and_a_cell_the_program_judged_is_kept(self):
+        # The reference's step takes 11 cycles, 8 in one window; a cell
+        # beside it with the same runs was judged by the program already.
+        steps = windows([chain(1, 2, 11.0, 11.0)] * 5 + [chain(1, 2, 8.0, 8.0)] + [chain(1, 2, 11.0, 11.0)] * 6)
+        whole = {"store": "whole", "load": "whole"}
+        reference = {**whole, "arithmetic": "por", "reference": whole, "windows": steps, "extra": 0.0,
+                     "extra_typical": 0.0}
+        judged = {"store": "halves", "load": "whole", "arithmetic": "por", "reference": whole, "windows": steps,
+                  "extra": 0.0, "extra_typical": 0.0, "bimodal": False, "fast_runs": 0}
+        section = {"short_steps": 1, "long_steps": 2, "turns": 12,
+                   "families": [{"status": "measured", "tables": [{"cells": [reference, judged]}]}]}
+        modes.judge_movement(section, ITERATIONS)
+        self.assertEqual((reference["bimodal"], reference["fast_runs"], reference["runs"]), (True, 6, 144))
+        self.assertAlmostEqual(reference["fast"], 8.0, places=2)
+        self.assertEqual((judged["bimodal"], judged["fast_runs"]), (False, 0))
+        self.assertNotIn("runs", judged)
+
 
 class IntelGuest(unittest.TestCase):
     @classmethod
