@@ -1,4 +1,4 @@
-#include "matrix/chains.hpp"
+#include "matrix/chain_values.hpp"
 
 extern "C" {
 
@@ -21,29 +21,3 @@ alignas(64) const VectorValue matrix_chain_values[8] = {
 alignas(64) VectorValue matrix_chain_result;
 
 }  // extern "C"
-
-std::vector<std::size_t> classes_of(const Family& family) {
-    std::vector<std::size_t> classes;
-    for (std::size_t c = 0; c < family.table->classes.size(); ++c) {
-        if ((family.table->classes[c].needs & ~family.covers) == 0) classes.push_back(c);
-    }
-    return classes;
-}
-
-std::vector<std::size_t> runnable_classes(const Family& family, Features features) {
-    std::vector<std::size_t> classes;
-    for (std::size_t c : classes_of(family)) {
-        if ((family.table->classes[c].needs & ~features) == 0) classes.push_back(c);
-    }
-    return classes;
-}
-
-std::vector<Instruction> chain_body(const ClassTable& table, ChainPair pair, std::uint32_t length) {
-    std::vector<Instruction> body;
-    for (std::uint32_t i = 0; i < length; ++i) {
-        const InstructionClass& row = table.classes[i % 2 == 0 ? pair.first : pair.second];
-        body.push_back({&row.form});
-        for (const InstructionForm& form : row.then) body.push_back({&form});
-    }
-    return body;
-}

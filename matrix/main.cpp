@@ -8,12 +8,12 @@
 #include "console/console_output.hpp"
 #include "console/json_document.hpp"
 #include "console/own_console.hpp"
-#include "matrix/movement_plan.hpp"
-#include "matrix/movement_report.hpp"
-#include "matrix/penalties.hpp"
+#include "matrix/arithmetic/penalties.hpp"
+#include "matrix/movement/movement_plan.hpp"
+#include "matrix/movement/movement_report.hpp"
 #include "matrix/plan.hpp"
 #include "matrix/report.hpp"
-#include "matrix/transitions.hpp"
+#include "matrix/transitions/transitions.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "matrix/movement_plan.hpp"
+#include "matrix/movement/movement_plan.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "matrix/chains.hpp"
+#include "matrix/families.hpp"
 #include "matrix/features.hpp"
 
 // What becomes of a family in one run of the program.

@@ -6,10 +6,10 @@
 
 #include "clock/calibration.hpp"
 #include "console/json_document.hpp"
-#include "matrix/movement_report.hpp"
-#include "matrix/penalties.hpp"
+#include "matrix/arithmetic/triangle_report.hpp"
+#include "matrix/movement/movement_report.hpp"
 #include "matrix/plan.hpp"
-#include "matrix/transitions.hpp"
+#include "matrix/transitions/transitions_report.hpp"
 
 // The processor's own name for itself, from CPUID, which may hold any bytes:
 // a virtual machine's host sets it. SIMD_MIX_PROCESSOR_NAME in the
@@ -18,12 +18,6 @@ std::string processor_name();
 // What processor_name gives for `given`, the environment's stand-in (null
 // where unset), and `brand`, the brand string up to its first NUL.
 std::string processor_name_of(const char* given, std::string_view brand);
-
-// One family of a run: its plan and, where it was measured, its matrix.
-struct FamilyResult {
-    FamilyPlan plan;
-    PenaltyMatrix matrix;
-};
 
 struct MatrixResults {
     std::vector<FamilyResult> families;

@@ -5,7 +5,8 @@
 
 #include "clock/calibration.hpp"
 #include "console/json_document.hpp"
-#include "matrix/penalties.hpp"
+#include "matrix/chain_windows.hpp"
+#include "matrix/modes.hpp"
 
 // What the matrix's JSON sections share: a window's runs.
 

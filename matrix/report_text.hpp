@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "matrix/modes.hpp"
@@ -8,6 +9,9 @@
 
 // What the matrix's text sections share: columns, signed figures and the
 // listing of a loop body.
+
+// A table's name or title as a string.
+inline std::string text_of(std::string_view view) { return std::string(view); }
 
 // Left-aligned in `width` columns, or right-aligned with a negative width.
 std::string padded(std::string text, int width);

@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "matrix/chains.hpp"
-#include "matrix/plan.hpp"
-#include "matrix/transitions.hpp"
-#include "matrix/penalties.hpp"
-#include "matrix/report.hpp"
 #include "console/console_output.hpp"
+#include "matrix/arithmetic/chains.hpp"
+#include "matrix/arithmetic/penalties.hpp"
+#include "matrix/plan.hpp"
+#include "matrix/report.hpp"
+#include "matrix/transitions/transitions.hpp"
 #include "tests/hex.hpp"
 #include "tests/mxcsr.hpp"
 #include "tests/scripted_window.hpp"

@@ -9,9 +9,9 @@
 
 #include "clock/upper_state.hpp"
 #include "console/console_output.hpp"
-#include "matrix/movement.hpp"
-#include "matrix/movement_plan.hpp"
-#include "matrix/movement_report.hpp"
+#include "matrix/movement/movement.hpp"
+#include "matrix/movement/movement_plan.hpp"
+#include "matrix/movement/movement_report.hpp"
 #include "matrix/report.hpp"
 #include "tests/hex.hpp"
 #include "tests/mxcsr.hpp"

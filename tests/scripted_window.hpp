@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "clock/chains.hpp"
-#include "matrix/penalties.hpp"
+#include "matrix/arithmetic/penalties.hpp"
 #include "run/measurement.hpp"
 
 // One scripted window of a chain timed at two lengths, `shorter` and

@@ -1,4 +1,4 @@
-#include "matrix/penalties.hpp"
+#include "matrix/arithmetic/penalties.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -12,18 +12,12 @@ double per_instruction(std::uint64_t shorter, std::uint64_t longer, RulerTimes r
 
 }  // namespace
 
-bool ChainWindow::usable() const { return rulers_convert(ruler, ruler_middle); }
-
 double best_cycles(const ChainWindow& window) {
     return per_instruction(window.shorter.minimum, window.longer.minimum, window.ruler);
 }
 
 double typical_cycles(const ChainWindow& window) {
     return per_instruction(window.shorter.median, window.longer.median, window.ruler_middle);
-}
-
-bool beyond_resolution(const Spread& spread) {
-    return spread.lowest >= cycle_resolution || spread.highest <= -cycle_resolution;
 }
 
 bool Cell::measurable() const { return beyond_resolution(best); }

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "matrix/movement.hpp"
+#include "matrix/movement/movement.hpp"
 #include "matrix/plan.hpp"
 
 // What becomes of a family's movement tables in one run: measured, within

@@ -5,8 +5,8 @@
 
 #include "clock/calibration.hpp"
 #include "console/json_document.hpp"
-#include "matrix/movement.hpp"
-#include "matrix/movement_plan.hpp"
+#include "matrix/movement/movement.hpp"
+#include "matrix/movement/movement_plan.hpp"
 
 // One family's movement tables in a run: its plan and, where it was
 // measured, a result per table of the plan, in the same order.

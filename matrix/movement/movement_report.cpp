@@ -1,4 +1,4 @@
-#include "matrix/movement_report.hpp"
+#include "matrix/movement/movement_report.hpp"
 
 #include <algorithm>
 #include <string_view>
@@ -8,8 +8,6 @@
 #include "matrix/report_text.hpp"
 
 namespace {
-
-std::string text_of(std::string_view view) { return std::string(view); }
 
 std::string marks(const MovementFigures& figures) {
     return std::string(figures.measurable() ? "*" : " ") + (figures.bimodal() ? "~" : " ");

@@ -1,6 +1,6 @@
-#include "matrix/transitions.hpp"
+#include "matrix/transitions/transitions.hpp"
 
-#include "matrix/penalties.hpp"
+#include "matrix/chain_windows.hpp"
 
 std::vector<Instruction> transition_body(std::size_t kind, std::size_t state, TransitionPlacement placement) {
     std::vector<Instruction> body;

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "clock/upper_state.hpp"
-#include "matrix/classes.hpp"
+#include "matrix/arithmetic/classes.hpp"
+#include "matrix/chain_windows.hpp"
 #include "run/kernels.hpp"
 #include "run/measurement.hpp"
 
@@ -41,12 +42,6 @@ inline constexpr std::uint32_t long_chain = 12;
 // few ticks of the frame's own spread weigh a tenth of a percent.
 inline constexpr std::uint32_t chain_iterations = 2048;
 
-// The short and the long routine of a chain.
-struct ChainRoutines {
-    TimedRun shorter;
-    TimedRun longer;
-};
-
 // Every chain of a table, short and long, in chain_index order.
 extern "C" const ChainRoutines matrix_sse_routines[chain_count(std::size(sse_classes))];
 extern "C" const ChainRoutines matrix_vex256_routines[chain_count(std::size(vex256_classes))];
@@ -70,36 +65,6 @@ struct ClassTable {
 inline const ClassTable sse_table{sse_classes, matrix_sse_routines, 16};
 inline const ClassTable vex256_table{vex256_classes, matrix_vex256_routines, 32};
 inline const ClassTable evex512_table{evex512_classes, matrix_evex512_routines, 64};
-
-// A family of classes, one triangle: a table's classes that need no more
-// than `covers`, measured where the processor has `needs` (AVX for every
-// VEX and EVEX routine, which starts with vzeroupper). A class of the
-// family that needs more than the processor has is left out.
-struct Family {
-    std::string_view name;
-    std::string_view title;
-    const ClassTable* table;
-    Features needs;
-    Features covers;
-};
-
-// clang-format off
-inline const Family families[] = {
-    {"sse",    "SSE to SSE4.1, 128 bits on XMM", &sse_table,     isa::sse2,
-                                                                 isa::sse2 | isa::sse3 | isa::ssse3 | isa::sse41},
-    {"avx",    "AVX, 256 bits on YMM",           &vex256_table,  isa::avx,                isa::avx},
-    {"avx2",   "AVX2 and FMA, 256 bits on YMM",  &vex256_table,  isa::avx | isa::avx2,
-                                                                 isa::avx | isa::avx2 | isa::fma | isa::avx_vnni},
-    {"avx512", "AVX-512, 512 bits on ZMM",       &evex512_table, isa::avx | isa::avx512f,
-                                                                 isa::avx512f | isa::avx512dq | isa::avx512bw |
-                                                                 isa::avx512vl | isa::avx512_vnni},
-};
-// clang-format on
-
-// The family's classes, indices into its table, and of those the ones the
-// processor can run.
-std::vector<std::size_t> classes_of(const Family& family);
-std::vector<std::size_t> runnable_classes(const Family& family, Features features);
 
 // A chain's loop body, instruction by instruction, as the listing shows it:
 // `length` steps, each a class's instruction or the whole of its round trip.

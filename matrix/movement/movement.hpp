@@ -10,8 +10,9 @@
 
 #include "clock/calibration.hpp"
 #include "clock/windows.hpp"
-#include "matrix/movement_forms.hpp"
-#include "matrix/penalties.hpp"
+#include "matrix/chain_windows.hpp"
+#include "matrix/modes.hpp"
+#include "matrix/movement/movement_forms.hpp"
 
 // One step of a cell's chain, instruction by instruction: the store, the
 // load and the arithmetic; and the loop body of `steps` of them.

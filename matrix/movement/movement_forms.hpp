@@ -6,7 +6,8 @@
 #include <span>
 #include <string_view>
 
-#include "matrix/chains.hpp"
+#include "matrix/chain_windows.hpp"
+#include "matrix/families.hpp"
 #include "matrix/features.hpp"
 #include "run/kernels.hpp"
 

@@ -1,4 +1,4 @@
-#include "matrix/movement.hpp"
+#include "matrix/movement/movement.hpp"
 
 #include <array>
 

@@ -9,22 +9,8 @@
 
 #include "clock/calibration.hpp"
 #include "clock/windows.hpp"
-#include "matrix/chains.hpp"
+#include "matrix/arithmetic/chains.hpp"
 #include "matrix/modes.hpp"
-
-// One chain in one window: its short and long routine's runs, and the
-// ruler's fastest and middle runs in the same window, which convert them.
-struct ChainWindow {
-    RunSummary shorter;
-    RunSummary longer;
-    RulerTimes ruler;
-    RulerTimes ruler_middle;
-    // Every run of the long routine, for the cell's modes.
-    std::vector<std::uint64_t> longer_runs;
-
-    // Both rulers can convert (rulers_convert).
-    bool usable() const;
-};
 
 // Core cycles per instruction of a chain in one window: the long routine's
 // extra instructions over the short one's, the frame cancelled. The best
@@ -39,14 +25,6 @@ struct ChainFigures {
     Spread best;
     Spread typical;
 };
-
-// The report shows cycles to a tenth; a cell must lie at least that far
-// from zero to count as measured.
-inline constexpr double cycle_resolution = 0.1;
-
-// Every value of the spread lies beyond the report's resolution on the same
-// side of zero, however far apart the values lie.
-bool beyond_resolution(const Spread& spread);
 
 struct Cell {
     // Extra core cycles of one round trip beyond both latencies, over the

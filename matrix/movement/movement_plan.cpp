@@ -1,4 +1,4 @@
-#include "matrix/movement_plan.hpp"
+#include "matrix/movement/movement_plan.hpp"
 
 #include <algorithm>
 
