@@ -94,6 +94,10 @@ class Fixtures(unittest.TestCase):
                 "results/intel-family6-model207-metal/matrix-avx512.png",
                 "results/intel-family6-model207-metal/matrix-transitions.png",
                 "results/intel-family6-model207-metal/matrix-movement-sse-widths.png", "results/crossings.png"])
+            # Each machine's pictures stand in two lines: its heatmaps and
+            # transitions, then its movement tables.
+            rows = [PICTURE.findall(line) for line in gallery_part(text).splitlines() if PICTURE.search(line)]
+            self.assertEqual(rows, [shown[0:3], shown[3:7], shown[7:8], shown[8:9]])
             for path in shown:
                 self.assertIn(f"gallery: wrote {path}\n", printed)
                 with open(os.path.join(work, path), "rb") as picture:

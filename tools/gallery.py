@@ -80,6 +80,15 @@ def pictures(machine):
     return shown
 
 
+def picture_rows(machine):
+    """The pictures of one machine in two rows, each one line of the README,
+    so that the gallery stays short: the heatmaps and the transitions, then
+    the movement tables. A row without a picture is left out."""
+    shown = pictures(machine)
+    movement = [(path, text) for path, text in shown if " movement table on " in text]
+    return [row for row in ([entry for entry in shown if entry not in movement], movement) if row]
+
+
 def movement_tables(machine):
     """The movement tables that were measured, as (family, table)."""
     return [(family, table) for family in machine["movement"] if family["status"] == "measured"
@@ -168,7 +177,8 @@ def section(machines, results):
              "window agrees, `~` bimodal), then its heatmaps, its transitions and its movement tables.", ""]
     for machine in machines:
         lines += [description(machine), ""] + findings(machine) + [""]
-        lines += [line for path, text in pictures(machine) for line in (f"![{text}]({path})", "")]
+        lines += [line for row in picture_rows(machine)
+                  for line in (" ".join(f"![{text}]({path})" for path, text in row), "")]
     if side_by_side(machines):
         lines += ["Every family's round trips on each machine, side by side on one scale (`make compare` prints "
                   "those that cost, with the latencies, transitions and penalties):", "",
