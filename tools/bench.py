@@ -25,10 +25,11 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+# --json writes the version of the companion programs' documents, its first key.
+from results_files import FORMAT_VERSION  # noqa: E402
+
 TESTS = (-1, 0, 1, 2, 3)
-# The version of --json's keys and their meanings, its first key, as in the
-# companion programs' documents: it rises when a key goes or changes meaning.
-FORMAT_VERSION = 2
 ITERATIONS = 4096
 TITLE = re.compile(r"^test (-?\d+)(?: \(.*\))?$")
 COUNT = re.compile(r"execution time in machine cycles: (\S*)")

@@ -17,7 +17,11 @@ import os
 import stat
 import sys
 
-KNOWN_VERSIONS = (1, 2)
+# The version of every results file's layout that this project's programs and
+# tools write now, the first key of each; it rises when a key goes or changes
+# meaning. The readers know every version written so far.
+FORMAT_VERSION = 2
+KNOWN_VERSIONS = (1, FORMAT_VERSION)
 # The largest file so far, a matrix.json with every family and table, holds
 # about 1 MB.
 LIMIT_BYTES = 64_000_000
