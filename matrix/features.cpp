@@ -57,31 +57,39 @@ bool state_kept(const FeatureRow& row, const CpuidAnswers& answers) {
 
 }  // namespace
 
-CpuidAnswers cpuid_answers() {
+CpuidAnswers cpuid_answers_of(CpuidRegisters (*cpuid)(std::uint32_t leaf, std::uint32_t subleaf),
+                              std::uint64_t (*xgetbv)()) {
     CpuidAnswers answers{};
-    unsigned eax, ebx, ecx, edx;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return answers;
-    answers.leaf1_ecx = ecx;
-    answers.leaf1_edx = edx;
-    if (__get_cpuid_max(0, nullptr) >= 7) {
-        __cpuid_count(7, 0, eax, ebx, ecx, edx);
-        answers.leaf7_ebx = ebx;
-        answers.leaf7_ecx = ecx;
+    // EAX of leaf 0 is the highest leaf.
+    const std::uint32_t highest = cpuid(0, 0).eax;
+    if (highest < 1) return answers;
+    const CpuidRegisters leaf1 = cpuid(1, 0);
+    answers.leaf1_ecx = leaf1.ecx;
+    answers.leaf1_edx = leaf1.edx;
+    if (highest >= 7) {
+        const CpuidRegisters leaf7 = cpuid(7, 0);
+        answers.leaf7_ebx = leaf7.ebx;
+        answers.leaf7_ecx = leaf7.ecx;
         // EAX of subleaf 0 is the highest subleaf of leaf 7.
-        if (eax >= 1) {
-            __cpuid_count(7, 1, eax, ebx, ecx, edx);
-            answers.leaf7_1_eax = eax;
-        }
+        if (leaf7.eax >= 1) answers.leaf7_1_eax = cpuid(7, 1).eax;
     }
-    if (answers.leaf1_ecx & bit_OSXSAVE) {
-        unsigned low, high;
-        __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-        answers.xcr0 = (static_cast<std::uint64_t>(high) << 32) | low;
-    } else {
-        // Without XSAVE the system still saves the SSE registers (FXSAVE).
-        answers.xcr0 = sse_state;
-    }
+    // Without XSAVE the system still saves the SSE registers (FXSAVE).
+    answers.xcr0 = answers.leaf1_ecx & bit_OSXSAVE ? xgetbv() : sse_state;
     return answers;
+}
+
+CpuidAnswers cpuid_answers() {
+    auto cpuid = [](std::uint32_t leaf, std::uint32_t subleaf) {
+        CpuidRegisters registers{};
+        __cpuid_count(leaf, subleaf, registers.eax, registers.ebx, registers.ecx, registers.edx);
+        return registers;
+    };
+    auto xgetbv = []() -> std::uint64_t {
+        std::uint32_t low, high;
+        __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+        return (static_cast<std::uint64_t>(high) << 32) | low;
+    };
+    return cpuid_answers_of(cpuid, xgetbv);
 }
 
 Features usable_features(const CpuidAnswers& answers) {

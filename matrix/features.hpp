@@ -39,7 +39,17 @@ struct CpuidAnswers {
     std::uint32_t leaf7_1_eax = 0;
 };
 
+// What this processor's CPUID and XGETBV answer.
 CpuidAnswers cpuid_answers();
+
+// One CPUID query's registers, and the questions cpuid_answers asks, of
+// `cpuid` and of `xgetbv` (XCR0, asked only where the system has enabled
+// XSAVE), which stand in for the instructions in tests.
+struct CpuidRegisters {
+    std::uint32_t eax, ebx, ecx, edx;
+};
+CpuidAnswers cpuid_answers_of(CpuidRegisters (*cpuid)(std::uint32_t leaf, std::uint32_t subleaf),
+                              std::uint64_t (*xgetbv)());
 
 // The features the processor has and the system keeps the registers of.
 Features usable_features(const CpuidAnswers& answers);

@@ -200,6 +200,10 @@ def check_report(lines, classes_of):
     each measured family."""
     check(lines[0].startswith("simd-mix-matrix on "), f"first line {lines[0]!r}")
     check(lines[1].startswith("calibration: "), f"second line {lines[1]!r}")
+    # The triangles' documented window shape: 12 windows of 12 turns, eight
+    # chains beside one ruler in each.
+    check(lines[3] == "chains of 4 and 12 dependent instructions per iteration, 2,048 iterations a run; "
+          "12 windows of 12 turns for each chain, 8 chains to a window", f"fourth line {lines[3]!r}")
     families, transitions = family_sections(lines)
     for name, (heading, section) in families.items():
         if heading.group(3) is None:
@@ -477,6 +481,7 @@ def case_json(program):
     data = json.loads(program.line_break.join(program.measured(
         "--json", "--classes", "paddd,addps,cvtdq2ps,blendvps,movd:eax,vpaddd,vaddps,vfmadd231pd,vperm2f128")))
     check([family["name"] for family in data["families"]] == FAMILIES, "families")
+    check((data["windows"], data["turns"], data["chains_per_window"]) == (12, 12, 8), "the triangles' window shape")
     # Each class names its instructions, a round trip all of them in order.
     instructions = {entry["name"]: entry["instructions"] for entry in data["families"][0]["classes"]}
     check(instructions["paddd"] == ["paddd xmm0, xmm1"] and
@@ -635,6 +640,13 @@ def case_bad_option(program):
         check(output == "", f"{arguments}: standard output {output!r}")
         check(stderr.replace("\r\n", "\n").startswith(f"simd-mix-matrix: {message}\nusage: simd-mix-matrix "),
               f"{arguments}: standard error {stderr!r}")
+    # Every round trip the usage gives as an example, through EAX or through
+    # k1, is a name --classes takes.
+    round_trips = re.findall(r"\b[a-z0-9]+[^a-z0-9\s,()]+(?:eax|k1)\b", stderr)
+    check(len(round_trips) >= 2, f"the usage's round trips {round_trips}")
+    for name in round_trips:
+        status, _, errors = program.run("--list", "--classes", name)
+        check(status == 0, f"--classes {name}, as the usage names it: exit status {status}, {errors!r}")
 
 
 def case_output_failure(program):

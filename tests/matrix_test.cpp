@@ -462,6 +462,67 @@ TEST(FamilyPlans, EveryFamilyIsReportedAndThoseTheProcessorOrSystemLackSayWhy) {
               "has no AVX-512 BW), without vpdpbusd (the processor has no AVX-512 VNNI)\n");
 }
 
+// A processor's CPUID leaves as a test scripts them: the highest leaf, leaf
+// 1's ECX and EDX, leaf 7's highest subleaf, EBX and ECX, subleaf 1's EAX;
+// and whether XGETBV was asked.
+struct ScriptedLeaves {
+    std::uint32_t highest, leaf1_ecx, leaf1_edx, leaf7_highest, leaf7_ebx, leaf7_ecx, leaf7_1_eax;
+};
+ScriptedLeaves scripted_leaves;
+bool xgetbv_asked;
+
+CpuidRegisters scripted_cpuid(std::uint32_t leaf, std::uint32_t subleaf) {
+    const ScriptedLeaves& s = scripted_leaves;
+    // A leaf or subleaf beyond the highest answers as garbage would.
+    if (leaf > s.highest || (leaf == 7 && subleaf > s.leaf7_highest)) return {0xBAD, 0xBAD, 0xBAD, 0xBAD};
+    if (leaf == 0) return {s.highest, 0, 0, 0};
+    if (leaf == 1) return {0, 0, s.leaf1_ecx, s.leaf1_edx};
+    if (leaf == 7 && subleaf == 0) return {s.leaf7_highest, s.leaf7_ebx, s.leaf7_ecx, 0};
+    if (leaf == 7 && subleaf == 1) return {s.leaf7_1_eax, 0, 0, 0};
+    return {};
+}
+
+std::uint64_t scripted_xgetbv() {
+    xgetbv_asked = true;
+    return 0xE7;
+}
+
+CpuidAnswers answers_for(ScriptedLeaves leaves) {
+    scripted_leaves = leaves;
+    xgetbv_asked = false;
+    return cpuid_answers_of(scripted_cpuid, scripted_xgetbv);
+}
+
+std::string answers_text(const CpuidAnswers& a) {
+    using std::to_string;
+    return to_string(a.leaf1_ecx) + " " + to_string(a.leaf1_edx) + " " + to_string(a.leaf7_ebx) + " " +
+           to_string(a.xcr0) + " " + to_string(a.leaf7_ecx) + " " + to_string(a.leaf7_1_eax);
+}
+
+TEST(CpuidAnswers, ReadsEachLeafAndSubleafOnlyWhereTheProcessorHasItAndXcr0OnlyWithXsave) {
+    constexpr std::uint32_t osxsave_bit = 1u << 27;
+    const std::uint32_t ecx = avx512_core.leaf1_ecx | osxsave_bit;
+    // Subleaf 1 is there where leaf 7's highest subleaf is 1 or more: the
+    // AVX-VNNI bit of a core whose highest subleaf is 1 counts.
+    CpuidAnswers answers = answers_for({7, ecx, sse2_bit, 1, avx512_core.leaf7_ebx, vnni512_bit, avx_vnni_bit});
+    EXPECT_EQ(answers_text(answers), answers_text({ecx, sse2_bit, avx512_core.leaf7_ebx, 0xE7, vnni512_bit,
+                                                   avx_vnni_bit}));
+    EXPECT_TRUE(xgetbv_asked);
+    EXPECT_EQ(planned(answers, {{"avx2"}, {"vpdpbusd"}}), "avx2 1 classes\n");
+    answers = answers_for({7, ecx, sse2_bit, 2, avx512_core.leaf7_ebx, vnni512_bit, avx_vnni_bit});
+    EXPECT_EQ(answers.leaf7_1_eax, avx_vnni_bit);
+    // Without subleaf 1, or without leaf 7, their words stay zero.
+    answers = answers_for({7, ecx, sse2_bit, 0, avx512_core.leaf7_ebx, vnni512_bit, avx_vnni_bit});
+    EXPECT_EQ(answers_text(answers), answers_text({ecx, sse2_bit, avx512_core.leaf7_ebx, 0xE7, vnni512_bit, 0}));
+    answers = answers_for({6, ecx, sse2_bit, 1, avx512_core.leaf7_ebx, vnni512_bit, avx_vnni_bit});
+    EXPECT_EQ(answers_text(answers), answers_text({ecx, sse2_bit, 0, 0xE7, 0, 0}));
+    // Without OSXSAVE, XGETBV would fault: the system saves the SSE state.
+    answers = answers_for({7, avx2_core.leaf1_ecx, sse2_bit, 0, avx2_bit, 0, 0});
+    EXPECT_FALSE(xgetbv_asked);
+    EXPECT_EQ(answers.xcr0, 0x02u);
+    EXPECT_EQ(answers_text(answers_for({0, ecx, sse2_bit, 1, avx2_bit, 0, 0})), answers_text({}));
+}
+
 TEST(FamilyPlans, AvxIsUnsupportedWhereTheSystemSavesOnlyTheSseState) {
     // XCR0 = 0x03 keeps the x87 and SSE state but not the upper halves of
     // the YMM registers: an operating system that never enabled them.
