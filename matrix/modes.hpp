@@ -77,6 +77,6 @@ struct ModeWindow {
 
 // The modes of a cell from its usable windows: `best` is its best figure,
 // `units_per_cycle` the cell's units that one core cycle of a run spread
-// over its routine makes (2 / (12 x 2,048) for a round trip of the long
+// over its routine makes (2 / (12 x 1,024) for a round trip of the long
 // chain, for example).
 Modes modes_of_windows(const std::vector<ModeWindow>& windows, double best, double units_per_cycle);

@@ -45,10 +45,10 @@ std::string matrix_report(const MatrixResults& results, const Calibration& calib
     text += calibration_line(calibration) + next_line;
     text += "each window converted by the clock's add chains timed in it: " + format_fixed(rulers.median, 4) +
             " ticks per core cycle (spread " + format_fixed(rulers.percent(), 2) + "%)" + next_line;
-    static_assert(chain_iterations == 2048, "the line below writes the chains' iterations out");
+    static_assert(chain_iterations == 1024, "the line below writes the chains' iterations out");
     if (results.arithmetic) {
         text += "chains of " + decimal_text(short_chain) + " and " + decimal_text(long_chain) +
-                " dependent instructions per iteration, 2,048 iterations a run; " + decimal_text(windows.windows) +
+                " dependent instructions per iteration, 1,024 iterations a run; " + decimal_text(windows.windows) +
                 " windows of " + decimal_text(windows.turns) + " turns for each chain, " +
                 decimal_text(matrix_chains_per_window(results)) + " chains to a window" + next_line;
     }

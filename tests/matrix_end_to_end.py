@@ -202,7 +202,7 @@ def check_report(lines, classes_of):
     check(lines[1].startswith("calibration: "), f"second line {lines[1]!r}")
     # The triangles' documented window shape: 12 windows of 12 turns, eight
     # chains beside one ruler in each.
-    check(lines[3] == "chains of 4 and 12 dependent instructions per iteration, 2,048 iterations a run; "
+    check(lines[3] == "chains of 4 and 12 dependent instructions per iteration, 1,024 iterations a run; "
           "12 windows of 12 turns for each chain, 8 chains to a window", f"fourth line {lines[3]!r}")
     families, transitions = family_sections(lines)
     for name, (heading, section) in families.items():

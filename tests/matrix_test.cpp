@@ -22,7 +22,7 @@ namespace {
 // Each chain is read where it runs: vzeroupper (for SSE only where AVX is
 // usable), registers 0 to 7 loaded from matrix_chain_values at the table's
 // width, register 0 from the zero row where the chain runs on zeros, the timed
-// frame of 2,048 iterations around its classes in turn with the loop on a
+// frame of 1,024 iterations around its classes in turn with the loop on a
 // 64-byte boundary, and
 // register 0 stored into matrix_chain_result, the upper halves cleared
 // again after VEX and EVEX.
@@ -77,6 +77,32 @@ TEST(MatrixChains, HoldTheirClassesInTurnInTheTimedFrame) {
             }
         }
     }
+}
+
+// A round trip's type names the registers its value passes through, in the
+// order its instructions write them, between the table's register before
+// and after: "zmm->k1->eax->k1->zmm" for a compare into k1 taken through
+// EAX and read by a masked add. Its last instruction writes register 0.
+TEST(MatrixChains, ARoundTripsTypeNamesTheRegistersItsInstructionsPassThrough) {
+    // The register an instruction writes: its first operand, "# op DEST, ...".
+    auto written = [](std::string_view mnemonic_line) {
+        const std::string line(mnemonic_line);
+        const std::size_t from = line.find(' ', 2) + 1;
+        return line.substr(from, line.find_first_of(",{", from) - from);
+    };
+    std::size_t round_trips = 0;
+    for (const NamedTable& named : tables) {
+        const std::string own = named.table.width == 16 ? "xmm" : named.table.width == 32 ? "ymm" : "zmm";
+        for (const InstructionClass& row : named.table.classes) {
+            if (row.then.empty()) continue;
+            ++round_trips;
+            std::string type = own + "->" + written(row.form.mnemonic_line);
+            for (std::size_t i = 0; i + 1 < row.then.size(); ++i) type += "->" + written(row.then[i].mnemonic_line);
+            EXPECT_EQ(row.type, type + "->" + own) << named.name << ": " << row.name;
+            EXPECT_EQ(written(row.then.back().mnemonic_line).substr(1), "mm0") << named.name << ": " << row.name;
+        }
+    }
+    EXPECT_EQ(round_trips, 10u);
 }
 
 TEST(MatrixChains, TheShufflesAndLaneCrossingsSwapEqualHalves) {

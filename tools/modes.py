@@ -46,7 +46,8 @@ FAST_SHARE_LEAST = 1 / FAST_RUNS_ONE_IN
 RULER_EXTRA_CYCLES = 16
 # The ruler's iterations a run, and everything's but the matrix's chains,
 # which run "chain_iterations" where a file says so (2,048 since the windows
-# held eight chains) and ITERATIONS in files written before.
+# held eight chains, 1,024 since the classes of every kind a compiler emits)
+# and ITERATIONS in files written before.
 ITERATIONS = 4096
 
 

@@ -36,11 +36,12 @@ static_assert(chain_index({11, 11}, 12) == chain_count(12) - 1);
 inline constexpr std::uint32_t short_chain = 4;
 inline constexpr std::uint32_t long_chain = 12;
 // Loop iterations of every run of a chain, which matrix_chains.S loads into
-// ECX: half the benchmark's, so that a triangle of hundreds of chains takes a
-// few seconds. The long routine's 16,384 extra instructions over the short
-// one's take thousands of time-stamp ticks even at one cycle each, where a
-// few ticks of the frame's own spread weigh a tenth of a percent.
-inline constexpr std::uint32_t chain_iterations = 2048;
+// ECX: a quarter of the benchmark's, so that a triangle of hundreds of chains
+// takes a few seconds. The long routine's 8,192 extra instructions over the
+// short one's take thousands of time-stamp ticks even at one cycle each,
+// where a few ticks of the frame's own spread weigh a tenth of a percent;
+// runs of 2,048 iterations came out no steadier.
+inline constexpr std::uint32_t chain_iterations = 1024;
 
 // Every chain of a table, short and long, in chain_index order.
 extern "C" const ChainRoutines matrix_sse_routines[chain_count(std::size(sse_classes))];

@@ -24,12 +24,13 @@
 // and EVEX routines clear the upper halves again for the code they return to.
 //
 // Every routine starts on a 64-byte boundary and its loop two boundaries
-// later, so that each loop starts a 64-byte block. A run is 2,048
-// iterations, half the benchmark's: the difference of the two lengths still
-// spans thousands of time-stamp ticks, and the matrix's hundreds of chains
-// take half the time (see chain_iterations in chains.hpp).
+// later, so that each loop starts a 64-byte block. A run is 1,024
+// iterations, a quarter of the benchmark's: the difference of the two
+// lengths still spans thousands of time-stamp ticks, and the matrix's
+// hundreds of chains take a quarter of the time (see chain_iterations in
+// chains.hpp).
 
-#define TIMED_FRAME_ITERATIONS 0x800
+#define TIMED_FRAME_ITERATIONS 0x400
 #include "run/timed_frame.h"
 
 // The classes of each table, in the order of its rows in classes.hpp.
