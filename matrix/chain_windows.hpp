@@ -32,6 +32,14 @@ struct ChainWindow {
     bool usable() const;
 };
 
+// Core cycles per extra instruction of a chain in one window: the long
+// routine's `extra` instructions of a run over the short one's, the frame
+// cancelled. The best figure comes from the fastest runs, by the ruler's
+// fastest runs; the typical one from the middle runs, by the ruler's middle
+// runs, which ran at the clock that most of the window ran at.
+double best_per_extra(const ChainWindow& window, double extra);
+double typical_per_extra(const ChainWindow& window, double extra);
+
 // The report shows cycles to a tenth; a cell must lie at least that far
 // from zero to count as measured.
 inline constexpr double cycle_resolution = 0.1;

@@ -16,6 +16,7 @@ import unittest
 from unittest import mock
 
 import i386_probe
+from stand_ins import link_real_tools, write_stand_ins
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
 REAL_TOOLS = ("sh", "grep", "sed", "sort", "dirname", "mkdir", "cat")
@@ -79,12 +80,8 @@ def host(directory, ci, scenario):
     names = ["g++", "cmake", "ctest"] + [name for name in ("qemu-i386", "i686-w64-mingw32-g++-posix", "wine",
                                                            "dpkg", "id")
                                          if name in scenario.get("installed", [])]
-    for name in names:
-        with open(os.path.join(stand_ins, name), "w") as stand_in:
-            stand_in.write(STAND_IN)
-        os.chmod(os.path.join(stand_ins, name), 0o755)
-    for tool in REAL_TOOLS:
-        os.symlink(shutil.which(tool), os.path.join(tools, tool))
+    write_stand_ins(stand_ins, names, STAND_IN)
+    link_real_tools(tools, REAL_TOOLS)
     os.symlink(sys.executable, os.path.join(tools, "python3"))
     with open(os.path.join(directory, "scenario.json"), "w") as file:
         json.dump(scenario, file)

@@ -11,6 +11,8 @@ import sys
 import tempfile
 import unittest
 
+from stand_ins import link_real_tools, write_stand_ins
+
 TESTS = os.path.dirname(os.path.abspath(__file__))
 REAL_TOOLS = ("sh", "bash", "dirname", "true")
 NEEDS = ["nlohmann-json3-dev", "python3-matplotlib"]
@@ -58,12 +60,8 @@ def run(installed, uid=0, sudo="none", install_status=0, dpkg=True):
         with open(os.path.join(root, ".ci", "install_packages.sh"), "w") as installer:
             installer.write(INSTALLER)
         names = ["id"] + (["dpkg"] if dpkg else []) + (["sudo"] if sudo != "none" else [])
-        for name in names:
-            with open(os.path.join(stand_ins, name), "w") as stand_in:
-                stand_in.write(STAND_IN)
-            os.chmod(os.path.join(stand_ins, name), 0o755)
-        for tool in REAL_TOOLS:
-            os.symlink(shutil.which(tool), os.path.join(tools, tool))
+        write_stand_ins(stand_ins, names, STAND_IN)
+        link_real_tools(tools, REAL_TOOLS)
         with open(os.path.join(directory, "scenario.json"), "w") as file:
             json.dump({"installed": installed, "uid": uid, "sudo": sudo}, file)
         calls = os.path.join(directory, "calls")

@@ -5,20 +5,14 @@
 
 namespace {
 
-double per_instruction(std::uint64_t shorter, std::uint64_t longer, RulerTimes ruler) {
-    return tick_difference(shorter, longer) / (static_cast<double>(long_chain - short_chain) * chain_iterations) /
-           ticks_per_cycle(ruler);
-}
+// The long routine's extra instructions of a run over the short one's.
+constexpr double extra_instructions = static_cast<double>(long_chain - short_chain) * chain_iterations;
 
 }  // namespace
 
-double best_cycles(const ChainWindow& window) {
-    return per_instruction(window.shorter.minimum, window.longer.minimum, window.ruler);
-}
+double best_cycles(const ChainWindow& window) { return best_per_extra(window, extra_instructions); }
 
-double typical_cycles(const ChainWindow& window) {
-    return per_instruction(window.shorter.median, window.longer.median, window.ruler_middle);
-}
+double typical_cycles(const ChainWindow& window) { return typical_per_extra(window, extra_instructions); }
 
 bool Cell::measurable() const { return beyond_resolution(best); }
 

@@ -32,20 +32,14 @@ std::vector<Instruction> movement_body(const MovementTable& table, std::size_t c
 
 namespace {
 
-double per_step(std::uint64_t shorter, std::uint64_t longer, RulerTimes ruler) {
-    return tick_difference(shorter, longer) / (static_cast<double>(long_steps - short_steps) * loop_iterations) /
-           ticks_per_cycle(ruler);
-}
+// The long routine's extra steps of a run over the short one's.
+constexpr double extra_steps = static_cast<double>(long_steps - short_steps) * loop_iterations;
 
 }  // namespace
 
-double step_best(const ChainWindow& window) {
-    return per_step(window.shorter.minimum, window.longer.minimum, window.ruler);
-}
+double step_best(const ChainWindow& window) { return best_per_extra(window, extra_steps); }
 
-double step_typical(const ChainWindow& window) {
-    return per_step(window.shorter.median, window.longer.median, window.ruler_middle);
-}
+double step_typical(const ChainWindow& window) { return typical_per_extra(window, extra_steps); }
 
 MovementResult movement_from(MovementSelection selection, MovementSettings settings,
                              std::vector<std::vector<ChainWindow>> windows) {
