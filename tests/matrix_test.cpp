@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -161,6 +162,25 @@ TEST(MatrixArithmetic, LatencyIsTheLongChainsExtraInstructionsAloneTheFrameCance
     EXPECT_NEAR(best_cycles(window_taking(3, 0.75, 0, 5000)), 3.0, 1e-9);
     EXPECT_NEAR(best_cycles(window_taking(3, 0.75, 0, 90000)), 3.0, 1e-9);
     EXPECT_NEAR(typical_cycles(window_taking(1, 2.0, 1.5, 0)), 1.5, 1e-4);
+}
+
+TEST(MatrixArithmetic, AWindowWhoseFastestOrMiddleRulerCannotConvertIsLeftOut) {
+    // Three windows of pand at 1 cycle, their middle runs at 1.5; the
+    // second window's middle ruler, then its fastest one, stands still. The
+    // window is left out of both figures, which the others still give.
+    for (RulerTimes ChainWindow::*broken : {&ChainWindow::ruler_middle, &ChainWindow::ruler}) {
+        std::vector<std::vector<ChainWindow>> windows(sse_table.chain_count());
+        for (int w = 0; w < 3; ++w) windows[sse_table.chain_index({pand, pand})].push_back(window_taking(1, 0.7, 1.5));
+        ChainWindow& stuck = windows[sse_table.chain_index({pand, pand})][1];
+        (stuck.*broken).longer = (stuck.*broken).shorter;
+        EXPECT_FALSE(stuck.usable());
+        const PenaltyMatrix matrix = matrix_from(sse_table, {pand}, MatrixSettings{{3, 12}}, std::move(windows));
+        for (const Spread& figure : {matrix.latencies[pand].best, matrix.latencies[pand].typical}) {
+            EXPECT_TRUE(std::isfinite(figure.lowest) && std::isfinite(figure.highest));
+        }
+        EXPECT_NEAR(matrix.latencies[pand].best.highest, 1.0, 1e-3);
+        EXPECT_NEAR(matrix.latencies[pand].typical.highest, 1.5, 1e-3);
+    }
 }
 
 TEST(MatrixArithmetic, ARoundTripIsTheAlternatingChainLessBothLatenciesEachWindowByItsOwnRuler) {

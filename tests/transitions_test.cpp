@@ -224,6 +224,24 @@ TEST(TransitionModes, EachFigureJudgesTheRunsOfItsOwnRoutine) {
                               "+2.00" + next_line);
 }
 
+TEST(TransitionModes, ABimodalFiguresLineGivesItsFastModeAndItsTypicalFigure) {
+    // The cost per change: best +400.0, typical +404.6, fast +397.4 in 4 of
+    // 144 runs; the report's line under the state gives the typical figure,
+    // not the best.
+    TransitionTable table = one_kind_after({1});
+    TransitionCell& cell = table.rows[0].cells[1];
+    cell.windows.push_back(transition_window(2, {400, 0, 0}, 0.7));
+    cell.figures[per_change] = {{400.0, 399.0, 401.0}, {404.6, 403.0, 406.0}, {397.4, 4, 144}};
+    MatrixResults results = results_of(scripted_matrix({pand}, {0.7}, [](ChainPair, std::size_t) {
+        return std::pair{1.0, 1.0};
+    }));
+    results.transitions = table;
+    const std::string report = matrix_report(results, calibration_from({}, {0, 0}, {1, 1}));
+    EXPECT_EQ(section(report, "      per change of state, two modes", "    dirty YMM"),
+              "      per change of state, two modes: fast +397.4 in 2.8% of runs, typical +404.6" +
+                  std::string(line_break));
+}
+
 TEST(TransitionMeasurement, TimesOnlyWhatTheProcessorCanRunTheReferenceAndTheRulerInEveryTurn) {
     static std::string calls;
     calls.clear();
