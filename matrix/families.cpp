@@ -7,11 +7,3 @@ std::vector<std::size_t> classes_of(const Family& family) {
     }
     return classes;
 }
-
-std::vector<std::size_t> runnable_classes(const Family& family, Features features) {
-    std::vector<std::size_t> classes;
-    for (std::size_t c : classes_of(family)) {
-        if ((family.table->classes[c].needs & ~features) == 0) classes.push_back(c);
-    }
-    return classes;
-}

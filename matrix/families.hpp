@@ -35,7 +35,5 @@ inline const Family families[] = {
 };
 // clang-format on
 
-// The family's classes, indices into its table, and of those the ones the
-// processor can run.
+// The family's classes, indices into its table.
 std::vector<std::size_t> classes_of(const Family& family);
-std::vector<std::size_t> runnable_classes(const Family& family, Features features);

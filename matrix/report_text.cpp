@@ -10,8 +10,8 @@ std::string padded(std::string text, int width) {
 }
 
 std::string signed_cycles(double cycles, int places) {
+    // format_fixed writes a figure that rounds to zero without a sign.
     const std::string digits = format_fixed(cycles, places);
-    if (digits.find_first_not_of("-0.") == std::string::npos) return "+" + digits.substr(digits[0] == '-');
     return digits[0] == '-' ? digits : "+" + digits;
 }
 

@@ -98,6 +98,8 @@ class Fixtures(unittest.TestCase):
             # transitions, then its movement tables.
             rows = [PICTURE.findall(line) for line in gallery_part(text).splitlines() if PICTURE.search(line)]
             self.assertEqual(rows, [shown[0:3], shown[3:7], shown[7:8], shown[8:9]])
+            # A machine without movement tables leaves no empty row behind.
+            self.assertNotIn("\n\n\n", gallery_part(text))
             for path in shown:
                 self.assertIn(f"gallery: wrote {path}\n", printed)
                 with open(os.path.join(work, path), "rb") as picture:

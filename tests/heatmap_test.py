@@ -424,6 +424,9 @@ class Inputs(unittest.TestCase):
                 (("families", 0, "round_trips", 0), "family 'sse' has no round trip paddd <-> pmuludq"),
                 (("transitions", "kinds", 0, "states", 1, "per_change", "cycles"),
                  "figure 'per_change' of state 'dirty_ymm' of transition kind 'sse128' has no 'cycles'"),
+                (("transitions", "kinds", 0, "states", 1, "steady_per_instruction", "measurable"),
+                 "figure 'steady_per_instruction' of state 'dirty_ymm' of transition kind 'sse128' has no "
+                 "'measurable'"),
                 (("transitions", "figures"), "transitions has no 'figures'"),
                 (("families",), "the matrix has no 'families'")):
             with self.subTest(message):
