@@ -46,7 +46,7 @@ if name == "g++":
                     "hangs": "#!" + sys.executable + "\\nimport time\\ntime.sleep(60)\\n",
                     "signals": "#!/bin/sh\\nkill -9 $$\\n"}.get(kernel, "#!/bin/sh\\n"))
     os.chmod(probe, 0o644 if kernel == "noexec" else 0o755)
-elif name == "qemu-i386":
+elif name in ("qemu-i386", "qemu-i386-static"):
     given = args[0] if args and os.path.isfile(args[0]) else os.devnull
     with open(given, "rb") as program:
         sys.exit(0 if program.read(2) == b"\\0 " and scenario.get("emulator") != "fails" else 1)
@@ -77,8 +77,8 @@ def host(directory, ci, scenario):
     if "probe" in scenario:
         with open(os.path.join(root, "tests", "i386_probe.py"), "w") as probe:
             probe.write(scenario["probe"])
-    names = ["g++", "cmake", "ctest"] + [name for name in ("qemu-i386", "i686-w64-mingw32-g++-posix", "wine",
-                                                           "dpkg", "id")
+    names = ["g++", "cmake", "ctest"] + [name for name in ("qemu-i386", "qemu-i386-static",
+                                                           "i686-w64-mingw32-g++-posix", "wine", "dpkg", "id")
                                          if name in scenario.get("installed", [])]
     write_stand_ins(stand_ins, names, STAND_IN)
     link_real_tools(tools, REAL_TOOLS)
@@ -258,6 +258,11 @@ class Probe(unittest.TestCase):
         self.assertTrue(answer.startswith("emulated ") and answer.endswith("/qemu-i386"), answer)
         self.assertEqual(calls[1][0], "qemu-i386")
         self.assertRegex(calls[1][2], "/probe$")
+        # Debian's qemu-user-static names it qemu-i386-static: tried next.
+        answer, calls = probed(kernel="refuses", installed=["qemu-i386-static"])
+        self.assertTrue(answer.startswith("emulated ") and answer.endswith("/qemu-i386-static"), answer)
+        answer, _ = probed(kernel="refuses", installed=["qemu-i386", "qemu-i386-static"], emulator="fails")
+        self.assertEqual(answer, "refused")
 
     def test_make_test_says_why_the_probe_failed_and_never_gives_an_empty_reason(self):
         status, output, _, summary, _ = run(kernel="noexec", installed=["qemu-i386"])

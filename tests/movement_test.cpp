@@ -210,6 +210,26 @@ TEST(MovementChains, TheWidthsTitlesNameTheBytesThatTheirStoresAndLoadsReach) {
 // After any run of a chain the processor can run, register 0 holds the
 // table's value at its full width, and the subtractions met no denormal,
 // rounded nothing and were never invalid.
+// A widths cell counts against the whole store and load of its arithmetic,
+// or, where its store moves 32 bits, against the 32-bit store and load: a
+// narrow load of a whole store, the VEX load of the high half too, against
+// the whole.
+TEST(MovementChains, EveryWidthsCellCountsAgainstTheReferenceOfItsWidth) {
+    for (const NamedTable& named : tables) {
+        const MovementTable& table = named.table;
+        if (table.name != "widths") continue;
+        for (const MovementCell& cell : table.cells) {
+            const MovementCell& reference = table.cells[cell.reference];
+            auto is_32 = [](std::string_view name) { return name.ends_with("32"); };
+            const std::string expected = is_32(table.stores[cell.store].name) ? "low32 low32" : "whole whole";
+            EXPECT_EQ(std::string(table.stores[reference.store].name) + " " + std::string(table.loads[reference.load].name),
+                      expected)
+                << named.family << ": " << table.stores[cell.store].name << " -> " << table.loads[cell.load].name;
+            EXPECT_EQ(reference.arithmetic, cell.arithmetic);
+        }
+    }
+}
+
 TEST(MovementChains, EveryRunEndsWithTheTablesValueAndNoExceptionFlag) {
     const std::uint32_t saved = mxcsr();
     const Features features = usable_features(cpuid_answers());
