@@ -1,6 +1,7 @@
 #include "matrix/report_text.hpp"
 
 #include "console/console_output.hpp"
+#include "matrix/builder/chain_builder.hpp"
 #include "texts/messages.hpp"
 
 std::string padded(std::string text, int width) {
@@ -45,4 +46,18 @@ std::string listing_of(const std::string& title, const std::vector<Instruction>&
     }
     // The listing ends with an empty line, which parts it from the next.
     return text + std::string(line_break);
+}
+
+std::string listing_of(const std::string& title, const std::vector<Instruction>& body, TimedRun routine) {
+    std::vector<InstructionForm> forms;
+    forms.reserve(body.size());
+    const std::uint8_t* code = chain_loop(routine);
+    for (const Instruction& instruction : body) {
+        InstructionForm form = *instruction.form;
+        for (std::size_t i = 0; i < form.encoding.size; ++i) form.encoding.bytes[i] = *code++;
+        forms.push_back(form);
+    }
+    std::vector<Instruction> running;
+    for (const InstructionForm& form : forms) running.push_back({&form});
+    return listing_of(title, running);
 }

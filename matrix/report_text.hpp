@@ -6,6 +6,7 @@
 
 #include "matrix/modes.hpp"
 #include "run/kernels.hpp"
+#include "run/measurement.hpp"
 
 // What the matrix's text sections share: columns, signed figures and the
 // listing of a loop body.
@@ -23,6 +24,9 @@ std::string signed_cycles(double cycles, int places = 1);
 // A listing in the benchmark's format under `title`, with this program's
 // line breaks, ending with an empty line.
 std::string listing_of(const std::string& title, const std::vector<Instruction>& body);
+// The same for a routine's loop: each instruction's bytes as they lie in the
+// memory that the routine runs from, its text from `body`.
+std::string listing_of(const std::string& title, const std::vector<Instruction>& body, TimedRun routine);
 
 // A bimodal cell's two modes: "fast +3.9 in 15.0% of runs, typical +78.0",
 // the figures to `places` decimals.

@@ -35,18 +35,18 @@ static_assert(chain_index({11, 11}, 12) == chain_count(12) - 1);
 // Instructions per loop iteration of a chain's two routines.
 inline constexpr std::uint32_t short_chain = 4;
 inline constexpr std::uint32_t long_chain = 12;
-// Loop iterations of every run of a chain, which matrix_chains.S loads into
-// ECX: a quarter of the benchmark's, so that a triangle of hundreds of chains
+// Loop iterations of every run of a chain, which its frame loads into ECX: a quarter of the benchmark's, so that a triangle of hundreds of chains
 // takes a few seconds. The long routine's 8,192 extra instructions over the
 // short one's take thousands of time-stamp ticks even at one cycle each,
 // where a few ticks of the frame's own spread weigh a tenth of a percent;
 // runs of 2,048 iterations came out no steadier.
 inline constexpr std::uint32_t chain_iterations = 1024;
 
-// Every chain of a table, short and long, in chain_index order.
-extern "C" const ChainRoutines matrix_sse_routines[chain_count(std::size(sse_classes))];
-extern "C" const ChainRoutines matrix_vex256_routines[chain_count(std::size(vex256_classes))];
-extern "C" const ChainRoutines matrix_evex512_routines[chain_count(std::size(evex512_classes))];
+// Every chain of a table, short and long, in chain_index order: built from
+// the table when the program starts (chain_routines.cpp).
+extern ChainRoutines matrix_sse_routines[chain_count(std::size(sse_classes))];
+extern ChainRoutines matrix_vex256_routines[chain_count(std::size(vex256_classes))];
+extern ChainRoutines matrix_evex512_routines[chain_count(std::size(evex512_classes))];
 
 // A table of classes with the routines of its triangle.
 struct ClassTable {

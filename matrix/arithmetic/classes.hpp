@@ -44,8 +44,8 @@ constexpr bool runs_on_zero(const InstructionClass& row) { return converts(row) 
 // 3 singles of 1.0, 4 doubles of 1.0, 5 the multiplier of pmuludq, 6 the
 // index of vpermps, which swaps the 128-bit lanes, 7 the chain's value
 // itself, the operand of the minimum of singles.
-// matrix_chains.S holds one instruction macro per row, in the same order; a
-// round trip's macro holds all of its instructions.
+// A chain's loop holds each row's bytes as they stand here, a round trip's
+// `then` after its `form` (chain_routines.cpp).
 //
 // Each class after the blends keeps the chain's value, or runs on zeros, so:
 // the shifts shift by zero; pminud takes the minimum with all ones, the

@@ -216,6 +216,7 @@ std::string triangle_listings(const std::vector<FamilyPlan>& plans) {
                 round_trips += "; each " + text_of(row.name) + " the round trip " + text_of(row.type) + " in " +
                                decimal_text(static_cast<std::int64_t>(row.instructions())) + " instructions";
             }
+            const ChainRoutines& routines = table.routines[table.chain_index(pair)];
             for (std::uint32_t length : {short_chain, long_chain}) {
                 const std::vector<Instruction> body = chain_body(table, pair, length);
                 const std::string per_iteration =
@@ -226,7 +227,7 @@ std::string triangle_listings(const std::vector<FamilyPlan>& plans) {
                 const std::string title = text_of(plan.family->name) + " chain " +
                                           (pair.first == pair.second ? first + " alone" : first + ", " + second) +
                                           ": " + per_iteration;
-                text += listing_of(title, body);
+                text += listing_of(title, body, length == short_chain ? routines.shorter : routines.longer);
             }
         }
     }

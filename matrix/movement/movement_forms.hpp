@@ -18,8 +18,9 @@
 // and load it back whole, in part or through EDX, then OR what they loaded
 // into it. Every step goes through movement_slot, which EBX points at, so
 // that the bytes of a step are the same in 32-bit and 64-bit code; only
-// registers 0 to 2 and EDX are used. movement_chains.S holds the same
-// instructions, and the tests compare every routine with this table.
+// registers 0 to 2 and EDX are used. The chains are built from these forms
+// (movement_routines.cpp), and the tests read every routine back against
+// this table.
 
 // clang-format off
 inline constexpr InstructionForm sse_movdqa_store {{{0x66, 0x0F, 0x7F, 0x03}, 4}, "# move aligned double quadword (integer; SSE2)",
@@ -441,13 +442,14 @@ inline constexpr MovementCell evex512_width_cells[] = {
 };
 // clang-format on
 
-// Every table's routines, short and long, in the order of its cells.
-extern "C" const ChainRoutines movement_sse_types_routines[std::size(type_cells)];
-extern "C" const ChainRoutines movement_vex256_types_routines[std::size(type_cells)];
-extern "C" const ChainRoutines movement_evex512_types_routines[std::size(type_cells)];
-extern "C" const ChainRoutines movement_sse_widths_routines[std::size(width_cells)];
-extern "C" const ChainRoutines movement_vex256_widths_routines[std::size(width_cells)];
-extern "C" const ChainRoutines movement_evex512_widths_routines[std::size(evex512_width_cells)];
+// Every table's routines, short and long, in the order of its cells: built
+// from the tables when the program starts (movement_routines.cpp).
+extern ChainRoutines movement_sse_types_routines[std::size(type_cells)];
+extern ChainRoutines movement_vex256_types_routines[std::size(type_cells)];
+extern ChainRoutines movement_evex512_types_routines[std::size(type_cells)];
+extern ChainRoutines movement_sse_widths_routines[std::size(width_cells)];
+extern ChainRoutines movement_vex256_widths_routines[std::size(width_cells)];
+extern ChainRoutines movement_evex512_widths_routines[std::size(evex512_width_cells)];
 
 // The 64-byte-aligned slot that every step stores to and loads from.
 extern "C" std::uint8_t movement_slot[64];

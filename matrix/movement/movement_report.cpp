@@ -244,7 +244,9 @@ std::string movement_listings(const std::vector<MovementPlan>& plans) {
                                               text_of(selection.table->name) + " " + cell_name(*selection.table, cell) +
                                               ": " + decimal_text(steps) + (steps == 1 ? " step" : " steps") +
                                               " per loop iteration";
-                    text += listing_of(title, movement_body(*selection.table, cell, steps));
+                    const ChainRoutines& routines = selection.table->routines[cell];
+                    text += listing_of(title, movement_body(*selection.table, cell, steps),
+                                       steps == short_steps ? routines.shorter : routines.longer);
                 }
             }
         }

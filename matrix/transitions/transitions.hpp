@@ -16,7 +16,7 @@
 
 // The transitions table: what a chain of each kind of instruction costs when
 // the registers are put in a state, beyond the same chain without the state
-// write (see transitions.S). Three figures tell apart what processors do
+// write (see transition_routines.cpp). Three figures tell apart what processors do
 // differently: the cost of each change of state, the cost of every
 // instruction after a change, and the cost of every instruction in a state
 // that stands.
@@ -67,6 +67,9 @@ inline constexpr InstructionForm dirty_zmm_write{{{0x62, 0xF3, 0x65, 0x48, 0x18,
                                                                                                  "# vinsertf32x4 zmm7, zmm3, xmm3, 0x03"};
 inline constexpr InstructionForm high_zmm_write {{{0x62, 0xE1, 0x7C, 0x08, 0x28, 0xC3},       6}, "# move aligned packed single-precision floating-point values (floating point; AVX-512VL)",
                                                                                                  "# vmovaps xmm16, xmm3"};
+// What a zmm16-31 routine leaves behind it: vzeroupper does not reach them.
+inline constexpr InstructionForm high_zmm_clear {{{0x62, 0xA1, 0x7D, 0x00, 0xEF, 0xC0},       6}, "# bitwise logical exclusive or of packed doubleword integers (integer; AVX-512VL)",
+                                                                                                 "# vpxord xmm16, xmm16, xmm16"};
 
 // The kinds, in the order of matrix_transition_routines; each routine
 // starts with vzeroupper, so every kind needs AVX.
@@ -95,8 +98,9 @@ inline constexpr TransitionState transition_states[] = {
 inline constexpr std::size_t transition_kind_count = std::size(transition_kinds);
 inline constexpr std::size_t transition_state_count = std::size(transition_states);
 
-// Every kind's routines, a null where the program has none.
-extern "C" const TimedRun matrix_transition_routines[transition_kind_count][transition_state_count]
+// Every kind's routines, a null where the program has none: built from the
+// tables when the program starts (transition_routines.cpp).
+extern TimedRun matrix_transition_routines[transition_kind_count][transition_state_count]
                                                     [transition_placement_count];
 
 // A routine's loop body: the state write where it stands at the head of the

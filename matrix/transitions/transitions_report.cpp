@@ -215,7 +215,8 @@ std::string transition_listings() {
                     title += ", steady: " + length + ", after " + text_of(named.form->mnemonic_line.substr(2)) +
                              " (" + bytes + ") once before the first time stamp";
                 }
-                text += listing_of(title, transition_body(kind, state, where));
+                text += listing_of(title, transition_body(kind, state, where),
+                                   matrix_transition_routines[kind][state][placement]);
             }
         }
     }
