@@ -5,6 +5,7 @@
 #include "clock/benchmark_loops.hpp"
 #include "clock/calibration.hpp"
 #include "clock/report.hpp"
+#include "console/command_line.hpp"
 #include "console/console_output.hpp"
 #include "console/json_document.hpp"
 #include "console/own_console.hpp"
@@ -17,6 +18,7 @@ constexpr char usage[] =
     "one-cycle additions, and the time-stamp counter's rate against the system clock.\n"
     "  --json   print every figure and raw minimum as one JSON object\n"
     "  --tests  also time the benchmark's five loops beside the ruler, in core cycles\n"
+    "  -h, --help  print this text\n"
     "Exit status: 0; 1 when the output cannot be written; 2 for a bad option;\n"
     "3 when the cross-check fails and core cycles cannot be trusted.\n";
 
@@ -24,19 +26,15 @@ constexpr char usage[] =
 
 int main(int argc, char** argv) {
     program_name = "simd-mix-clock";
-    bool json = false, tests = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--json") == 0) {
-            json = true;
-        } else if (std::strcmp(argv[i], "--tests") == 0) {
-            tests = true;
-        } else if (std::strcmp(argv[i], "--help") == 0) {
-            write_console_lines(usage);
-            return console_output_failed() ? 1 : 0;
-        } else {
-            std::fprintf(stderr, "simd-mix-clock: unknown option '%s'\n%s", argv[i], usage);
-            return 2;
-        }
+    bool json = false, tests = false, help = false;
+    CLI::App app{"", program_name};
+    prepare_command_line(app, help);
+    app.add_flag("--json", json);
+    app.add_flag("--tests", tests);
+    if (const std::string why = parse_command_line(app, argc, argv); !why.empty()) return refuse_option(why);
+    if (help) {
+        write_console_lines(usage);
+        return console_output_failed() ? 1 : 0;
     }
     const Calibration calibration = calibrate();
     std::string text;

@@ -5,27 +5,31 @@
 #include <vector>
 
 #include "clock/calibration.hpp"
+#include "console/command_line.hpp"
 #include "console/console_output.hpp"
 #include "console/json_document.hpp"
 #include "console/own_console.hpp"
 #include "matrix/arithmetic/penalties.hpp"
+#include "matrix/families.hpp"
 #include "matrix/movement/movement_plan.hpp"
 #include "matrix/movement/movement_report.hpp"
 #include "matrix/plan.hpp"
 #include "matrix/report.hpp"
+#include "matrix/report_text.hpp"
 #include "matrix/transitions/transitions.hpp"
 
 namespace {
 
 constexpr char usage[] =
-    "usage: simd-mix-matrix [--json] [--list] [--arithmetic | --movement] [--isa FAMILY,...]\n"
-    "                       [--classes NAME,NAME,...]\n"
+    "usage: simd-mix-matrix [--json | --list | --names] [--arithmetic | --movement]\n"
+    "                       [--isa FAMILY,...] [--classes NAME,NAME,...]\n"
     "Measures, in core cycles, the latency of SIMD instruction classes, the extra cycles of a\n"
     "round trip between every two classes of a family, what the upper-half state of the\n"
     "vector registers costs legacy SSE, VEX and EVEX instructions, and what moving a value\n"
     "through memory costs by the type and the width of its stores and loads.\n"
     "  --json        print every figure and raw minimum as one JSON object\n"
     "  --list        print the code and bytes of every chain instead of measuring\n"
+    "  --names       print each family's class names, a line a family, instead of measuring\n"
     "  --arithmetic  measure only the classes' triangles and the transitions\n"
     "  --movement    measure only the data-movement tables\n"
     "  --isa         measure only these families: sse, avx, avx2, avx512 (by default every\n"
@@ -37,45 +41,57 @@ constexpr char usage[] =
     "                vmovdqa32), a subtraction (psubd, vsubps), a widths store or load\n"
     "                (whole, halves, quarters, edx, low, high, lane, low32, edx32) or the\n"
     "                widths tables' por, vpor, vpord (see --list)\n"
+    "  -h, --help    print this text\n"
+    "An option's value follows it or an equals sign: --isa sse or --isa=sse.\n"
     "Exit status: 0; 1 when the output cannot be written; 2 for a bad option;\n"
     "3 when core cycles cannot be trusted on this processor.\n";
-
-int bad_option(const std::string& why) {
-    std::fprintf(stderr, "simd-mix-matrix: %s\n%s", why.c_str(), usage);
-    return 2;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     program_name = "simd-mix-matrix";
-    bool json = false;
-    PlanRequest request;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view option = argv[i];
-        if (option == "--json") {
-            json = true;
-        } else if (option == "--list") {
-            request.listing = true;
-        } else if (option == "--arithmetic" || option == "--movement") {
-            if (!request.arithmetic || !request.movement)
-                return bad_option("--arithmetic and --movement exclude each other");
-            (option == "--arithmetic" ? request.movement : request.arithmetic) = false;
-        } else if ((option == "--classes" || option == "--isa") && i + 1 < argc) {
-            (option == "--isa" ? request.families : request.classes) = names_in(argv[++i]);
-        } else if (option == "--help") {
-            write_console_lines(usage);
-            return console_output_failed() ? 1 : 0;
-        } else if (option == "--classes" || option == "--isa") {
-            return bad_option(std::string(option) + " needs a list of names");
-        } else {
-            return bad_option("unknown option '" + std::string(option) + "'");
-        }
+    bool json = false, listing = false, arithmetic = false, movement = false, help = false;
+    std::string families, classes;
+    CLI::App app{"", program_name};
+    prepare_command_line(app, help);
+    app.add_flag("--json", json);
+    app.add_flag("--list", listing);
+    bool names = false;
+    app.add_flag("--names", names);
+    app.add_flag("--arithmetic", arithmetic);
+    app.add_flag("--movement", movement);
+    CLI::Option* isa = add_value_option(app, "--isa", families, "a list of names");
+    CLI::Option* class_names = add_value_option(app, "--classes", classes, "a list of names");
+    if (const std::string why = parse_command_line(app, argc, argv); !why.empty()) return refuse_option(why);
+    if (help) {
+        write_console_lines(usage);
+        return console_output_failed() ? 1 : 0;
     }
+    if (arithmetic && movement) return refuse_option("--arithmetic and --movement exclude each other");
+    // The listing measures nothing, and so has no JSON to print.
+    if (json && listing) return refuse_option("--json and --list exclude each other");
+    if (names && (json || listing))
+        return refuse_option(std::string(json ? "--json" : "--list") + " and --names exclude each other");
+    if (names) {
+        std::string text;
+        for (const Family& family : ::families) {
+            text += text_of(family.name) + ":";
+            for (std::size_t c : classes_of(family)) text += " " + text_of(family.table->classes[c].name);
+            text += "\n";
+        }
+        write_console_lines(text);
+        return console_output_failed() ? 1 : 0;
+    }
+    PlanRequest request;
+    request.listing = listing;
+    request.arithmetic = !movement;
+    request.movement = !arithmetic;
+    if (isa->count() != 0) request.families = names_in(families);
+    if (class_names->count() != 0) request.classes = names_in(classes);
     const CpuidAnswers answers = cpuid_answers();
     std::string why;
     const std::vector<FamilyPlan> plans = plan_families(request, answers, why);
-    if (!why.empty()) return bad_option(why);
+    if (!why.empty()) return refuse_option(why);
     const std::vector<MovementPlan> movement_plans =
         request.movement ? plan_movement(request, answers) : std::vector<MovementPlan>{};
     if (request.listing) {

@@ -44,7 +44,7 @@ std::vector<FamilyPlan> plan_families(const PlanRequest& request, const CpuidAns
     }
     const bool every_family = request.families.empty();
     const Features features = usable_features(answers);
-    std::vector<std::string_view> found;
+    std::vector<std::string_view> found, classes_only;
     std::vector<FamilyPlan> plans;
     for (const Family& family : families) {
         if (!every_family && !listed(request.families, family.name)) continue;
@@ -58,7 +58,11 @@ std::vector<FamilyPlan> plan_families(const PlanRequest& request, const CpuidAns
                 }
             }
         }
-        if (!request.arithmetic) continue;
+        if (!request.arithmetic) {
+            // A class of the family that no movement cell uses is named so.
+            for (std::size_t c : classes_of(family)) classes_only.push_back(family.table->classes[c].name);
+            continue;
+        }
         FamilyPlan plan{&family, FamilyStatus::measured, "", {}, {}};
         for (std::size_t c : classes_of(family)) {
             const std::string_view name = family.table->classes[c].name;
@@ -84,7 +88,9 @@ std::vector<FamilyPlan> plan_families(const PlanRequest& request, const CpuidAns
     }
     for (std::string_view name : request.classes) {
         if (!listed(found, name)) {
-            why = "no instruction class '" + std::string(name) + "' in the families chosen";
+            why = listed(classes_only, name)
+                      ? "no movement cell uses the class '" + std::string(name) + "'"
+                      : "no instruction class '" + std::string(name) + "' in the families chosen";
             return {};
         }
     }

@@ -219,9 +219,10 @@ class AllTargets(unittest.TestCase):
         # dpkg knows no package, and the user is no root and has no sudo.
         status, output, calls, summary, _ = run(installed=EVERYTHING + ["dpkg", "id"])
         self.assertEqual(status, 1, output)
-        self.assertEqual(output, "=== the native suite needs nlohmann-json3-dev libxbyak-dev python3-matplotlib, "
-                                 "and installing needs root:\n    sudo bash .ci/install_packages.sh "
-                                 "nlohmann-json3-dev libxbyak-dev python3-matplotlib\n")
+        self.assertEqual(output, "=== the native suite needs nlohmann-json3-dev libcli11-dev libxbyak-dev "
+                                 "python3-matplotlib, and installing needs root:\n    sudo bash "
+                                 ".ci/install_packages.sh nlohmann-json3-dev libcli11-dev libxbyak-dev "
+                                 "python3-matplotlib\n")
         self.assertEqual([call[0] for call in calls if call[0] not in ("dpkg", "id")], [])
         self.assertIsNone(summary)
 

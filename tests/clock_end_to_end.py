@@ -153,9 +153,11 @@ def case_bad_option(program):
     status, output, stderr = program.run("--fast")
     check(status == 2, f"exit status {status}")
     check(output == "", f"standard output is {output!r}")
-    check(stderr.replace("\r\n", "\n").startswith("simd-mix-clock: unknown option '--fast'\n"
-                                                 "usage: simd-mix-clock [--json] [--tests]\n"),
+    check(stderr.replace("\r\n", "\n") == "simd-mix-clock: unknown option '--fast'; try --help\n",
           f"standard error is {stderr!r}")
+    status, usage, _ = program.run("-h")
+    check(status == 0 and usage.replace("\r\n", "\n").startswith("usage: simd-mix-clock [--json] [--tests]\n"),
+          f"-h: exit status {status}, {usage!r}")
 
 
 if __name__ == "__main__":

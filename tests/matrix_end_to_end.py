@@ -633,16 +633,28 @@ def case_bad_option(program):
                                (["--isa"], "--isa needs a list of names"),
                                (["--classes"], "--classes needs a list of names"),
                                (["--arithmetic", "--movement"], "--arithmetic and --movement exclude each other"),
-                               (["--movement", "--classes", "pand"],
-                                "no instruction class 'pand' in the families chosen")):
+                               (["--movement", "--classes", "pand"], "no movement cell uses the class 'pand'"),
+                               (["--movement", "--isa", "sse", "--classes", "paddd"],
+                                "no movement cell uses the class 'paddd'"),
+                               (["--json", "--list"], "--json and --list exclude each other"),
+                               (["--bogus", "--list"], "unknown option '--bogus'"),
+                               (["--isa=sse", "-x"], "unknown option '-x'"),
+                               (["--list", "extra"], "unknown option 'extra'")):
         status, output, stderr = program.run(*arguments)
         check(status == 2, f"{arguments}: exit status {status}")
         check(output == "", f"{arguments}: standard output {output!r}")
-        check(stderr.replace("\r\n", "\n").startswith(f"simd-mix-matrix: {message}\nusage: simd-mix-matrix "),
+        # One line, whatever the option: no usage after it.
+        check(stderr.replace("\r\n", "\n") == f"simd-mix-matrix: {message}; try --help\n",
               f"{arguments}: standard error {stderr!r}")
+    # --opt=value as --opt value, and -h as --help.
+    for arguments in (["--isa=sse", "--classes=paddd,addps"], ["--isa", "sse", "--classes", "paddd,addps"]):
+        status, output, errors = program.run("--list", *arguments)
+        check(status == 0 and output.count("sse chain ") == 6, f"{arguments}: exit status {status}, {errors!r}")
+    status, usage, _ = program.run("-h")
+    check(status == 0 and usage.startswith("usage: simd-mix-matrix "), f"-h: exit status {status}, {usage!r}")
     # Every round trip the usage gives as an example, through EAX or through
     # k1, is a name --classes takes.
-    round_trips = re.findall(r"\b[a-z0-9]+[^a-z0-9\s,()]+(?:eax|k1)\b", stderr)
+    round_trips = re.findall(r"\b[a-z0-9]+[^a-z0-9\s,()]+(?:eax|k1)\b", usage)
     check(len(round_trips) >= 2, f"the usage's round trips {round_trips}")
     for name in round_trips:
         status, _, errors = program.run("--list", "--classes", name)

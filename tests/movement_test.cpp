@@ -336,7 +336,7 @@ TEST(MovementPlans, NamesChooseCellsWithTheirReferencesAndOnlyThePartsAsked) {
     EXPECT_EQ(why, "");
     request.arithmetic = false;
     EXPECT_TRUE(plan_families(request, avx2_core, why).empty());
-    EXPECT_EQ(why, "no instruction class 'pand' in the families chosen");
+    EXPECT_EQ(why, "no movement cell uses the class 'pand'");
     request = {{}, {"movdqu"}};
     request.movement = false;
     plan_families(request, avx2_core, why);

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages that the native suite needs and a fresh
 # machine lacks: the JSON library, without which only the benchmark builds,
-# xbyak, without which the matrix and the suite are left out, and matplotlib, which the drawing tools' cases need. It installs with the
+# CLI11, without which the companions are left out too, xbyak, without which
+# the matrix and the suite are left out, and matplotlib, which the drawing tools' cases need. It installs with the
 # installer that CI uses, as root or through a sudo that asks no password,
 # and says what it installs before it does; where it can do neither, it
 # stops and names the one command that would. Where everything is there it
@@ -14,7 +15,7 @@ cd "$(dirname "$0")/.."
 
 command -v dpkg >/dev/null 2>&1 || exit 0
 missing=""
-for package in nlohmann-json3-dev libxbyak-dev python3-matplotlib; do
+for package in nlohmann-json3-dev libcli11-dev libxbyak-dev python3-matplotlib; do
     dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"
 done
 [ -n "$missing" ] || exit 0

@@ -15,7 +15,7 @@ from stand_ins import link_real_tools, write_stand_ins
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
 REAL_TOOLS = ("sh", "bash", "dirname", "true")
-NEEDS = ["nlohmann-json3-dev", "libxbyak-dev", "python3-matplotlib"]
+NEEDS = ["nlohmann-json3-dev", "libcli11-dev", "libxbyak-dev", "python3-matplotlib"]
 
 # dpkg -s answers from the scenario's installed packages; id -u gives its
 # user; sudo -n either runs what follows as root or asks for a password.
@@ -85,7 +85,7 @@ class NativePackages(unittest.TestCase):
         self.assertEqual(run([], uid=1000, dpkg=False), (0, "", []))
 
     def test_root_installs_only_what_is_missing_and_says_so_first(self):
-        status, output, installs = run(["nlohmann-json3-dev", "libxbyak-dev"])
+        status, output, installs = run(["nlohmann-json3-dev", "libcli11-dev", "libxbyak-dev"])
         self.assertEqual(status, 0, output)
         self.assertEqual(output, "=== installing what the native suite needs: python3-matplotlib\n"
                                  "installer: python3-matplotlib\n")
@@ -98,15 +98,15 @@ class NativePackages(unittest.TestCase):
         status, output, installs = run([], uid=1000, sudo="without password")
         self.assertEqual(status, 0, output)
         self.assertEqual(output, "=== installing what the native suite needs: nlohmann-json3-dev "
-                                 "libxbyak-dev python3-matplotlib\ninstaller: nlohmann-json3-dev libxbyak-dev "
-                                 "python3-matplotlib\n")
+                                 "libcli11-dev libxbyak-dev python3-matplotlib\ninstaller: nlohmann-json3-dev "
+                                 "libcli11-dev libxbyak-dev python3-matplotlib\n")
         self.assertEqual(installs, [(NEEDS, True)])
 
     def test_a_user_who_cannot_install_is_stopped_with_the_one_command_that_would(self):
         stopped = ("=== the native suite needs nlohmann-json3-dev, and installing needs root:\n"
                    "    sudo bash .ci/install_packages.sh nlohmann-json3-dev\n")
         for sudo in ("none", "with password"):
-            self.assertEqual(run(["libxbyak-dev", "python3-matplotlib"], uid=1000, sudo=sudo), (1, stopped, []))
+            self.assertEqual(run(["libcli11-dev", "libxbyak-dev", "python3-matplotlib"], uid=1000, sudo=sudo), (1, stopped, []))
 
     def test_a_failed_install_fails_the_run(self):
         status, output, installs = run([], install_status=1)

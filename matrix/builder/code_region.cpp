@@ -34,21 +34,21 @@ bool make_executable(std::uint8_t* begin, std::size_t size) {
 
 #if defined(__x86_64__)
 // Whether every byte of [begin, begin + size) lies within a 32-bit
-// displacement of `near`, with room to spare for the data beside it.
-bool within_reach(const std::uint8_t* begin, std::size_t size, const void* near) {
+// displacement of `beside`, with room to spare for the data beside it.
+bool within_reach(const std::uint8_t* begin, std::size_t size, const void* beside) {
     constexpr std::intptr_t reach = std::intptr_t{1} << 30;
     const auto low = reinterpret_cast<std::intptr_t>(begin);
     const auto high = low + static_cast<std::intptr_t>(size);
-    const auto at = reinterpret_cast<std::intptr_t>(near);
+    const auto at = reinterpret_cast<std::intptr_t>(beside);
     return high - at < reach && at - low < reach;
 }
 
-std::uint8_t* writable_pages(std::size_t size, const void* near) {
+std::uint8_t* writable_pages(std::size_t size, const void* beside) {
     // Above the program and its heap's first growth, 16 MiB a step: the
     // kernel takes a hint it can meet, and MAP_FIXED_NOREPLACE keeps it
     // from moving a mapping that is already there.
     constexpr std::uintptr_t step = std::uintptr_t{16} << 20;
-    const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(near) / step * step;
+    const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(beside) / step * step;
     for (std::uintptr_t distance = 16 * step; distance < 48 * step; distance += step) {
         for (const std::uintptr_t hint : {base + distance, base - distance}) {
             void* memory = mmap(reinterpret_cast<void*>(hint), size, PROT_READ | PROT_WRITE,
@@ -57,7 +57,7 @@ std::uint8_t* writable_pages(std::size_t size, const void* near) {
             auto* begin = static_cast<std::uint8_t*>(memory);
             // A kernel that does not know MAP_FIXED_NOREPLACE takes the
             // address as a hint only.
-            if (within_reach(begin, size, near)) return begin;
+            if (within_reach(begin, size, beside)) return begin;
             munmap(memory, size);
         }
     }
@@ -78,8 +78,8 @@ bool make_executable(std::uint8_t* begin, std::size_t size) {
 
 }  // namespace
 
-CodeRegion::CodeRegion(std::size_t size, const void* near) : size_(whole_pages(size)) {
-    begin_ = writable_pages(size_, near);
+CodeRegion::CodeRegion(std::size_t size, const void* beside) : size_(whole_pages(size)) {
+    begin_ = writable_pages(size_, beside);
     if (begin_ == nullptr) no_memory(size_);
 }
 

@@ -10,11 +10,12 @@
 //
 // A 64-bit routine addresses the program's own data (the measurement state,
 // the chain values) RIP-relative, with a 32-bit displacement, so the region
-// must lie within 2 GiB of them: it is asked for near `near`. A 32-bit
-// routine addresses them absolutely, and the region may lie anywhere.
+// must lie within 2 GiB of them: it is asked for beside `beside`, one of
+// them. A 32-bit routine addresses them absolutely, and the region may lie
+// anywhere.
 class CodeRegion {
 public:
-    CodeRegion(std::size_t size, const void* near);
+    CodeRegion(std::size_t size, const void* beside);
     CodeRegion(const CodeRegion&) = delete;
     CodeRegion& operator=(const CodeRegion&) = delete;
 
