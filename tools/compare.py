@@ -33,7 +33,6 @@ Exit status: 0; 1 when a folder was refused or the picture cannot be
 written; 2 when no folder can be compared.
 """
 
-import argparse
 import json
 import os
 import sys
@@ -42,6 +41,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench  # noqa: E402
 import heatmap  # noqa: E402
 import modes  # noqa: E402
+import options  # noqa: E402
 import results_files  # noqa: E402
 from heatmap import field, listed, signed  # noqa: E402
 from results_files import Refused  # noqa: E402
@@ -614,7 +614,7 @@ def compare(folders, picture=None, out=sys.stdout, errors=sys.stderr):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = options.Parser("compare", description=__doc__.split("\n\n")[0])
     parser.add_argument("folders", nargs="+", metavar="FOLDER", help="a machine's results folder")
     parser.add_argument("--picture", help="draw every family's round trips, by machine, to this .png or .svg file")
     args = parser.parse_args(argv)

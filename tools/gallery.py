@@ -21,7 +21,6 @@ picture cannot be drawn or written; 2 when a folder or the README cannot be
 read (a folder's file is refused as tools/compare.py refuses it).
 """
 
-import argparse
 import os
 import sys
 
@@ -29,6 +28,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench  # noqa: E402
 import compare  # noqa: E402
 import heatmap  # noqa: E402
+import options  # noqa: E402
 
 BEGIN = "<!-- gallery: begin (make gallery writes what stands between these lines) -->"
 END = "<!-- gallery: end -->"
@@ -219,7 +219,7 @@ def draw(machines, results):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = options.Parser("gallery", description=__doc__.split("\n\n")[0])
     parser.add_argument("--results", default="docs/results", help="the machines' folders (default: docs/results)")
     parser.add_argument("--readme", default="README.md", help="the README to rewrite (default: README.md)")
     parser.add_argument("--check", action="store_true", help="only say whether the README's gallery is current")

@@ -73,6 +73,7 @@ else:
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import modes  # noqa: E402
+import options  # noqa: E402
 
 COLOURS = "RdBu_r"
 # Within half a cycle of zero the scale is linear, so that measurement noise
@@ -684,7 +685,7 @@ def draw_all_movement(data, args):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = options.Parser("heatmap", description=__doc__.split("\n\n")[0])
     parser.add_argument("matrix", help="the output of simd-mix-matrix --json")
     parser.add_argument("--prefix", required=True,
                         help="where the pictures go: PREFIX-<family>.<format> and PREFIX-transitions.<format>")
