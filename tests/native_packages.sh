@@ -8,13 +8,28 @@
 # does nothing and says nothing. A host without dpkg is left to CMake, which
 # says what it lacks.
 #
+# Usage: native_packages.sh [WHO PACKAGE...]
+# The Makefile's targets that need some of the packages name themselves and
+# those ("make bench" nlohmann-json3-dev); without arguments it is the
+# native suite and both.
+#
 # Finds dpkg, id and sudo on PATH, so that tests can put stand-ins there.
 set -u
 cd "$(dirname "$0")/.."
 
+who="the native suite"
+needed="nlohmann-json3-dev python3-matplotlib"
+if [ $# -gt 1 ]; then
+    who=$1
+    shift
+    needed=$*
+fi
+
 command -v dpkg >/dev/null 2>&1 || exit 0
 missing=""
-for package in nlohmann-json3-dev python3-matplotlib; do
+# The list of names is split into words on purpose.
+# shellcheck disable=SC2086
+for package in $needed; do
     dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"
 done
 [ -n "$missing" ] || exit 0
@@ -24,11 +39,11 @@ if [ "$(id -u)" = 0 ]; then
 elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
     as_root="sudo"
 else
-    echo "=== the native suite needs$missing, and installing needs root:"
+    echo "=== $who needs$missing, and installing needs root:"
     echo "    sudo bash .ci/install_packages.sh$missing"
     exit 1
 fi
-echo "=== installing what the native suite needs:$missing"
+echo "=== installing what $who needs:$missing"
 # The list of names is split into words on purpose.
 # shellcheck disable=SC2086
 $as_root bash .ci/install_packages.sh $missing
