@@ -22,6 +22,12 @@ all:
 # test suite.
 build_programs = cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j $(JOBS) --target
 
+# The companions need the JSON library and CLI11, the matrix xbyak too, and
+# the pictures matplotlib, which a fresh machine lacks: installed first, as
+# make test installs them, or the target stops there naming the one command
+# that would.
+packages_for = sh tests/native_packages.sh "make $@"
+
 # The benchmark alone.
 program:
 	$(build_programs) simd-mix-bench
@@ -48,6 +54,7 @@ sanitize:
 	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
 
 bench:
+	$(packages_for) nlohmann-json3-dev libcli11-dev
 	$(build_programs) simd-mix-bench simd-mix-clock
 	python3 tools/bench.py --binary $(BINARY) --runs $(RUNS) --warmup $(WARMUP)
 
@@ -57,6 +64,7 @@ bench:
 # build/matrix-transitions.svg and .png, and each measured family's movement
 # tables in build/matrix-movement-<family>-types and -widths.
 matrix:
+	$(packages_for) nlohmann-json3-dev libcli11-dev libxbyak-dev python3-matplotlib
 	$(build_programs) simd-mix-matrix
 	./build/simd-mix-matrix --json > build/matrix.json
 	$(PLOT_PYTHON) tools/heatmap.py build/matrix.json --prefix build/matrix
@@ -66,6 +74,7 @@ matrix:
 # it within two minutes.
 RESULTS_RUNS ?= 3
 results:
+	$(packages_for) nlohmann-json3-dev libcli11-dev libxbyak-dev
 	$(build_programs) simd-mix-bench simd-mix-clock simd-mix-matrix
 	python3 tools/results.py --build build --out results --runs $(RESULTS_RUNS) --warmup $(WARMUP)
 

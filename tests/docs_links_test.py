@@ -7,6 +7,12 @@ dropped, each space a hyphen, a repeated heading's anchor followed by -1,
 
 Links written inside code, a fenced or indented block or a code span, are
 text, not links, and are left alone, as are links to other sites.
+
+Every page links to the glossary, and a page that names a machine by its
+processor's family ("family 6, model 167", "the family 26 guest") names the
+folder under docs/results/ that its figures come from
+(intel-family6-model167-vm): a machine without a folder has no figures to
+give.
 """
 
 import glob
@@ -156,12 +162,68 @@ def problems(root):
     return found
 
 
+GLOSSARY = "docs/glossary.md"
+# "family 25, model 17", "family 6 model 167", "the family 26 guest".
+MACHINE = re.compile(r"\bfamily (\d+)(?:,? model (\d+))?\b", re.IGNORECASE)
+FOLDER = re.compile(r"^[a-z]+-family(\d+)-model(\d+)-(?:vm|metal)(?:-\d+)?$")
+
+
+def folders(root):
+    """The machines' folders under docs/results/, by name, each with its
+    family and model."""
+    results = os.path.join(root, "docs", "results")
+    found = {}
+    for name in sorted(os.listdir(results)) if os.path.isdir(results) else []:
+        named = FOLDER.match(name)
+        if named and os.path.isdir(os.path.join(results, name)):
+            found[name] = (named.group(1), named.group(2))
+    return found
+
+
+def linked(page, target):
+    """The file of the repository that a relative link of `page` leads to."""
+    path = urllib.parse.unquote(target.partition("#")[0])
+    if not path:
+        return page
+    return os.path.normpath(os.path.join(os.path.dirname(page), path)).replace(os.sep, "/")
+
+
+def machine_problems(root):
+    """A line for every page that lacks a link to the glossary, and for every
+    machine that a page names without naming its folder (or that has none)."""
+    known = folders(root)
+    found = []
+    for page in pages(root):
+        with open(os.path.join(root, page), encoding="utf-8") as source:
+            text = source.read()
+        if page != GLOSSARY and GLOSSARY not in [linked(page, target) for _, target in links(text)
+                                                 if not SCHEME.match(target)]:
+            found.append(f"{page}: no link to the glossary ({GLOSSARY})")
+        # Code counts, an example's output names a machine as prose does;
+        # comments do not.
+        shown = COMMENT.sub(blanked, text)
+        for match in MACHINE.finditer(shown):
+            family, model = match.group(1), match.group(2)
+            line = shown.count("\n", 0, match.start()) + 1
+            candidates = [name for name, (of, at) in known.items() if of == family and model in (None, at)]
+            machine = f"family {family}" + (f", model {model}" if model else "")
+            if not candidates:
+                found.append(f"{page}:{line}: names {machine}, of which docs/results/ holds no folder")
+            elif not any(name in text for name in candidates):
+                found.append(f"{page}:{line}: names {machine} without its folder ({', '.join(candidates)})")
+    return found
+
+
 class Committed(unittest.TestCase):
     def test_every_link_and_anchor_of_the_readme_and_docs_resolves(self):
         checked = pages(ROOT)
         self.assertEqual(checked[0], "README.md")
         self.assertIn("docs/results.md", checked)
         self.assertEqual(problems(ROOT), [], "\n" + "\n".join(problems(ROOT)))
+
+    def test_every_page_links_the_glossary_and_names_the_folder_of_every_machine_it_names(self):
+        self.assertIn(GLOSSARY, pages(ROOT))
+        self.assertEqual(machine_problems(ROOT), [], "\n" + "\n".join(machine_problems(ROOT)))
 
 
 class Rules(unittest.TestCase):
@@ -242,6 +304,40 @@ class Rules(unittest.TestCase):
                 "docs/page.md:6: docs/results/machine/matrix-sse.png: no such file",
                 "docs/page.md:8: results/machine/matrix-sse.png#top: an anchor into "
                 "docs/results/machine/matrix-sse.png, which is not a page",
+            ])
+
+    def test_a_machine_named_without_its_folder_or_without_one_and_a_page_without_the_glossary(self):
+        with tempfile.TemporaryDirectory() as root:
+            for folder in ("intel-family6-model167-vm", "amd-family26-model2-vm", "amd-family26-model2-vm-2"):
+                os.makedirs(os.path.join(root, "docs", "results", folder))
+            os.makedirs(os.path.join(root, "docs", "results", "family9-model9-notes"))
+            pages_of = {
+                "README.md": "\n".join([
+                    "See the [glossary](docs/glossary.md) and the",
+                    "[Intel guest](docs/results/intel-family6-model167-vm/) of family 6, model 167;",
+                    "the family 26 guest too.",
+                    "",
+                    "    output of an AMD EPYC guest (family 25, model 1)",
+                    "<!-- family 9, model 9 in a comment -->",
+                ]),
+                "docs/glossary.md": "Family 6 model 207, which has none.",
+                "docs/page.md": "\n".join([
+                    "No [glossary](https://example.org/glossary.md) here; the",
+                    "family 26 guest in amd-family26-model2-vm-2, family 26, model 3, and",
+                    "family 25, model 17 or family 9, model 9.",
+                ]),
+            }
+            for page, text in pages_of.items():
+                with open(os.path.join(root, page), "w", encoding="utf-8") as target:
+                    target.write(text)
+            self.assertEqual(machine_problems(root), [
+                "README.md:3: names family 26 without its folder (amd-family26-model2-vm, amd-family26-model2-vm-2)",
+                "README.md:5: names family 25, model 1, of which docs/results/ holds no folder",
+                "docs/glossary.md:1: names family 6, model 207, of which docs/results/ holds no folder",
+                "docs/page.md: no link to the glossary (docs/glossary.md)",
+                "docs/page.md:2: names family 26, model 3, of which docs/results/ holds no folder",
+                "docs/page.md:3: names family 25, model 17, of which docs/results/ holds no folder",
+                "docs/page.md:3: names family 9, model 9, of which docs/results/ holds no folder",
             ])
 
 

@@ -351,7 +351,7 @@ class Transitions(unittest.TestCase):
 
     def test_the_title_gives_the_chain_lengths_as_they_were_timed(self):
         self.assertEqual(title_lines(os.path.join(self.folder.name, "matrix-transitions.svg"))[:3], [
-            "AMD EPYC: what the upper-half state costs the instructions after it",
+            "AMD EPYC: what the upper-half state costs the instructions after it; core clock 3.69 GHz",
             "extra core cycles beyond the same chain with no state write: the state written at the head of each "
             "iteration of chains of 4 and 12 instructions, and set once before a chain of 12",
             "bars: best; linear within ±0.5, logarithmic beyond; * every window 0.1 or more from zero on one "

@@ -49,7 +49,7 @@ exit "${INSTALL_STATUS:-0}"
 """
 
 
-def run(installed, uid=0, sudo="none", install_status=0, dpkg=True):
+def run(installed, uid=0, sudo="none", install_status=0, dpkg=True, arguments=()):
     """Runs a copy of native_packages.sh; gives its exit status, its output
     and the installer's calls as (arguments, ran as root)."""
     with tempfile.TemporaryDirectory() as directory:
@@ -67,7 +67,7 @@ def run(installed, uid=0, sudo="none", install_status=0, dpkg=True):
         calls = os.path.join(directory, "calls")
         env = {"PATH": stand_ins + os.pathsep + tools, "SCENARIO": os.path.join(directory, "scenario.json"),
                "CALLS": calls, "INSTALL_STATUS": str(install_status)}
-        result = subprocess.run(["sh", os.path.join(root, "tests", "native_packages.sh")], env=env,
+        result = subprocess.run(["sh", os.path.join(root, "tests", "native_packages.sh"), *arguments], env=env,
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=30)
         installs = []
         if os.path.exists(calls):
@@ -107,6 +107,17 @@ class NativePackages(unittest.TestCase):
                    "    sudo bash .ci/install_packages.sh nlohmann-json3-dev\n")
         for sudo in ("none", "with password"):
             self.assertEqual(run(["libcli11-dev", "libxbyak-dev", "python3-matplotlib"], uid=1000, sudo=sudo), (1, stopped, []))
+
+    def test_a_make_target_checks_only_what_it_names_and_names_itself(self):
+        make_bench = ("make bench", "nlohmann-json3-dev")
+        self.assertEqual(run(["nlohmann-json3-dev"], uid=1000, arguments=make_bench), (0, "", []))
+        self.assertEqual(run([], uid=1000, arguments=make_bench),
+                         (1, "=== make bench needs nlohmann-json3-dev, and installing needs root:\n"
+                             "    sudo bash .ci/install_packages.sh nlohmann-json3-dev\n", []))
+        status, output, installs = run([], arguments=("make matrix", *NEEDS))
+        self.assertEqual((status, installs), (0, [(NEEDS, False)]), output)
+        self.assertTrue(output.startswith("=== installing what make matrix needs: nlohmann-json3-dev "
+                                          "libcli11-dev libxbyak-dev python3-matplotlib\n"), output)
 
     def test_a_failed_install_fails_the_run(self):
         status, output, installs = run([], install_status=1)

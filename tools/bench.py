@@ -16,7 +16,6 @@ Exit status: 0, or 2 when the program or the clock fails, is killed or prints
 fewer than five counts, or an option cannot be honoured.
 """
 
-import argparse
 import json
 import os
 import re
@@ -27,6 +26,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 # --json writes the version of the companion programs' documents, its first key.
+import options  # noqa: E402
 from results_files import FORMAT_VERSION  # noqa: E402
 
 TESTS = (-1, 0, 1, 2, 3)
@@ -508,7 +508,7 @@ def format_report(data):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = options.Parser("bench", description=__doc__.split("\n\n")[0])
     parser.add_argument("--binary", default="build/simd-mix-bench", help="the program to run (a .exe runs through wine)")
     parser.add_argument("--clock", help="the calibration program (default: simd-mix-clock beside the program)")
     parser.add_argument("--runs", type=int, default=5, help="recorded runs (default 5)")

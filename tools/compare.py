@@ -33,7 +33,6 @@ Exit status: 0; 1 when a folder was refused or the picture cannot be
 written; 2 when no folder can be compared.
 """
 
-import argparse
 import json
 import os
 import sys
@@ -42,6 +41,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench  # noqa: E402
 import heatmap  # noqa: E402
 import modes  # noqa: E402
+import options  # noqa: E402
 import results_files  # noqa: E402
 from heatmap import field, listed, signed  # noqa: E402
 from results_files import Refused  # noqa: E402
@@ -437,18 +437,35 @@ def bands(machines):
     return [numbered[start:start + size] for start in range(0, len(machines), size)]
 
 
+def never_measured(family, classes):
+    """The classes of `classes` that the machine's family neither measured
+    nor left out: its folder was written by programs that had no such class
+    yet."""
+    left_out = {item.split(" (")[0] for item in family.get("left_out", [])}
+    return [name for name in classes if name not in family["names"] and name not in left_out]
+
+
+def pairs_of(count):
+    return count * (count - 1) // 2
+
+
 def panel_caption(family, classes):
     """What costs in one machine's triangle: how many of the round trips it
     measured, which may be fewer than the triangle's `classes` hold, then the
-    dearest, on two short lines that a small panel's width holds."""
+    dearest, on two short lines that a small panel's width holds; a third
+    line first where its programs predate some of the classes, so that their
+    grey squares say why."""
     costly = [cell for cell in family["cells"].values() if costs(cell)]
-    pairs = len(family["names"]) * (len(family["names"]) - 1) // 2
+    pairs = pairs_of(len(family["names"]))
+    older = never_measured(family, classes)
+    before = (f"older programs: {pairs} of {pairs_of(len(family['names']) + len(older))} measured\n"
+              if older else "")
     if not costly:
-        return f"none of {pairs} costs"
+        return f"{before}none of {pairs} costs"
     dearest_cell = max(costly, key=dearest)
     bimodal = sum(1 for cell in costly if cell["bimodal"])
     typical = f" typ {signed(dearest_cell['typical'])}" if dearest_cell["bimodal"] else ""
-    return (f"{len(costly)} of {pairs} cost" + (f", {bimodal} bimodal" if bimodal else "")
+    return (f"{before}{len(costly)} of {pairs} cost" + (f", {bimodal} bimodal" if bimodal else "")
             + f"\ndearest {heatmap.cell_label(dearest_cell)}{typical}")
 
 
@@ -483,15 +500,17 @@ def draw_triangle(axes, family, classes, colours, norm, gid):
                                  edgecolor="white" if dark else "black", alpha=0.6, hatch="//////", gid=name))
 
 
-def draw(machines, families):
+def draw(machines, families, reach=None):
     """Each family's round trips as a row of triangles, one per machine, side
     by side and all on the heatmaps' one colour scale, so that machines are
-    told apart by their patterns; each panel says what costs in it."""
+    told apart by their patterns; each panel says what costs in it. The
+    scale reaches the dearest of these round trips, or `reach` where given
+    (the gallery's, over every picture it shows)."""
     classes = {name: family_classes(machines, name) for name in families}
     figures = {(name, index, pair): cell for name in families for index, machine in enumerate(machines)
                if family_state(machine, name)[0]
                for pair, cell in family_state(machine, name)[0]["cells"].items()}
-    norm, reach = heatmap.colour_norm(figures)
+    norm, reach = heatmap.colour_norm(figures, reach)
     colours = plt.get_cmap(heatmap.COLOURS)
     grouped = bands(machines)
     rows = [(band, name) for band in grouped for name in families]
@@ -499,7 +518,11 @@ def draw(machines, families):
     longest = max(len(class_name) for names in classes.values() for class_name in names)
     left = 0.2 + NAME_INCHES * longest
     names_under = 0.15 + NAME_INCHES * longest
-    heading, top = 0.65, 0.75
+    # A panel's caption takes three lines, four where its folder predates
+    # some of the classes.
+    heading = 0.78 if any(never_measured(family_state(machine, name)[0], classes[name])
+                          for machine in machines for name in families if family_state(machine, name)[0]) else 0.65
+    top = 0.75
     fixed = top + len(rows) * (heading + names_under) + 0.1
     square = min(SQUARE, (TALLEST - fixed) / sum(spans[name] for _, name in rows))
     panel = max(spans.values()) * square
@@ -558,7 +581,8 @@ def draw(machines, families):
     figure.text(0.1 / width, 1 - 0.1 / height,
                 "Round trips between instruction classes: a row per family, a triangle per machine, as in the "
                 "heatmaps\nbest figure, one colour scale for all (linear within ±0.5, logarithmic beyond); "
-                "hatched: bimodal; grey: left out or not measured", ha="left", va="top", fontsize=8)
+                "hatched: bimodal; grey: left out, or not measured\nby the older programs that a panel headed "
+                "\"older programs\" comes from", ha="left", va="top", fontsize=8)
     return figure
 
 
@@ -614,7 +638,7 @@ def compare(folders, picture=None, out=sys.stdout, errors=sys.stderr):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = options.Parser("compare", description=__doc__.split("\n\n")[0])
     parser.add_argument("folders", nargs="+", metavar="FOLDER", help="a machine's results folder")
     parser.add_argument("--picture", help="draw every family's round trips, by machine, to this .png or .svg file")
     args = parser.parse_args(argv)

@@ -73,6 +73,7 @@ else:
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import modes  # noqa: E402
+import options  # noqa: E402
 
 COLOURS = "RdBu_r"
 # Within half a cycle of zero the scale is linear, so that measurement noise
@@ -292,12 +293,27 @@ def read(data):
     return data, families, transitions
 
 
-def colour_norm(cells):
-    # Symmetric about zero over every cell, savings included, so that equal
-    # costs and savings get equally deep colours; never narrower than half a
-    # cycle, so that a matrix of noise stays pale.
-    reach = max([LINEAR_WITHIN] + [abs(cell["cycles"]) for cell in cells.values()])
+def reach_of(figures):
+    """How far the colour scale reaches either side of zero for these
+    figures: symmetric about zero over all of them, savings included, so that
+    equal costs and savings get equally deep colours; never narrower than
+    half a cycle, so that a matrix of noise stays pale."""
+    return max([LINEAR_WITHIN] + [abs(figure) for figure in figures])
+
+
+def colour_norm(cells, reach=None):
+    """The colour scale of these cells, or the one that reaches `reach`,
+    which pictures drawn on one scale share: the gallery's reach over every
+    machine it shows."""
+    reach = reach_of(cell["cycles"] for cell in cells.values()) if reach is None else reach
     return SymLogNorm(linthresh=LINEAR_WITHIN, linscale=1.0, vmin=-reach, vmax=reach, base=10), reach
+
+
+def heading(data):
+    """The processor and the clock that a picture's title names: the
+    matrix's own, as its report prints them; a tool that says more of the
+    machine in its text (the gallery) gives its own, so that the two agree."""
+    return {"processor": data["processor"], "clock": f"core clock {data['calibration']['core_ghz']:.2f} GHz"}
 
 
 def side_marks(reach):
@@ -336,11 +352,14 @@ def marks_legend(data):
     return f"* every window {resolution:g} or more from zero on one side"
 
 
-def draw(data, family):
-    """The family's figure: row i, column j < i holds the pair of classes i and j."""
+def draw(data, family, reach=None, named=None, notes=()):
+    """The family's figure: row i, column j < i holds the pair of classes i
+    and j; on the scale of `reach` where given, titled as `named` (heading's
+    keys) where given, with `notes` as footnotes."""
     names, cells = family["names"], family["cells"]
     count = len(names)
-    norm, reach = colour_norm(cells)
+    norm, reach = colour_norm(cells, reach)
+    named = named or heading(data)
     colours = plt.get_cmap(COLOURS)
     # Each class takes the same room whatever the count, so that a cell's
     # label and an 11-letter name keep their size in a triangle of 20; a small
@@ -367,18 +386,20 @@ def draw(data, family):
     ticks, labels = colour_ticks(reach)
     bar.set_ticks(ticks, labels=labels)
     bar.minorticks_off()
-    axes.set_title(f"{data['processor']}: round trips between instruction classes\n"
-                   f"{family['title']}; core clock {data['calibration']['core_ghz']:.2f} GHz\n"
+    axes.set_title(f"{named['processor']}: round trips between instruction classes\n"
+                   f"{family['title']}; {named['clock']}\n"
                    f"{marks_legend(data)}; ~ bimodal, typ: what most runs cost", fontsize=10)
-    return laid_out(figure, "left out", family["left_out"], "left-out")
+    return laid_out(figure, "left out", family["left_out"], "left-out", notes)
 
 
-def laid_out(figure, label, items, gid):
+def laid_out(figure, label, items, gid, notes=()):
     """The figure laid out, with a footnote listing `items` under `label`
-    where there are any."""
-    if items:
-        figure.text(0.01, 0.01, f"{label}: " + "; ".join(items), fontsize=8, gid=gid)
-    figure.tight_layout(rect=(0, 0.03 if items else 0, 1, 1))
+    where there are any, and a line of its own for each of `notes`."""
+    lines = list(notes) + ([f"{label}: " + "; ".join(items)] if items else [])
+    for number, line in enumerate(reversed(lines)):
+        figure.text(0.01, 0.01 + 0.03 * number, line, fontsize=8,
+                    gid=gid if items and number == 0 else f"note-{len(lines) - 1 - number}")
+    figure.tight_layout(rect=(0, 0.03 * len(lines), 1, 1))
     return figure
 
 
@@ -418,9 +439,10 @@ def transitions_heading(data, transitions):
             f"{section.get('long_chain')} instructions, and set once before a chain of {section.get('steady_chain')}")
 
 
-def draw_transitions(data, transitions):
+def draw_transitions(data, transitions, named=None):
     """The bar chart: a panel per figure, in it a group per measured kind and
-    a bar per state."""
+    a bar per state; titled as `named` (heading's keys) where given."""
+    named = named or heading(data)
     kinds = measured_kinds(transitions)
     states, figures_shown = transitions["states"], transitions["figures"]
     width = 0.8 / max(len(states), 1)
@@ -441,7 +463,8 @@ def draw_transitions(data, transitions):
     handles = [Patch(facecolor=palette(number % 10), label=title) for number, (_, title) in enumerate(states)]
     handles.append(Line2D([], [], color="black", linewidth=2, label="typical: what most runs cost"))
     panels[0, 0].legend(handles=handles, loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8, frameon=False)
-    figure.suptitle(f"{data['processor']}: what the upper-half state costs the instructions after it\n"
+    figure.suptitle(f"{named['processor']}: what the upper-half state costs the instructions after it; "
+                    f"{named['clock']}\n"
                     f"extra core cycles beyond the same chain with no state write: "
                     f"{transitions_heading(data, transitions)}\n"
                     f"bars: best; linear within ±0.5, logarithmic beyond; {marks_legend(data)}; ~ bimodal", fontsize=9)
@@ -492,13 +515,17 @@ def draw_figure_panel(axes, kinds, states, figure_name, width, palette):
     axes.yaxis.set_minor_locator(NullLocator())
 
 
-def transitions_summary(transitions):
+def transitions_summary(transitions, titled=False):
     """The transitions that cost, figure by figure, dearest first, in the
     order of the input where the tenths are equal; each bimodal one with its
-    fast mode and typical figure."""
+    fast mode and typical figure. Kinds and states go by their names, or
+    with `titled` by the titles that the chart gives them."""
+    states = dict(transitions["states"])
     parts = []
     for figure, title in transitions["figures"]:
-        costly = sorted(((kind["name"], state, result["figures"][figure]) for kind in measured_kinds(transitions)
+        costly = sorted(((kind["title"] if titled else kind["name"],
+                          states[state][0].lower() + states[state][1:] if titled else state,
+                          result["figures"][figure]) for kind in measured_kinds(transitions)
                          for state, result in measured_results(kind)
                          if result["figures"][figure]["measurable"] and result["figures"][figure]["cycles"] > 0),
                         key=lambda item: -round(item[2]["cycles"], 1))
@@ -595,13 +622,15 @@ def movement_label(cell):
     return signed(cell["extra"]) + ("*" if cell["measurable"] else "") + ("~" if cell["bimodal"] else "")
 
 
-def draw_movement(data, family, table):
+def draw_movement(data, family, table, reach=None, named=None):
     """A table's figure: a panel per arithmetic instruction, a row per store
-    and a column per load."""
+    and a column per load; on the scale of `reach` and titled as `named`
+    where given, as draw's."""
+    named = named or heading(data)
     stores, loads, arithmetic = table["names"]["stores"], table["names"]["loads"], table["names"]["arithmetic"]
     panels = [name for name in arithmetic if any(key[2] == name for key in table["cells"])]
     extras = {key: {"cycles": 0.0 if is_reference(cell) else cell["extra"]} for key, cell in table["cells"].items()}
-    norm, reach = colour_norm(extras)
+    norm, reach = colour_norm(extras, reach)
     colours = plt.get_cmap(COLOURS)
     # Long store titles take the room of the rows' labels in the widths table.
     label_room = max(len(title) for title in table["titles"]["stores"]) * 0.07
@@ -646,23 +675,32 @@ def draw_movement(data, family, table):
     bar.minorticks_off()
     what = ("types: store with the row's move, load with the column's" if table["name"] == "types" else
             "widths: store whole, in parts or through EDX; load whole, in part or through EDX")
-    figure.suptitle(f"{data['processor']}: data movement, {family['title']}\n{what}; core clock "
-                    f"{data['calibration']['core_ghz']:.2f} GHz\n{marks_legend(data)}; ~ bimodal, typ: what most runs "
+    figure.suptitle(f"{named['processor']}: data movement, {family['title']}\n{what}; "
+                    f"{named['clock']}\n{marks_legend(data)}; ~ bimodal, typ: what most runs "
                     "cost; grey: not measured", fontsize=10)
     if table["left_out"]:
         figure.text(0.01, 0.01, "left out: " + "; ".join(table["left_out"]), fontsize=8, gid="left-out")
     return figure
 
 
-def movement_summary(table):
-    """The cells that cost, dearest first."""
+def movement_summary(table, titled=False):
+    """The cells that cost, dearest first: each by its store's, load's and
+    arithmetic's names, or with `titled` by the store's and the load's
+    titles, as the table's picture gives them."""
     costly = sorted((cell for cell in table["cells"].values()
                      if cell["measurable"] and cell["extra"] > 0 and not is_reference(cell)),
                     key=lambda cell: -round(cell["extra"], 1))
     if not costly:
         return "movements that cost: none measurable"
+    titles = {side: dict(zip(table["names"][side], table["titles"][side])) for side in ("stores", "loads")}
+
+    def named(cell):
+        if not titled:
+            return f"{cell['store']} -> {cell['load']}"
+        return f"{titles['stores'].get(cell['store'], cell['store'])} -> {titles['loads'].get(cell['load'], cell['load'])}"
+
     return "movements that cost: " + "; ".join(
-        f"{cell['store']} -> {cell['load']} -> {cell['arithmetic']} {cell['extra']:+.1f}"
+        f"{named(cell)} -> {cell['arithmetic']} {cell['extra']:+.1f}"
         + (bimodal_note(cell, cell["extra_typical"]) if cell["bimodal"] else "")
         for cell in costly)
 
@@ -684,7 +722,7 @@ def draw_all_movement(data, args):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = options.Parser("heatmap", description=__doc__.split("\n\n")[0])
     parser.add_argument("matrix", help="the output of simd-mix-matrix --json")
     parser.add_argument("--prefix", required=True,
                         help="where the pictures go: PREFIX-<family>.<format> and PREFIX-transitions.<format>")

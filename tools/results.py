@@ -39,6 +39,7 @@ UNTRUSTED = 3
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 # Every file this tool writes carries the version of its layout as its first key.
+import options  # noqa: E402
 from results_files import FORMAT_VERSION  # noqa: E402
 
 ROOT = os.path.dirname(HERE)
@@ -233,7 +234,7 @@ def measure(args):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = options.Parser("results", description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default="build", help="where the programs are (default: build)")
     parser.add_argument("--out", default="results", help="where the machine's folder goes (default: results)")
     # Three recorded runs rather than make bench's five keep the whole
