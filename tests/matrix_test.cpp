@@ -335,6 +335,17 @@ TEST(CellModes, AFastModeSeparatedByMoreThanACycleFromTheTypicalRunsMakesACellBi
     EXPECT_FALSE(slower.bimodal());
 }
 
+TEST(CellModes, AGapOfExactlyTheMarginIsOneModeAndAnyWiderOneTwo) {
+    // Going down from the centre 10: a gap of exactly one cycle, at 9.0,
+    // is no gap between modes; one of 1.0625 is.
+    EXPECT_EQ(modes_of({{9.0, 5}, {12.0, 9}}, 10.0, 14).fast_runs, 0u);
+    EXPECT_EQ(modes_of({{9.5, 4}, {8.5, 5}, {12.0, 9}}, 10.0, 18).fast_runs, 0u);
+    const Modes wider = modes_of({{8.9375, 5}, {12.0, 9}}, 10.0, 14);
+    EXPECT_EQ(wider.fast_runs, 5u);
+    EXPECT_DOUBLE_EQ(wider.fast, 8.9375);
+    EXPECT_EQ(modes_of({{9.5, 4}, {8.4375, 5}, {12.0, 9}}, 10.0, 18).fast_runs, 5u);
+}
+
 TEST(CellModes, TheFastModeMustHoldOnePercentOfTheRuns) {
     // One fast run in each of eleven windows of 100 runs, then in twelve.
     const Modes under = scripted_modes(12, 100, [](std::size_t w, std::uint32_t r) {
