@@ -279,9 +279,10 @@ TEST(MatrixArithmetic, ACellWhoseMostRunsAreSlowerThanItsBestIsBimodal) {
 // runs of chain_iterations at 0.7 ticks per cycle, the ruler's runs of
 // loop_iterations: run r of window w of the alternating chain's long routine
 // costs the round trip that trip(w, r) gives, its short routine the +77.8 of
-// the fastest slow run.
+// the fastest slow run. The ruler's middle runs ran at the clock of its
+// fastest, or with `middle_ruler_slower` at one 10% slower.
 template <typename Trip>
-Modes scripted_modes(std::size_t windows, std::uint32_t turns, Trip trip) {
+Modes scripted_modes(std::size_t windows, std::uint32_t turns, Trip trip, bool middle_ruler_slower = false) {
     std::vector<std::vector<ChainWindow>> chains(sse_table.chain_count());
     auto ticks = [](std::uint32_t instructions, double trip_cycles) {
         return static_cast<std::uint64_t>(5000 + instructions * (4.0 + trip_cycles) / 2 * chain_iterations * 0.7 + 0.5);
@@ -290,7 +291,7 @@ Modes scripted_modes(std::size_t windows, std::uint32_t turns, Trip trip) {
         chains[sse_table.chain_index({paddd, paddd})].push_back(window_taking(1, 0.7));
         chains[sse_table.chain_index({addps, addps})].push_back(window_taking(3, 0.7));
         ChainWindow both = window_taking((4.0 + 78) / 2, 0.7);
-        both.ruler_middle = both.ruler;
+        if (!middle_ruler_slower) both.ruler_middle = both.ruler;
         both.shorter = {ticks(short_chain, 77.8), ticks(short_chain, 77.8)};
         both.longer_runs.clear();
         for (std::uint32_t r = 0; r < turns; ++r) both.longer_runs.push_back(ticks(long_chain, trip(w, r)));
@@ -333,6 +334,17 @@ TEST(CellModes, AFastModeSeparatedByMoreThanACycleFromTheTypicalRunsMakesACellBi
     // Slower runs than the typical ones make no mode.
     const Modes slower = scripted_modes(12, 12, [](std::size_t w, std::uint32_t r) { return w < 3 ? 150.0 : slow(r); });
     EXPECT_FALSE(slower.bimodal());
+}
+
+TEST(CellModes, EveryRunIsReadByTheFastestRulerOfItsWindow) {
+    // The ruler's middle runs ran at a clock 10% slower than its fastest;
+    // the alternating chain's runs, all at the fastest clock, are read by
+    // the fastest ruler, so that the fast window still reads +4.0.
+    const Modes window = scripted_modes(
+        12, 12, [](std::size_t w, std::uint32_t r) { return w == 5 ? 4.0 : slow(r); }, true);
+    EXPECT_TRUE(window.bimodal());
+    EXPECT_EQ(window.fast_runs, 12u);
+    EXPECT_NEAR(window.fast, 4.0, 0.01);
 }
 
 TEST(CellModes, AGapOfExactlyTheMarginIsOneModeAndAnyWiderOneTwo) {
