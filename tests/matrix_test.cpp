@@ -593,6 +593,49 @@ TEST(CpuidAnswers, ReadsEachLeafAndSubleafOnlyWhereTheProcessorHasItAndXcr0OnlyW
     EXPECT_EQ(answers_text(answers_for({0, ecx, sse2_bit, 1, avx2_bit, 0, 0})), answers_text({}));
 }
 
+TEST(CpuidAnswers, EachFeatureIsReadFromItsOwnBitAndNeedsItsOwnSavedState) {
+    // One bit set at a time, so that no feature can be read from a
+    // neighbour's bit (AVX-512 BW and VL, bits 30 and 31 of leaf 7's EBX,
+    // come together on every real core). Each counts where XCR0 keeps the
+    // registers it needs: SSE's, then AVX's upper halves, then AVX-512's.
+    struct Bit {
+        std::uint32_t CpuidAnswers::*word;
+        std::uint32_t bit;
+        Features feature;
+        std::uint64_t state;
+    };
+    const Bit bits[] = {
+        {&CpuidAnswers::leaf1_edx, sse2_bit, isa::sse2, 0x03},
+        {&CpuidAnswers::leaf1_ecx, sse3_bit, isa::sse3, 0x03},
+        {&CpuidAnswers::leaf1_ecx, ssse3_bit, isa::ssse3, 0x03},
+        {&CpuidAnswers::leaf1_ecx, sse41_bit, isa::sse41, 0x03},
+        {&CpuidAnswers::leaf1_ecx, avx_bit, isa::avx, 0x07},
+        {&CpuidAnswers::leaf1_ecx, fma_bit, isa::fma, 0x07},
+        {&CpuidAnswers::leaf7_ebx, avx2_bit, isa::avx2, 0x07},
+        {&CpuidAnswers::leaf7_1_eax, avx_vnni_bit, isa::avx_vnni, 0x07},
+        {&CpuidAnswers::leaf7_ebx, f_bit, isa::avx512f, 0xE7},
+        {&CpuidAnswers::leaf7_ebx, dq_bit, isa::avx512dq, 0xE7},
+        {&CpuidAnswers::leaf7_ebx, bw_bit, isa::avx512bw, 0xE7},
+        {&CpuidAnswers::leaf7_ebx, vl_bit, isa::avx512vl, 0xE7},
+        {&CpuidAnswers::leaf7_ecx, vnni512_bit, isa::avx512_vnni, 0xE7},
+    };
+    for (const Bit& b : bits) {
+        const std::string name = "feature " + std::to_string(b.feature);
+        for (std::uint64_t xcr0 : {0x03u, 0x07u, 0xE7u}) {
+            CpuidAnswers answers{0, 0, 0, xcr0};
+            answers.*b.word = b.bit;
+            const bool kept = (xcr0 & b.state) == b.state;
+            EXPECT_EQ(usable_features(answers), kept ? b.feature : 0u) << name << ", XCR0 " << xcr0;
+        }
+    }
+    // BW's classes go where BW alone is missing, and stay where VL is.
+    const CpuidAnswers without_bw{avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx & ~bw_bit, 0xE7};
+    EXPECT_EQ(why_unusable(isa::avx512bw, without_bw), "the processor has no AVX-512 BW");
+    const CpuidAnswers without_vl{avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx & ~vl_bit, 0xE7};
+    EXPECT_EQ(why_unusable(isa::avx512bw, without_vl), "");
+    EXPECT_EQ(why_unusable(isa::avx512vl, without_vl), "the processor has no AVX-512 VL");
+}
+
 TEST(FamilyPlans, AvxIsUnsupportedWhereTheSystemSavesOnlyTheSseState) {
     // XCR0 = 0x03 keeps the x87 and SSE state but not the upper halves of
     // the YMM registers: an operating system that never enabled them.
