@@ -84,6 +84,12 @@ class Figures(unittest.TestCase):
         self.assertFalse(modes.from_figures(76.0, 77.0, 0.2)["bimodal"])
         judged = modes.from_figures(76.0, 77.0625, 0.2)
         self.assertEqual((judged["bimodal"], judged["fast"], judged["fast_share"]), (True, 76.0, 0.2))
+        # The files hold six places: figures 1.000000 apart whose difference
+        # comes out a hair above 1 in binary are still one mode, and a
+        # millionth more is two.
+        self.assertGreater(2.015 - 1.015, 1.0)
+        self.assertFalse(modes.from_figures(1.015, 2.015, 0.2)["bimodal"])
+        self.assertTrue(modes.from_figures(1.015, 2.015001, 0.2)["bimodal"])
         # A share under one in a hundred is no mode, one of exactly that is.
         self.assertFalse(modes.from_figures(76.0, 78.0, 0.0099)["bimodal"])
         self.assertTrue(modes.from_figures(76.0, 78.0, 0.01)["bimodal"])
