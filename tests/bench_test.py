@@ -32,6 +32,12 @@ class ParseCounts(unittest.TestCase):
         damaged = {
             "count missing": CAPTURED.replace("cycles: 39290", "cycles: "),
             "negative count": CAPTURED.replace("cycles: 36980", "cycles: -36980"),
+            # Digits that str.isdigit() takes and int() refuses, or reads as
+            # a count that the program never prints; more digits than int()
+            # reads.
+            "superscript digit": CAPTURED.replace("cycles: 36980", "cycles: 3698\u00b2"),
+            "other script's digits": CAPTURED.replace("cycles: 36980", "cycles: \u0663\u0666"),
+            "count too long": CAPTURED.replace("cycles: 36980", "cycles: " + "9" * 5000),
             "truncated text": CAPTURED[:CAPTURED.index("test 2")],
             "test missing": CAPTURED.replace("test 1\r\n", "\r\n"),
             "no output": "",
