@@ -50,7 +50,7 @@ elif name in ("qemu-i386", "qemu-i386-static"):
     given = args[0] if args and os.path.isfile(args[0]) else os.devnull
     with open(given, "rb") as program:
         sys.exit(0 if program.read(2) == b"\\0 " and scenario.get("emulator") != "fails" else 1)
-elif name == "dpkg":
+elif name == "dpkg-query":
     sys.exit(1)
 elif name == "id":
     print(1000)
@@ -78,7 +78,7 @@ def host(directory, ci, scenario):
         with open(os.path.join(root, "tests", "i386_probe.py"), "w") as probe:
             probe.write(scenario["probe"])
     names = ["g++", "cmake", "ctest"] + [name for name in ("qemu-i386", "qemu-i386-static",
-                                                           "i686-w64-mingw32-g++-posix", "wine", "dpkg", "id")
+                                                           "i686-w64-mingw32-g++-posix", "wine", "dpkg-query", "id")
                                          if name in scenario.get("installed", [])]
     write_stand_ins(stand_ins, names, STAND_IN)
     link_real_tools(tools, REAL_TOOLS)
@@ -217,12 +217,12 @@ class AllTargets(unittest.TestCase):
 
     def test_a_native_suite_that_lacks_packages_no_one_can_install_stops_the_run_before_any_build(self):
         # dpkg knows no package, and the user is no root and has no sudo.
-        status, output, calls, summary, _ = run(installed=EVERYTHING + ["dpkg", "id"])
+        status, output, calls, summary, _ = run(installed=EVERYTHING + ["dpkg-query", "id"])
         self.assertEqual(status, 1, output)
         self.assertEqual(output, "=== the native suite needs nlohmann-json3-dev python3-matplotlib, and installing "
                                  "needs root:\n    sudo bash .ci/install_packages.sh nlohmann-json3-dev "
                                  "python3-matplotlib\n")
-        self.assertEqual([call[0] for call in calls if call[0] not in ("dpkg", "id")], [])
+        self.assertEqual([call[0] for call in calls if call[0] not in ("dpkg-query", "id")], [])
         self.assertIsNone(summary)
 
 
