@@ -26,7 +26,8 @@ REAL_TOOLS = ("sh", "grep", "sed", "sort", "dirname", "mkdir", "cat")
 # kernel runs no 32-bit programs, bytes that no kernel runs (ENOEXEC); where
 # the temporary folder is mounted noexec, a program that cannot be started
 # (EACCES); or one that hangs. The emulator runs the probe it is given.
-# ctest, as the real one does, finds no test in a directory that the
+# cmake's configure leaves a cache that says whether it found the JSON
+# library; ctest, as the real one does, finds no test in a directory that the
 # scenario leaves empty, and fails for that only with --no-tests=error.
 STAND_IN = """#!%s -S
 import json, os, sys
@@ -53,11 +54,18 @@ elif name in ("qemu-i386", "qemu-i386-static"):
     with open(given, "rb") as program:
         sys.exit(0 if program.read(2) == b"\\0 " and scenario.get("emulator") != "fails" else 1)
 elif name == "dpkg-query":
-    sys.exit(1)
+    # Knows no package, or, where the scenario says so, every one.
+    if not scenario.get("packages_installed"):
+        sys.exit(1)
+    print("install ok installed", end="")
 elif name == "id":
     print(1000)
 elif name == "cmake" and "-B" in args:
-    os.makedirs(args[args.index("-B") + 1], exist_ok=True)
+    build = args[args.index("-B") + 1]
+    os.makedirs(build, exist_ok=True)
+    found = "NLOHMANN_JSON_INCLUDE_DIR-NOTFOUND" if scenario.get("json") == "missing" else "/usr/include"
+    with open(os.path.join(build, "CMakeCache.txt"), "w") as cache:
+        cache.write("NLOHMANN_JSON_INCLUDE_DIR:PATH=" + found + "\\n")
 elif name == "ctest":
     directory = os.path.basename(os.getcwd())
     if directory in scenario.get("empty", []):
@@ -244,6 +252,22 @@ class AllTargets(unittest.TestCase):
                 self.assertEqual(summary.count("FAILED"), 1, summary)
                 self.assertIn("No tests were found!!!", output)
                 self.assertTrue(all("--no-tests=error" in options for _, options in suites(calls)), calls)
+
+    def test_a_host_without_the_json_library_stops_after_the_native_build_naming_the_package(self):
+        # dpkg counts the package installed, or there is no dpkg: CMake
+        # finds no JSON library, builds the benchmark alone and no suite.
+        for installed in (EVERYTHING + ["dpkg-query", "id"], EVERYTHING):
+            with self.subTest(installed=installed):
+                status, output, calls, summary, _ = run(ci=True, json="missing", installed=installed,
+                                                        packages_installed=True)
+                self.assertEqual(status, 1, output)
+                self.assertTrue(output.endswith(
+                    "\n=== the test suites need the JSON library, which CMake did not find; add it with: "
+                    "sudo bash .ci/install_packages.sh nlohmann-json3-dev\n"), output)
+                self.assertNotIn("tested", output)
+                self.assertIsNone(summary)
+                self.assertEqual(suites(calls), [])
+                self.assertEqual(configured(calls, "build-i386"), [])
 
 
 class Probe(unittest.TestCase):
