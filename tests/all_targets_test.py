@@ -26,6 +26,9 @@ REAL_TOOLS = ("sh", "grep", "sed", "sort", "dirname", "mkdir", "cat")
 # kernel runs no 32-bit programs, bytes that no kernel runs (ENOEXEC); where
 # the temporary folder is mounted noexec, a program that cannot be started
 # (EACCES); or one that hangs. The emulator runs the probe it is given.
+# cmake's configure leaves a cache that says whether it found the JSON
+# library; ctest, as the real one does, finds no test in a directory that the
+# scenario leaves empty, and fails for that only with --no-tests=error.
 STAND_IN = """#!%s -S
 import json, os, sys
 name, args = os.path.basename(sys.argv[0]), sys.argv[1:]
@@ -50,14 +53,24 @@ elif name in ("qemu-i386", "qemu-i386-static"):
     given = args[0] if args and os.path.isfile(args[0]) else os.devnull
     with open(given, "rb") as program:
         sys.exit(0 if program.read(2) == b"\\0 " and scenario.get("emulator") != "fails" else 1)
-elif name == "dpkg":
-    sys.exit(1)
+elif name == "dpkg-query":
+    # Knows no package, or, where the scenario says so, every one.
+    if not scenario.get("packages_installed"):
+        sys.exit(1)
+    print("install ok installed", end="")
 elif name == "id":
     print(1000)
 elif name == "cmake" and "-B" in args:
-    os.makedirs(args[args.index("-B") + 1], exist_ok=True)
+    build = args[args.index("-B") + 1]
+    os.makedirs(build, exist_ok=True)
+    found = "NLOHMANN_JSON_INCLUDE_DIR-NOTFOUND" if scenario.get("json") == "missing" else "/usr/include"
+    with open(os.path.join(build, "CMakeCache.txt"), "w") as cache:
+        cache.write("NLOHMANN_JSON_INCLUDE_DIR:PATH=" + found + "\\n")
 elif name == "ctest":
     directory = os.path.basename(os.getcwd())
+    if directory in scenario.get("empty", []):
+        print("No tests were found!!!")
+        sys.exit(8 if "--no-tests=error" in args else 0)
     os.makedirs("Testing/Temporary", exist_ok=True)
     with open("Testing/Temporary/LastTest.log", "w") as log:
         log.write(scenario.get("logs", {}).get(directory, ""))
@@ -78,7 +91,7 @@ def host(directory, ci, scenario):
         with open(os.path.join(root, "tests", "i386_probe.py"), "w") as probe:
             probe.write(scenario["probe"])
     names = ["g++", "cmake", "ctest"] + [name for name in ("qemu-i386", "qemu-i386-static",
-                                                           "i686-w64-mingw32-g++-posix", "wine", "dpkg", "id")
+                                                           "i686-w64-mingw32-g++-posix", "wine", "dpkg-query", "id")
                                          if name in scenario.get("installed", [])]
     write_stand_ins(stand_ins, names, STAND_IN)
     link_real_tools(tools, REAL_TOOLS)
@@ -137,6 +150,8 @@ def suites(calls):
 
 
 EVERYTHING = ["qemu-i386", "i686-w64-mingw32-g++-posix", "wine"]
+# ctest's options for every suite.
+SUITE = ["--output-on-failure", "--no-tests=error", "-j", "2"]
 SKIPS = ("ok\nskipped under emulation: matrix.report: flags: the emulator's\n"
          "skipped under emulation: clock.json: a figure: not this processor's\n"
          "skipped under emulation: matrix.report: flags: the emulator's\n")
@@ -151,9 +166,7 @@ class AllTargets(unittest.TestCase):
         self.assertTrue(output.endswith(summary), output)
         # An emulator cached by an earlier run is cleared; wine runs it all.
         self.assertIn("-DCMAKE_CROSSCOMPILING_EMULATOR=", configured(calls, "build-i386")[0])
-        self.assertEqual(suites(calls), [("build", ["--output-on-failure", "-j", "2"]),
-                                         ("build-i386", ["--output-on-failure", "-j", "2"]),
-                                         ("build-win32", ["--output-on-failure", "-j", "2"])])
+        self.assertEqual(suites(calls), [("build", SUITE), ("build-i386", SUITE), ("build-win32", SUITE)])
 
     def test_without_32_bit_programs_i386_runs_emulated_and_pe32_is_checked_from_its_files(self):
         status, output, calls, summary, stand_ins = run(ci=True, kernel="refuses", installed=EVERYTHING,
@@ -168,7 +181,7 @@ class AllTargets(unittest.TestCase):
                                   f"=== win32: built and checked; its programs were not run: this kernel runs no "
                                   f"32-bit programs\n")
         self.assertIn(f"-DCMAKE_CROSSCOMPILING_EMULATOR={emulator}", configured(calls, "build-i386")[0])
-        self.assertEqual(suites(calls)[2], ("build-win32", ["--output-on-failure", "-j", "2", "--label-exclude", "wine"]))
+        self.assertEqual(suites(calls)[2], ("build-win32", SUITE + ["--label-exclude", "wine"]))
         self.assertNotIn("toolchain missing", output)
         self.assertNotIn("wine", [call[0] for call in calls])
 
@@ -217,14 +230,45 @@ class AllTargets(unittest.TestCase):
 
     def test_a_native_suite_that_lacks_packages_no_one_can_install_stops_the_run_before_any_build(self):
         # dpkg knows no package, and the user is no root and has no sudo.
-        status, output, calls, summary, _ = run(installed=EVERYTHING + ["dpkg", "id"])
+        status, output, calls, summary, _ = run(installed=EVERYTHING + ["dpkg-query", "id"])
         self.assertEqual(status, 1, output)
         self.assertEqual(output, "=== the native suite needs nlohmann-json3-dev libcli11-dev libxbyak-dev "
                                  "python3-matplotlib, and installing needs root:\n    sudo bash "
                                  ".ci/install_packages.sh nlohmann-json3-dev libcli11-dev libxbyak-dev "
                                  "python3-matplotlib\n")
-        self.assertEqual([call[0] for call in calls if call[0] not in ("dpkg", "id")], [])
+        self.assertEqual([call[0] for call in calls if call[0] not in ("dpkg-query", "id")], [])
         self.assertIsNone(summary)
+
+    def test_a_suite_that_runs_no_test_fails_and_is_never_said_tested_on_any_target(self):
+        for kernel, empty, failed in (
+                (None, "build", "=== x86-64: FAILED: its build or its suite failed\n"),
+                (None, "build-i386", "=== i386: FAILED: its build or its suite failed\n"),
+                (None, "build-win32", "=== win32: FAILED: its build or its suite failed\n"),
+                ("refuses", "build-i386", "=== i386: FAILED: its build or its suite under "),
+                ("refuses", "build-win32", "=== win32: FAILED: its build or its checks failed\n")):
+            with self.subTest(kernel=kernel, empty=empty):
+                status, output, calls, summary, _ = run(ci=True, kernel=kernel, installed=EVERYTHING, empty=[empty])
+                self.assertEqual(status, 1, output)
+                self.assertIn(failed, summary)
+                self.assertEqual(summary.count("FAILED"), 1, summary)
+                self.assertIn("No tests were found!!!", output)
+                self.assertTrue(all("--no-tests=error" in options for _, options in suites(calls)), calls)
+
+    def test_a_host_without_the_json_library_stops_after_the_native_build_naming_the_package(self):
+        # dpkg counts the package installed, or there is no dpkg: CMake
+        # finds no JSON library, builds the benchmark alone and no suite.
+        for installed in (EVERYTHING + ["dpkg-query", "id"], EVERYTHING):
+            with self.subTest(installed=installed):
+                status, output, calls, summary, _ = run(ci=True, json="missing", installed=installed,
+                                                        packages_installed=True)
+                self.assertEqual(status, 1, output)
+                self.assertTrue(output.endswith(
+                    "\n=== the test suites need headers that CMake did not find; add them with: "
+                    "sudo bash .ci/install_packages.sh nlohmann-json3-dev\n"), output)
+                self.assertNotIn("tested", output)
+                self.assertIsNone(summary)
+                self.assertEqual(suites(calls), [])
+                self.assertEqual(configured(calls, "build-i386"), [])
 
 
 class Probe(unittest.TestCase):

@@ -32,6 +32,12 @@ class ParseCounts(unittest.TestCase):
         damaged = {
             "count missing": CAPTURED.replace("cycles: 39290", "cycles: "),
             "negative count": CAPTURED.replace("cycles: 36980", "cycles: -36980"),
+            # Digits that str.isdigit() takes and int() refuses, or reads as
+            # a count that the program never prints; more digits than int()
+            # reads.
+            "superscript digit": CAPTURED.replace("cycles: 36980", "cycles: 3698\u00b2"),
+            "other script's digits": CAPTURED.replace("cycles: 36980", "cycles: \u0663\u0666"),
+            "count too long": CAPTURED.replace("cycles: 36980", "cycles: " + "9" * 5000),
             "truncated text": CAPTURED[:CAPTURED.index("test 2")],
             "test missing": CAPTURED.replace("test 1\r\n", "\r\n"),
             "no output": "",
@@ -141,6 +147,14 @@ class Statistics(unittest.TestCase):
         self.assertFalse(alternating["measurable"])
         self.assertEqual(bench.verdict([moves, alternating]),
                          "mixing costs: floating-point moves around integer arithmetic, +6.00 core cycles per iteration")
+        # The same on the side of a saving: -0.40 at the median, but the
+        # highest window says only -0.02; and windows on both sides.
+        for alternating_windows, median in (([5.98, 5.7, 5.5, 5.5], -0.4), ([5.7, 6.3, 5.5, 6.5], 0.0)):
+            with self.subTest(alternating_windows):
+                windows = windows_of([1] * 4, [5] * 4, [11] * 4, [7] * 4, alternating_windows)
+                _, alternating = bench.penalties(bench.summarize(RUNS, windows), len(RUNS), windows)
+                self.assertAlmostEqual(alternating["core_cycles_per_iteration"], median)
+                self.assertFalse(alternating["measurable"])
 
     def test_without_windows_a_difference_within_the_spread_of_the_counts_is_no_penalty(self):
         runs = runs_of(m1=[4096, 4096], t0=[40960, 41960], t1=[41900, 41900], t2=[40960, 40960], t3=[40960, 40960])

@@ -533,6 +533,30 @@ class Movement(unittest.TestCase):
 
 
 
+class FileNames(unittest.TestCase):
+    def test_a_name_that_would_lead_out_of_the_output_folder_is_refused_and_nothing_is_written(self):
+        # A family's, a movement family's or a table's name becomes part of
+        # a file name beside the prefix; where a folder m-x lies beside it,
+        # x/../../escaped would reach the folder above.
+        def named(where, name):
+            data = with_movement()
+            entry = {"family": data["families"][0], "movement family": data["movement"]["families"][0],
+                     "table": data["movement"]["families"][0]["tables"][0]}[where]
+            entry["name"] = name
+            return data
+
+        for where in ("family", "movement family", "table"):
+            for name in ("x/../../escaped", "..", "sse.svg"):
+                with self.subTest(where=where, name=name), tempfile.TemporaryDirectory() as work:
+                    out = os.path.join(work, "out")
+                    os.makedirs(os.path.join(out, "m-x"))
+                    status, printed, complaint, _ = run(out, "m", named(where, name))
+                    self.assertEqual((status, printed), (2, []))
+                    self.assertIn(f"has the name {name!r}, which cannot stand in a file name", complaint)
+                    self.assertEqual((os.listdir(work), sorted(os.listdir(out)), os.listdir(os.path.join(out, "m-x"))),
+                                     (["out"], ["m-x", "m.json"], []))
+
+
 class WithoutMatplotlib(unittest.TestCase):
     def test_it_says_in_one_line_that_it_cannot_draw_and_fails_as_a_drawing_fails(self):
         with tempfile.TemporaryDirectory() as work:

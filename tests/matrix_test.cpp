@@ -279,9 +279,10 @@ TEST(MatrixArithmetic, ACellWhoseMostRunsAreSlowerThanItsBestIsBimodal) {
 // runs of chain_iterations at 0.7 ticks per cycle, the ruler's runs of
 // loop_iterations: run r of window w of the alternating chain's long routine
 // costs the round trip that trip(w, r) gives, its short routine the +77.8 of
-// the fastest slow run.
+// the fastest slow run. The ruler's middle runs ran at the clock of its
+// fastest, or with `middle_ruler_slower` at one 10% slower.
 template <typename Trip>
-Modes scripted_modes(std::size_t windows, std::uint32_t turns, Trip trip) {
+Modes scripted_modes(std::size_t windows, std::uint32_t turns, Trip trip, bool middle_ruler_slower = false) {
     std::vector<std::vector<ChainWindow>> chains(sse_table.chain_count());
     auto ticks = [](std::uint32_t instructions, double trip_cycles) {
         return static_cast<std::uint64_t>(5000 + instructions * (4.0 + trip_cycles) / 2 * chain_iterations * 0.7 + 0.5);
@@ -290,7 +291,7 @@ Modes scripted_modes(std::size_t windows, std::uint32_t turns, Trip trip) {
         chains[sse_table.chain_index({paddd, paddd})].push_back(window_taking(1, 0.7));
         chains[sse_table.chain_index({addps, addps})].push_back(window_taking(3, 0.7));
         ChainWindow both = window_taking((4.0 + 78) / 2, 0.7);
-        both.ruler_middle = both.ruler;
+        if (!middle_ruler_slower) both.ruler_middle = both.ruler;
         both.shorter = {ticks(short_chain, 77.8), ticks(short_chain, 77.8)};
         both.longer_runs.clear();
         for (std::uint32_t r = 0; r < turns; ++r) both.longer_runs.push_back(ticks(long_chain, trip(w, r)));
@@ -333,6 +334,28 @@ TEST(CellModes, AFastModeSeparatedByMoreThanACycleFromTheTypicalRunsMakesACellBi
     // Slower runs than the typical ones make no mode.
     const Modes slower = scripted_modes(12, 12, [](std::size_t w, std::uint32_t r) { return w < 3 ? 150.0 : slow(r); });
     EXPECT_FALSE(slower.bimodal());
+}
+
+TEST(CellModes, EveryRunIsReadByTheFastestRulerOfItsWindow) {
+    // The ruler's middle runs ran at a clock 10% slower than its fastest;
+    // the alternating chain's runs, all at the fastest clock, are read by
+    // the fastest ruler, so that the fast window still reads +4.0.
+    const Modes window = scripted_modes(
+        12, 12, [](std::size_t w, std::uint32_t r) { return w == 5 ? 4.0 : slow(r); }, true);
+    EXPECT_TRUE(window.bimodal());
+    EXPECT_EQ(window.fast_runs, 12u);
+    EXPECT_NEAR(window.fast, 4.0, 0.01);
+}
+
+TEST(CellModes, AGapOfExactlyTheMarginIsOneModeAndAnyWiderOneTwo) {
+    // Going down from the centre 10: a gap of exactly one cycle, at 9.0,
+    // is no gap between modes; one of 1.0625 is.
+    EXPECT_EQ(modes_of({{9.0, 5}, {12.0, 9}}, 10.0, 14).fast_runs, 0u);
+    EXPECT_EQ(modes_of({{9.5, 4}, {8.5, 5}, {12.0, 9}}, 10.0, 18).fast_runs, 0u);
+    const Modes wider = modes_of({{8.9375, 5}, {12.0, 9}}, 10.0, 14);
+    EXPECT_EQ(wider.fast_runs, 5u);
+    EXPECT_DOUBLE_EQ(wider.fast, 8.9375);
+    EXPECT_EQ(modes_of({{9.5, 4}, {8.4375, 5}, {12.0, 9}}, 10.0, 18).fast_runs, 5u);
 }
 
 TEST(CellModes, TheFastModeMustHoldOnePercentOfTheRuns) {
@@ -568,6 +591,49 @@ TEST(CpuidAnswers, ReadsEachLeafAndSubleafOnlyWhereTheProcessorHasItAndXcr0OnlyW
     EXPECT_FALSE(xgetbv_asked);
     EXPECT_EQ(answers.xcr0, 0x02u);
     EXPECT_EQ(answers_text(answers_for({0, ecx, sse2_bit, 1, avx2_bit, 0, 0})), answers_text({}));
+}
+
+TEST(CpuidAnswers, EachFeatureIsReadFromItsOwnBitAndNeedsItsOwnSavedState) {
+    // One bit set at a time, so that no feature can be read from a
+    // neighbour's bit (AVX-512 BW and VL, bits 30 and 31 of leaf 7's EBX,
+    // come together on every real core). Each counts where XCR0 keeps the
+    // registers it needs: SSE's, then AVX's upper halves, then AVX-512's.
+    struct Bit {
+        std::uint32_t CpuidAnswers::*word;
+        std::uint32_t bit;
+        Features feature;
+        std::uint64_t state;
+    };
+    const Bit bits[] = {
+        {&CpuidAnswers::leaf1_edx, sse2_bit, isa::sse2, 0x03},
+        {&CpuidAnswers::leaf1_ecx, sse3_bit, isa::sse3, 0x03},
+        {&CpuidAnswers::leaf1_ecx, ssse3_bit, isa::ssse3, 0x03},
+        {&CpuidAnswers::leaf1_ecx, sse41_bit, isa::sse41, 0x03},
+        {&CpuidAnswers::leaf1_ecx, avx_bit, isa::avx, 0x07},
+        {&CpuidAnswers::leaf1_ecx, fma_bit, isa::fma, 0x07},
+        {&CpuidAnswers::leaf7_ebx, avx2_bit, isa::avx2, 0x07},
+        {&CpuidAnswers::leaf7_1_eax, avx_vnni_bit, isa::avx_vnni, 0x07},
+        {&CpuidAnswers::leaf7_ebx, f_bit, isa::avx512f, 0xE7},
+        {&CpuidAnswers::leaf7_ebx, dq_bit, isa::avx512dq, 0xE7},
+        {&CpuidAnswers::leaf7_ebx, bw_bit, isa::avx512bw, 0xE7},
+        {&CpuidAnswers::leaf7_ebx, vl_bit, isa::avx512vl, 0xE7},
+        {&CpuidAnswers::leaf7_ecx, vnni512_bit, isa::avx512_vnni, 0xE7},
+    };
+    for (const Bit& b : bits) {
+        const std::string name = "feature " + std::to_string(b.feature);
+        for (std::uint64_t xcr0 : {0x03u, 0x07u, 0xE7u}) {
+            CpuidAnswers answers{0, 0, 0, xcr0};
+            answers.*b.word = b.bit;
+            const bool kept = (xcr0 & b.state) == b.state;
+            EXPECT_EQ(usable_features(answers), kept ? b.feature : 0u) << name << ", XCR0 " << xcr0;
+        }
+    }
+    // BW's classes go where BW alone is missing, and stay where VL is.
+    const CpuidAnswers without_bw{avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx & ~bw_bit, 0xE7};
+    EXPECT_EQ(why_unusable(isa::avx512bw, without_bw), "the processor has no AVX-512 BW");
+    const CpuidAnswers without_vl{avx512_core.leaf1_ecx, sse2_bit, avx512_core.leaf7_ebx & ~vl_bit, 0xE7};
+    EXPECT_EQ(why_unusable(isa::avx512bw, without_vl), "");
+    EXPECT_EQ(why_unusable(isa::avx512vl, without_vl), "the processor has no AVX-512 VL");
 }
 
 TEST(FamilyPlans, AvxIsUnsupportedWhereTheSystemSavesOnlyTheSseState) {

@@ -25,8 +25,10 @@ def ticks(instructions, cycles, iterations=ITERATIONS):
     return round(5000 + instructions * cycles * iterations * RULER)
 
 
-def ruler():
-    return [ticks(8, 1), ticks(24, 1)]
+def ruler(clock=1.0):
+    """The ruler's two add chains, at a clock `clock` times slower than the
+    chains' fastest runs."""
+    return [ticks(8, clock), ticks(24, clock)]
 
 
 def chain(shorter, longer, fastest, middle, iterations=ITERATIONS):
@@ -50,11 +52,14 @@ def windows(each):
     return joined
 
 
-def round_trip(trips, turns=12):
+def round_trip(trips, turns=12, rulers=None):
     """paddd (1 cycle) <-> addps (3 cycles), window w's fastest and middle
-    runs costing the round trips trips[w]."""
+    runs costing the round trips trips[w]; the alternating chain's rulers,
+    where given, rulers[w] as (fastest, middle)."""
     pure = [windows([chain(4, 12, cycles, cycles)] * len(trips)) for cycles in (1, 3)]
     both = windows([chain(4, 12, (4 + fastest) / 2, (4 + middle) / 2) for fastest, middle in trips])
+    if rulers is not None:
+        both["ruler_minimums"], both["ruler_medians"] = (list(each) for each in zip(*rulers))
     return modes.round_trip_modes(both, pure[0], pure[1], 4, 12, turns, ITERATIONS)
 
 
@@ -66,6 +71,28 @@ class Rule(unittest.TestCase):
                          (7, 7.0))
         self.assertEqual(modes.modes_of([(9.6, 5), (12.0, 9)], 10.0, 14), (0, None))
         self.assertEqual(modes.modes_of([(9.6, 5), (9.1, 5), (8.6, 5), (8.1, 5), (12.0, 9)], 10.0, 29), (0, None))
+
+    def test_a_gap_of_exactly_the_margin_is_one_mode_and_any_wider_one_two(self):
+        self.assertEqual(modes.modes_of([(9.0, 5), (12.0, 9)], 10.0, 14), (0, None))
+        self.assertEqual(modes.modes_of([(9.5, 4), (8.5, 5), (12.0, 9)], 10.0, 18), (0, None))
+        self.assertEqual(modes.modes_of([(8.9375, 5), (12.0, 9)], 10.0, 14), (5, 8.9375))
+        self.assertEqual(modes.modes_of([(9.5, 4), (8.4375, 5), (12.0, 9)], 10.0, 18), (5, 8.4375))
+
+
+class Figures(unittest.TestCase):
+    def test_a_typical_figure_exactly_the_margin_above_the_best_is_one_mode(self):
+        self.assertFalse(modes.from_figures(76.0, 77.0, 0.2)["bimodal"])
+        judged = modes.from_figures(76.0, 77.0625, 0.2)
+        self.assertEqual((judged["bimodal"], judged["fast"], judged["fast_share"]), (True, 76.0, 0.2))
+        # The files hold six places: figures 1.000000 apart whose difference
+        # comes out a hair above 1 in binary are still one mode, and a
+        # millionth more is two.
+        self.assertGreater(2.015 - 1.015, 1.0)
+        self.assertFalse(modes.from_figures(1.015, 2.015, 0.2)["bimodal"])
+        self.assertTrue(modes.from_figures(1.015, 2.015001, 0.2)["bimodal"])
+        # A share under one in a hundred is no mode, one of exactly that is.
+        self.assertFalse(modes.from_figures(76.0, 78.0, 0.0099)["bimodal"])
+        self.assertTrue(modes.from_figures(76.0, 78.0, 0.01)["bimodal"])
 
 
 class ScriptedWindows(unittest.TestCase):
@@ -92,6 +119,26 @@ class ScriptedWindows(unittest.TestCase):
         self.assertEqual((under["fast_runs"], under["runs"], under["bimodal"]), (11, 1200, False))
         least = round_trip([(4.0, 78.0)] * 12, turns=100)
         self.assertEqual((least["fast_runs"], least["bimodal"]), (12, True))
+
+    def test_slower_runs_than_the_typical_ones_make_no_mode(self):
+        judged = round_trip([(150.0, 150.0)] * 3 + [(78.0, 78.2)] * 9)
+        self.assertEqual((judged["bimodal"], judged["fast_runs"]), (False, 0))
+
+    def test_a_window_whose_fastest_or_middle_ruler_cannot_convert_is_left_out(self):
+        # As the program leaves it out: 11 windows of 12 runs, not 12.
+        for stuck in ((ruler()[0], ruler()[0]), ruler()), (ruler(), (ruler()[0], ruler()[0])):
+            with self.subTest(stuck=stuck):
+                judged = round_trip([(78.0, 78.2)] * 5 + [(4.0, 4.0)] + [(78.0, 78.2)] * 6,
+                                    rulers=[(ruler(), ruler())] * 3 + [stuck] + [(ruler(), ruler())] * 8)
+                self.assertEqual((judged["bimodal"], judged["fast_runs"], judged["runs"]), (True, 6, 132))
+
+    def test_every_run_is_read_by_the_fastest_ruler_of_its_window(self):
+        # The ruler's middle runs ran at a clock 10% slower than its fastest,
+        # as the chain's runs did not: the fast window still reads +4.0.
+        judged = round_trip([(78.0, 78.2)] * 5 + [(4.0, 4.0)] + [(78.0, 78.2)] * 6,
+                            rulers=[(ruler(), ruler(1.1))] * 12)
+        self.assertEqual((judged["bimodal"], judged["fast_runs"]), (True, 6))
+        self.assertAlmostEqual(judged["fast"], 4.0, places=2)
 
     def test_chains_of_half_the_ruler_s_iterations_are_read_by_the_file_s_chain_iterations(self):
         # Eight chains to a window run 2,048 iterations each beside the

@@ -431,6 +431,26 @@ TEST(MovementArithmetic, ACellWhoseWindowsAllCostButSpreadWidelyCostsAndABimodal
         << report;
 }
 
+TEST(MovementArithmetic, EveryRunIsReadByTheFastestRulerOfItsWindow) {
+    // Two 64-bit stores cost +6 but in window 5, whose every run takes 11.5
+    // cycles a step: +0.5. Every run of the cell ran at the clock of the
+    // ruler's fastest runs, its middle runs at a clock 10% slower; the runs
+    // are read by the fastest ruler.
+    std::vector<std::vector<ChainWindow>> windows(std::size(width_cells));
+    for (std::size_t w = 0; w < 12; ++w) {
+        windows[0].push_back(step_window(11.0, 0.55));
+        ChainWindow window = step_window(w == 5 ? 11.5 : 17.0, 0.55);
+        window.longer.median = window.longer.minimum;
+        window.longer_runs.assign(12, window.longer.minimum);
+        windows[6].push_back(std::move(window));
+    }
+    const MovementResult result = movement_from({&sse_widths, {0, 6}, {}}, {{12, 12}}, std::move(windows));
+    const Modes& modes = result.figures[6].modes;
+    EXPECT_TRUE(modes.bimodal());
+    EXPECT_EQ(modes.fast_runs, 12u);
+    EXPECT_NEAR(modes.fast, 0.5, 1e-2);
+}
+
 TEST(MovementArithmetic, AWindowCountsOnlyWhereTheCellsRulerAndItsReferencesBothConvert) {
     // Two stores of halves cost 6 more in window 0 and 7 more in window 3;
     // in window 1 the reference's ruler went backwards, in window 2 the

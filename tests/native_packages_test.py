@@ -1,7 +1,7 @@
 """Tests of how make test installs what the native suite needs, with
-stand-ins for dpkg, id and sudo, and for the installer, which only logs how
-it was called: nothing is installed. PATH holds the stand-ins and only the few
-real tools the script uses."""
+stand-ins for dpkg, dpkg-query, id and sudo, and for the installer, which
+only logs how it was called: nothing is installed. PATH holds the stand-ins
+and only the few real tools the script uses."""
 
 import json
 import os
@@ -17,15 +17,33 @@ TESTS = os.path.dirname(os.path.abspath(__file__))
 REAL_TOOLS = ("sh", "bash", "dirname", "true")
 NEEDS = ["nlohmann-json3-dev", "libcli11-dev", "libxbyak-dev", "python3-matplotlib"]
 
-# dpkg -s answers from the scenario's installed packages; id -u gives its
-# user; sudo -n either runs what follows as root or asks for a password.
+# dpkg-query -W and dpkg -s answer from the scenario's packages, each with
+# its status ("install ok installed" for those listed as installed), as the
+# real ones do: dpkg-query -W prints the status of every package that dpkg
+# knows of and fails for one it does not; dpkg -s fails for one not
+# installed at all, but succeeds for one whose configuration files alone are
+# left. id -u gives the scenario's user; sudo -n either runs what follows as
+# root or asks for a password.
 STAND_IN = """#!%s -S
 import json, os, sys
 name, args = os.path.basename(sys.argv[0]), sys.argv[1:]
 with open(os.environ["SCENARIO"]) as scenario:
     scenario = json.load(scenario)
+statuses = {package: "install ok installed" for package in scenario["installed"]}
+statuses.update(scenario["statuses"])
+if name == "dpkg-query":
+    assert args[:2] == ["-W", "-f=${Status}"], args
+    if args[2] not in statuses:
+        print("dpkg-query: no packages found matching " + args[2], file=sys.stderr)
+        sys.exit(1)
+    print(statuses[args[2]], end="")
 if name == "dpkg":
-    sys.exit(0 if args[0] == "-s" and args[1] in scenario["installed"] else 1)
+    assert args[0] == "-s", args
+    if not statuses.get(args[1], "not-installed").endswith("not-installed"):
+        print("Package: %%s\\nStatus: %%s" %% (args[1], statuses[args[1]]))
+        sys.exit(0)
+    print("dpkg-query: package '%%s' is not installed" %% args[1], file=sys.stderr)
+    sys.exit(1)
 if name == "id":
     print(0 if os.environ.get("AS_ROOT") else scenario["uid"])
 if name == "sudo":
@@ -49,9 +67,10 @@ exit "${INSTALL_STATUS:-0}"
 """
 
 
-def run(installed, uid=0, sudo="none", install_status=0, dpkg=True, arguments=()):
+def run(installed, uid=0, sudo="none", install_status=0, dpkg=True, statuses=None, arguments=()):
     """Runs a copy of native_packages.sh; gives its exit status, its output
-    and the installer's calls as (arguments, ran as root)."""
+    and the installer's calls as (arguments, ran as root). Beside the
+    packages installed, dpkg knows those of `statuses` in the status given."""
     with tempfile.TemporaryDirectory() as directory:
         root, stand_ins, tools = (os.path.join(directory, name) for name in ("tree", "bin", "tools"))
         for folder in (os.path.join(root, "tests"), os.path.join(root, ".ci"), stand_ins, tools):
@@ -59,11 +78,11 @@ def run(installed, uid=0, sudo="none", install_status=0, dpkg=True, arguments=()
         shutil.copy(os.path.join(TESTS, "native_packages.sh"), os.path.join(root, "tests"))
         with open(os.path.join(root, ".ci", "install_packages.sh"), "w") as installer:
             installer.write(INSTALLER)
-        names = ["id"] + (["dpkg"] if dpkg else []) + (["sudo"] if sudo != "none" else [])
+        names = ["id"] + (["dpkg", "dpkg-query"] if dpkg else []) + (["sudo"] if sudo != "none" else [])
         write_stand_ins(stand_ins, names, STAND_IN)
         link_real_tools(tools, REAL_TOOLS)
         with open(os.path.join(directory, "scenario.json"), "w") as file:
-            json.dump({"installed": installed, "uid": uid, "sudo": sudo}, file)
+            json.dump({"installed": installed, "statuses": statuses or {}, "uid": uid, "sudo": sudo}, file)
         calls = os.path.join(directory, "calls")
         env = {"PATH": stand_ins + os.pathsep + tools, "SCENARIO": os.path.join(directory, "scenario.json"),
                "CALLS": calls, "INSTALL_STATUS": str(install_status)}
@@ -118,6 +137,18 @@ class NativePackages(unittest.TestCase):
         self.assertEqual((status, installs), (0, [(NEEDS, False)]), output)
         self.assertTrue(output.startswith("=== installing what make matrix needs: nlohmann-json3-dev "
                                           "libcli11-dev libxbyak-dev python3-matplotlib\n"), output)
+
+    def test_only_a_package_unpacked_and_configured_counts_as_installed(self):
+        # Removed but not purged, its configuration files alone left; half
+        # installed; forgotten but for its name: each is installed again. A
+        # package held where it stands is there.
+        for status in ("deinstall ok config-files", "install reinstreq half-installed", "unknown ok not-installed"):
+            with self.subTest(status):
+                self.assertEqual(run(NEEDS[1:], statuses={"nlohmann-json3-dev": status}),
+                                 (0, "=== installing what the native suite needs: nlohmann-json3-dev\n"
+                                     "installer: nlohmann-json3-dev\n", [(["nlohmann-json3-dev"], False)]))
+        self.assertEqual(run(NEEDS[1:], statuses={"nlohmann-json3-dev": "hold ok installed"}),
+                         (0, "", []))
 
     def test_a_failed_install_fails_the_run(self):
         status, output, installs = run([], install_status=1)

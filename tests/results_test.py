@@ -74,7 +74,7 @@ class Results(unittest.TestCase):
         return subprocess.run(
             [sys.executable, TOOL, "--out", self.out, *options,
              "--cpuinfo", cpuinfo or os.path.join(CPUINFO, machine + ".txt"), "--run-with", prefix],
-            capture_output=True, text=True, env=dict(os.environ, SOURCE_DATE_EPOCH=DATE_EPOCH, **environment))
+            capture_output=True, text=True, env={**os.environ, "SOURCE_DATE_EPOCH": DATE_EPOCH, **environment})
 
     def test_a_scripted_machine_gives_its_folder_back(self):
         with open(os.path.join(HERE, "..", "CMakeLists.txt")) as source:
@@ -177,6 +177,37 @@ class Results(unittest.TestCase):
                 self.assertEqual(result.returncode, 2)
                 self.assertIn(message, result.stderr)
                 self.assertFalse(os.path.exists(self.log))
+
+    def test_digits_that_are_not_ascii_or_too_many_for_a_number_are_one_line_and_no_traceback(self):
+        # str.isdigit() takes '²', which int() refuses, and int() takes the
+        # Arabic-Indic '٣', which no kernel writes; 5,000 digits are more
+        # than int() reads.
+        original = read(os.path.join(CPUINFO, MACHINES[0] + ".txt"))
+        scripted = os.path.join(self.work, "cpuinfo")
+        for key, value in (("cpu family", "2\u00b2"), ("model", "\u0663"), ("cpu family", "9" * 5000)):
+            with self.subTest(key=key, value=value[:5]):
+                with open(scripted, "w") as target:
+                    target.write(re.sub(rf"^{key}\t*: .*$", f"{key}\t: {value}", original, count=1, flags=re.M))
+                result = self.run_tool(MACHINES[0], cpuinfo=scripted)
+                self.assertEqual((result.returncode, result.stderr),
+                                 (2, f"results: {scripted} has no {key!r} as a number\n"))
+                self.assertFalse(os.path.exists(self.log))
+        # Nor is such a stepping, which the folder does without.
+        with open(scripted, "w") as target:
+            target.write(re.sub(r"^stepping\t*: .*$", "stepping\t: \u00b9", original, count=1, flags=re.M))
+        result = self.run_tool(MACHINES[0], cpuinfo=scripted)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIsNone(json.loads(read(os.path.join(self.out, MACHINES[0], "machine.json")))["stepping"])
+
+    def test_a_source_date_epoch_that_is_no_date_stops_the_run_before_any_program(self):
+        for epoch in ("\u00b2", "1796817600.5", "-1", "9" * 30, "\u0661" * 3):
+            with self.subTest(epoch=epoch[:5]):
+                result = self.run_tool(MACHINES[0], SOURCE_DATE_EPOCH=epoch)
+                self.assertEqual((result.returncode, result.stderr),
+                                 (2, f"results: SOURCE_DATE_EPOCH is {epoch[:30]!r}, not a date in seconds since "
+                                     f"1970\n"))
+                self.assertFalse(os.path.exists(self.log))
+                self.assertFalse(os.path.exists(self.out) and os.listdir(self.out))
 
 
 if __name__ == "__main__":

@@ -224,6 +224,23 @@ TEST(TransitionModes, EachFigureJudgesTheRunsOfItsOwnRoutine) {
                               "+2.00" + next_line);
 }
 
+TEST(TransitionModes, EveryRunIsReadByTheFastestRulerOfItsWindow) {
+    // As above, but the ruler's middle runs ran at a clock 10% slower than
+    // its fastest, as the chains' middle runs did not: the fast runs still
+    // save 6 cycles per change, read by the fastest ruler.
+    TransitionTable table = one_kind_after({2});
+    for (std::size_t w = 0; w < 12; ++w) {
+        TransitionWindow window = transition_window(2, {389, 0, 2}, 0.70 + 0.01 * static_cast<double>(w % 3));
+        keep_transition_runs(window, head_long, w == 2 || w == 7 ? 6 : 0, 6);
+        table.rows[0].cells[2].windows.push_back(std::move(window));
+    }
+    table = transitions_from(std::move(table));
+    const Modes& change = table.rows[0].cells[2].figures[per_change].modes;
+    EXPECT_TRUE(change.bimodal());
+    EXPECT_EQ(change.fast_runs, 12u);
+    EXPECT_NEAR(change.fast, 383, 1e-2);
+}
+
 TEST(TransitionModes, ABimodalFiguresLineGivesItsFastModeAndItsTypicalFigure) {
     // The cost per change: best +400.0, typical +404.6, fast +397.4 in 4 of
     // 144 runs; the report's line under the state gives the typical figure,

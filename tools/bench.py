@@ -33,6 +33,9 @@ TESTS = (-1, 0, 1, 2, 3)
 ITERATIONS = 4096
 TITLE = re.compile(r"^test (-?\d+)(?: \(.*\))?$")
 COUNT = re.compile(r"execution time in machine cycles: (\S*)")
+# A count as the program prints it: a 64-bit number in ASCII digits, not
+# whatever str.isdigit() takes ('²', which int() refuses).
+COUNT_DIGITS = re.compile(r"[0-9]{1,20}")
 
 
 class BenchError(Exception):
@@ -57,7 +60,7 @@ def parse_counts(output):
         if current in counts:
             raise BenchError(f"test {current} has two counts")
         text = count.group(1)
-        if not text.isdigit():
+        if not COUNT_DIGITS.fullmatch(text):
             raise BenchError(f"test {current} has no usable count: {text!r}"
                              + (" (the time-stamp counter went backwards)" if text.startswith("-") else ""))
         counts[current] = int(text)

@@ -38,6 +38,8 @@ is judged here from its windows, and only without windows from its figures.
 """
 
 BIMODAL_MARGIN = 1.0
+# The places to which the program writes its figures.
+FIGURE_PLACES = 6
 # One run in a hundred, counted in whole runs.
 FAST_RUNS_ONE_IN = 100
 FAST_SHARE_LEAST = 1 / FAST_RUNS_ONE_IN
@@ -185,7 +187,10 @@ def from_figures(best, typical, fast_share):
     runs nearer its best than its typical figure), where the cell has one,
     that mode's share."""
     known = isinstance(fast_share, (int, float)) and not isinstance(fast_share, bool)
-    if typical - best <= BIMODAL_MARGIN:
+    # The files hold six places, and figures exactly a cycle apart there can
+    # differ by a hair more in binary: the difference is read at the files'
+    # precision.
+    if round(typical - best, FIGURE_PLACES) <= BIMODAL_MARGIN:
         return {"bimodal": False, "fast": None, "fast_share": fast_share if known else None, "fast_runs": 0,
                 "runs": None, "at_least": True}
     return {"bimodal": not known or fast_share >= FAST_SHARE_LEAST, "fast": best,

@@ -19,8 +19,8 @@ the first names the file read in place of /proc/cpuinfo, the second a
 command put before every program's command line. SOURCE_DATE_EPOCH, where
 set, gives the date.
 
-Exit status: 0; 2 when a program fails or prints what is not its JSON, or
-the processor cannot be read.
+Exit status: 0; 2 when a program fails or prints what is not its JSON, the
+processor cannot be read, or SOURCE_DATE_EPOCH is set to what is no date.
 """
 
 import argparse
@@ -73,11 +73,24 @@ def read_cpuinfo(path):
     return fields, sum(1 for block in blocks if re.match(r"processor\s*:", block))
 
 
+def whole_number(text):
+    """The number that text writes in ASCII digits, or None: str.isdigit()
+    also takes digits such as '²', which int() refuses, and int() takes
+    other scripts' digits, which no kernel writes."""
+    if not re.fullmatch(r"[0-9]+", text):
+        return None
+    try:
+        return int(text)
+    except ValueError:
+        # More digits than int() reads.
+        return None
+
+
 def number(fields, key, path):
-    value = fields.get(key)
-    if value is None or not value.isdigit():
+    value = whole_number(fields.get(key, ""))
+    if value is None:
         raise ResultsError(f"{path} has no {key!r} as a number")
-    return int(value)
+    return value
 
 
 def describe_processor(path):
@@ -97,7 +110,7 @@ def describe_processor(path):
         "vendor": vendor,
         "family": family,
         "model": model,
-        "stepping": int(stepping) if stepping.isdigit() else None,
+        "stepping": whole_number(stepping),
         "simd_extensions": [FLAG_NAMES.get(flag, flag) for flag in flags if SIMD_FLAG.match(flag)],
         "virtual_machine": virtual,
         "logical_processors": processors,
@@ -137,11 +150,27 @@ def operating_system():
     return name
 
 
-def now():
+def source_date():
+    """The date that SOURCE_DATE_EPOCH gives, or None where it is not set;
+    read before anything is measured, so that a value that is no date
+    stops the run before the programs take their minutes."""
     epoch = os.environ.get("SOURCE_DATE_EPOCH")
-    moment = datetime.datetime.fromtimestamp(int(epoch), datetime.timezone.utc) if epoch and epoch.isdigit() \
-        else datetime.datetime.now(datetime.timezone.utc)
-    return moment.strftime("%Y-%m-%dT%H:%M:%SZ")
+    if not epoch:
+        return None
+    seconds, moment = whole_number(epoch), None
+    try:
+        if seconds is not None:
+            moment = datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc)
+    except (ValueError, OverflowError, OSError):
+        # Beyond the years that a date can hold.
+        pass
+    if moment is None:
+        raise ResultsError(f"SOURCE_DATE_EPOCH is {epoch[:30]!r}, not a date in seconds since 1970")
+    return moment
+
+
+def date_text(moment=None):
+    return (moment or datetime.datetime.now(datetime.timezone.utc)).strftime("%Y-%m-%dT%H:%M:%SZ")
 
 
 def run_program(command, shown, prefix):
@@ -197,6 +226,7 @@ def measure(args):
     """Runs every program into a hidden folder beside the results, which
     becomes the results once everything succeeded; gives its path."""
     name, machine = describe_processor(args.cpuinfo)
+    date = source_date()
     prefix = shlex.split(args.run_with) if args.run_with else []
     shown = sys.stderr.isatty()
     started = time.monotonic()
@@ -221,7 +251,7 @@ def measure(args):
                      "core_clock_levels_ghz": levels_seen(clock, bench, matrix),
                      "operating_system": operating_system(),
                      "version": project_version(), "commit": head, "commit_modified": modified,
-                     "date": now(),
+                     "date": date_text(date),
                      "commands": {file_name: recorded for file_name, _, recorded in steps}}
         with open(os.path.join(partial, "machine.json"), "w") as target_file:
             target_file.write(json.dumps(described, indent=2) + "\n")
