@@ -12,6 +12,7 @@
 #include "matrix/builder/chain_builder.hpp"
 #include "matrix/chain_values.hpp"
 #include "matrix/movement/movement_forms.hpp"
+#include "matrix/report_text.hpp"
 #include "matrix/transitions/transitions.hpp"
 #include "tests/hex.hpp"
 #include "tests/timed_frame_bytes.hpp"
@@ -146,6 +147,40 @@ TEST(ChainBuilder, EmitsEachPartInOrderWithTheLoopTwoBoundariesAfterTheEntry) {
     EXPECT_EQ(hex(bare.actual()), hex(bare.bytes()));
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(code_of(entries[1])) % 64, 0u);
     EXPECT_LT(code_of(entries[0]) + code.bytes().size(), code_of(entries[1]));
+}
+
+// However the routines' sizes fall against the 64-byte boundaries, the
+// memory asked for holds them all: each of these ends a few bytes past a
+// boundary, and the next starts on the one after it.
+TEST(ChainBuilder, BuildsEveryRoutineAskedForWhereverItsEndFalls) {
+    const Instruction body[] = {
+        {&transition_kinds[3].form}, {&transition_kinds[3].form}, {&transition_kinds[3].form}, {&dirty_zmm_write}};
+    const ChainRoutine routine{{true, UpperClear::where_avx, ChainRegisters::zmm, {0, 1, 2, 3}, &dirty_zmm_write},
+                               {std::begin(body), std::end(body)},
+                               16,
+                               {ChainRegisters::zmm, true, &high_zmm_clear, true}};
+    const std::vector<TimedRun> entries = build_chains(std::vector<ChainRoutine>(1000, routine));
+    ASSERT_EQ(entries.size(), 1000u);
+    // Each holds the loop in its place, and the last one whole.
+    EXPECT_EQ(hex(Bytes(chain_loop(entries.back()), chain_loop(entries.back()) + 25)),
+              hex(Bytes(chain_loop(entries.front()), chain_loop(entries.front()) + 25)));
+    EXPECT_EQ((code_of(entries[1]) - code_of(entries[0])) % 64, 0);
+    EXPECT_GT(code_of(entries[1]) - code_of(entries[0]), static_cast<std::ptrdiff_t>(chain_loop_offset + 25));
+}
+
+// A listing's bytes are those in the memory its routine runs from, not its
+// table's: here the two differ, as they would were a routine built wrong.
+TEST(ChainListing, ShowsTheBytesWhereTheRoutineRuns) {
+    const Instruction body[] = {{&transition_kinds[0].form}};
+    const ChainRoutine routine{
+        {false, UpperClear::none, ChainRegisters::sse_xmm, {}}, {std::begin(body), std::end(body)}, 16, {}};
+    const TimedRun built_routine = build_chains({&routine, 1}).front();
+    // Another form of the same length, with other bytes: mulps for addps.
+    const InstructionForm other{{{0x0F, 0x59, 0xC3}, 3}, "# another form", "# mulps xmm0, xmm3"};
+    const std::string listing = listing_of("title", {{&other}}, built_routine);
+    EXPECT_NE(listing.find("# mulps xmm0, xmm3"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("0F 58 C1"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("0F 59 C3"), std::string::npos) << listing;
 }
 
 }  // namespace

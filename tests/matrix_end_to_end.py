@@ -622,6 +622,43 @@ def case_list(program):
           "sixteen stores of EDX, once in the short chain and twice in the long one")
 
 
+def listings_of(output, line_break):
+    """Each listing of a --list output: its title and its instructions, each
+    as its summary, mnemonic and bytes, the 16-byte marks left out."""
+    listings = []
+    for line in output.split(line_break):
+        if line and not line.startswith("\t"):
+            listings.append((line, []))
+        elif line.startswith("\t\t") and line != "\t\t/*|*/":
+            listings[-1][1].append(line.replace("/*|*/", ""))
+    return [(title, [tuple(lines[i:i + 3]) for i in range(0, len(lines), 3)]) for title, lines in listings]
+
+
+def case_long_listings_repeat_the_short_ones(program):
+    # Each listing reads its bytes where its own routine runs: the long
+    # chain's loop is the short one's, step for step, 3 times over (12
+    # instructions against 4) or twice (2 steps against 1), and a state
+    # written at the head of the loop stands once in each. A listing read
+    # from another routine shows its loop control or tear-down instead.
+    status, output, stderr = program.run("--list")
+    check(status == 0 and stderr == "", f"exit status {status}: {stderr}")
+    length = re.compile(r"^(.*): (one state write and )?(\d+) (?:instructions|steps?) per loop iteration")
+    shorter, pairs = {}, 0
+    for title, instructions in listings_of(output, program.line_break):
+        match = length.match(title)
+        check(match is not None, f"title {title!r}")
+        prefix, head, count = match.group(1), 1 if match.group(2) else 0, int(match.group(3))
+        if prefix not in shorter:
+            shorter[prefix] = (count, instructions[:head], instructions[head:])
+            continue
+        short_count, short_head, short_loop = shorter.pop(prefix)
+        pairs += 1
+        expected = short_head + short_loop * (count // short_count)
+        check(instructions == expected, f"{title}: its loop is not the short chain's {count // short_count} times")
+    # Every chain but the transitions' steady ones (a single length) pairs.
+    check(pairs > 1000 and all("steady" in prefix for prefix in shorter), f"{pairs} pairs, unpaired {list(shorter)[:3]}")
+
+
 def case_bad_option(program):
     for arguments, message in ((["--fast"], "unknown option '--fast'"),
                                (["--classes", "pand,nope"], "no instruction class 'nope' in the families chosen"),

@@ -16,6 +16,7 @@ DIR in --hidden is the folder that holds nlohmann/json.hpp here.
 
 import argparse
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -57,6 +58,19 @@ def main():
         said = [line for line in configured.stdout.splitlines() if "nlohmann" in line or "JSON" in line]
         if said != [LEFT_OUT]:
             sys.exit(f"FAILED: the configure said {said!r} of the JSON library, not {[LEFT_OUT]!r}")
+        # CLI11 and xbyak found where the JSON library is not: still the
+        # benchmark alone, none of the programs that need the JSON library.
+        alone = os.path.join(work, "build-alone")
+        partly = subprocess.run(["cmake", "-S", tree, "-B", alone, "-DCMAKE_BUILD_TYPE=Release",
+                                 f"-DCMAKE_IGNORE_PATH={args.hidden}", f"-DCLI11_INCLUDE_DIR={args.hidden}",
+                                 f"-DXBYAK_INCLUDE_DIR={args.hidden}"],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        targets = subprocess.run(["cmake", "--build", alone, "--target", "help"], stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, text=True).stdout
+        companions = sorted(set(re.findall(r"simd-mix-(?:clock|matrix)\b", targets)))
+        if partly.returncode != 0 or companions:
+            sys.exit(f"FAILED: with CLI11 and xbyak but no JSON library, the configure gave {partly.returncode} "
+                     f"and the targets {companions}:\n{partly.stdout[-2000:]}")
         # Everything the tree builds there, not only the benchmark's target:
         # nothing else may be left to fail on the missing header.
         built = subprocess.run(["cmake", "--build", build, "-j", "2"], stdout=subprocess.PIPE,
