@@ -14,6 +14,7 @@
 #include "matrix/movement/movement_forms.hpp"
 #include "matrix/report_text.hpp"
 #include "matrix/transitions/transitions.hpp"
+#include "tests/chain_set_up_bytes.hpp"
 #include "tests/hex.hpp"
 #include "tests/timed_frame_bytes.hpp"
 
@@ -114,16 +115,8 @@ TEST(ChainBuilder, EmitsEachPartInOrderWithTheLoopTwoBoundariesAfterTheEntry) {
     ASSERT_EQ(entries.size(), 2u);
 
     ExpectedRoutine code(code_of(entries[0]));
-    code.add({0x53});  // push ebx
-#if defined(__x86_64__)
-    code.add({0x48, 0x8D, 0x1D});  // lea rbx, [rip + movement_slot]
-#else
-    code.add({0xBB});  // mov ebx, movement_slot
-#endif
-    code.add_address(movement_slot);
-    code.add({0x80, 0x3D});  // cmp byte [avx_usable], 0
-    code.add_address(&avx_usable, 1);
-    code.add({0x00, 0x74, 0x03, 0xC5, 0xF8, 0x77});  // je over vzeroupper
+    add_slot_pointer(code);
+    add_clear_where_avx(code);
     code.add({0x62, 0xF1, 0x7C, 0x48, 0x28, 0x05});  // vmovaps zmm0, [row 3]
     code.add_address(&matrix_chain_values[3]);
     code.add({0x62, 0xF1, 0x7C, 0x48, 0x28, 0x0D});  // vmovaps zmm1, [row 1]

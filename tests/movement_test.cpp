@@ -9,6 +9,7 @@
 
 #include "clock/upper_state.hpp"
 #include "console/console_output.hpp"
+#include "tests/chain_set_up_bytes.hpp"
 #include "matrix/movement/movement.hpp"
 #include "matrix/movement/movement_plan.hpp"
 #include "matrix/movement/movement_report.hpp"
@@ -65,19 +66,12 @@ const Bytes vzeroupper{0xC5, 0xF8, 0x77};
 // stored, the upper halves cleared after VEX and EVEX, EBX restored.
 Bytes expected_routine(const MovementTable& table, TimedRun routine, std::size_t cell, std::uint32_t steps) {
     ExpectedRoutine code(code_of(routine));
-    code.add({0x53});  // push ebx
-#if defined(__x86_64__)
-    code.add({0x48, 0x8D, 0x1D});  // lea rbx, [rip + movement_slot]
-#else
-    code.add({0xBB});  // mov ebx, movement_slot
-#endif
-    code.add_address(movement_slot);
+    add_slot_pointer(code);
     if (table.width == 16) {
-        code.add({0x80, 0x3D});  // cmp byte [avx_usable], 0
-        code.add_address(&avx_usable, 1);
-        code.add({0x00, 0x74, 0x03});  // je over vzeroupper
+        add_clear_where_avx(code);
+    } else {
+        code.add(vzeroupper);
     }
-    code.add(vzeroupper);
     add_move(code, table.width, 0x28, 0, &matrix_chain_values[table.value_row]);
     if (table.name == "types") add_move(code, table.width, 0x28, 1, &matrix_chain_values[1]);
     code.timed_frame(0, body_bytes(movement_body(table, cell, steps)), 128);
