@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <list>
 
 #include <xbyak/xbyak.h>
 
@@ -162,7 +163,8 @@ std::vector<TimedRun> build_chains(std::span<const ChainRoutine> routines) {
         if (routine.set_up.before != nullptr) size += routine.set_up.before->encoding.size;
     }
     // The regions live as long as the program: the tables point into them.
-    auto* region = new CodeRegion(size, &measurement_state);
+    static std::list<CodeRegion> regions;
+    CodeRegion* region = &regions.emplace_back(size, &measurement_state);
     std::vector<TimedRun> entries;
     entries.reserve(routines.size());
     try {
