@@ -63,9 +63,11 @@ elif name == "id":
 elif name == "cmake" and "-B" in args:
     build = args[args.index("-B") + 1]
     os.makedirs(build, exist_ok=True)
-    found = "NLOHMANN_JSON_INCLUDE_DIR-NOTFOUND" if scenario.get("json") == "missing" else "/usr/include"
+    missing = scenario.get("headers_missing", ["NLOHMANN_JSON_INCLUDE_DIR"] if scenario.get("json") == "missing" else [])
     with open(os.path.join(build, "CMakeCache.txt"), "w") as cache:
-        cache.write("NLOHMANN_JSON_INCLUDE_DIR:PATH=" + found + "\\n")
+        for variable in ("NLOHMANN_JSON_INCLUDE_DIR", "CLI11_INCLUDE_DIR", "XBYAK_INCLUDE_DIR"):
+            found = variable + "-NOTFOUND" if variable in missing else "/usr/include"
+            cache.write(variable + ":PATH=" + found + "\\n")
 elif name == "ctest":
     directory = os.path.basename(os.getcwd())
     if directory in scenario.get("empty", []):
@@ -269,6 +271,20 @@ class AllTargets(unittest.TestCase):
                 self.assertIsNone(summary)
                 self.assertEqual(suites(calls), [])
                 self.assertEqual(configured(calls, "build-i386"), [])
+
+
+    def test_a_host_without_cli11_or_xbyak_stops_after_the_native_build_naming_each_package(self):
+        for missing, packages in ((["CLI11_INCLUDE_DIR"], "libcli11-dev"), (["XBYAK_INCLUDE_DIR"], "libxbyak-dev"),
+                                  (["CLI11_INCLUDE_DIR", "XBYAK_INCLUDE_DIR"], "libcli11-dev libxbyak-dev")):
+            with self.subTest(missing=missing):
+                status, output, calls, summary, _ = run(ci=True, headers_missing=missing, installed=EVERYTHING,
+                                                        packages_installed=True)
+                self.assertEqual(status, 1, output)
+                self.assertTrue(output.endswith(
+                    "\n=== the test suites need headers that CMake did not find; add them with: "
+                    f"sudo bash .ci/install_packages.sh {packages}\n"), output)
+                self.assertIsNone(summary)
+                self.assertEqual(suites(calls), [])
 
 
 class Probe(unittest.TestCase):
