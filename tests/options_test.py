@@ -28,7 +28,9 @@ class BadInput(unittest.TestCase):
                   ("--run", "3"): "unknown option --run",
                   # The tool's own check of a value given with '='.
                   ("--runs=0",): "--runs must be at least 1 and --warmup at least 0",
-                  ("extra",): "unexpected argument 'extra'"},
+                  ("extra",): "unexpected argument 'extra'",
+                  # An option that holds a line break still gives one line.
+                  ("--bo\ngus",): "unknown option --bo gus"},
         "results": {("--warmup=-1",): "--runs must be at least 1 and --warmup at least 0",
                     ("--out",): "argument --out: expected one argument",
                     ("-x",): "unknown option -x"},
