@@ -13,6 +13,15 @@
 
 namespace {
 
+// The bytes of a body, instruction after instruction.
+std::vector<std::uint8_t> body_bytes_of(std::span<const Instruction> body) {
+    std::vector<std::uint8_t> bytes;
+    for (const Instruction& instruction : body) {
+        for (std::uint8_t byte : instruction.encoding()) bytes.push_back(byte);
+    }
+    return bytes;
+}
+
 // The most that a routine adds to its body: the alignment before it, the
 // set-up and frame before the loop, the loop control and tear-down after.
 constexpr std::size_t routine_overhead = 64 + chain_loop_offset + 128;
@@ -121,9 +130,7 @@ private:
     }
 
     void body(const std::vector<Instruction>& instructions) {
-        for (const Instruction& instruction : instructions) {
-            for (std::uint8_t byte : instruction.encoding()) db(byte);
-        }
+        for (std::uint8_t byte : body_bytes_of(instructions)) db(byte);
     }
 
     // sub ecx, 1 and jne back: a short jump where it reaches, else a near one.
@@ -147,14 +154,6 @@ private:
 };
 
 }  // namespace
-
-std::vector<std::uint8_t> body_bytes_of(std::span<const Instruction> body) {
-    std::vector<std::uint8_t> bytes;
-    for (const Instruction& instruction : body) {
-        for (std::uint8_t byte : instruction.encoding()) bytes.push_back(byte);
-    }
-    return bytes;
-}
 
 std::vector<TimedRun> build_chains(std::span<const ChainRoutine> routines) {
     std::size_t size = 0;

@@ -98,6 +98,3 @@ inline const std::uint8_t* chain_loop(TimedRun routine) {
 // before this returns, and gives each routine's entry in the same order.
 // The memory lives as long as the program.
 std::vector<TimedRun> build_chains(std::span<const ChainRoutine> routines);
-
-// The bytes of a body, instruction after instruction.
-std::vector<std::uint8_t> body_bytes_of(std::span<const Instruction> body);

@@ -83,7 +83,4 @@ CodeRegion::CodeRegion(std::size_t size, const void* beside) : size_(whole_pages
     if (begin_ == nullptr) no_memory(size_);
 }
 
-bool CodeRegion::seal() {
-    sealed_ = make_executable(begin_, size_);
-    return sealed_;
-}
+bool CodeRegion::seal() { return make_executable(begin_, size_); }

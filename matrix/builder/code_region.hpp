@@ -23,12 +23,10 @@ public:
     std::size_t size() const { return size_; }
     // Read-and-execute from now on; false where the system refused.
     bool seal();
-    bool sealed() const { return sealed_; }
 
 private:
     std::uint8_t* begin_ = nullptr;
     std::size_t size_ = 0;
-    bool sealed_ = false;
 };
 
 // The page size that protections apply to.
